@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test; then the unit tests again under
+# the address and undefined-behaviour sanitizers.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh default
+ctest --preset default -j "$(nproc)"
+scripts/build.sh asan
+ctest --preset asan -j "$(nproc)" -L unit

@@ -1,0 +1,75 @@
+#include "acquisition/frame_poll.h"
+
+#include <optional>
+
+#include "acquisition/serial_control.h"
+#include "common/run_time_error.h"
+#include "exchange/files.h"
+
+namespace glove {
+
+using exchange::Frame;
+using exchange::kFrameLength;
+using exchange::kFrameMarker;
+
+Frame rotatedToMarker(const Frame& values, int marker) {
+    Frame line{};
+    for (int i = 0; i < kFrameLength; ++i) line[i] = values[(marker + i) % kFrameLength];
+    return line;
+}
+
+void FramePoll::run() {
+    try {
+        comm_.setPortOpen(true);
+    } catch (const RunTimeError& e) {
+        if (e.number() != ErrorNumber::PortAlreadyOpen) {
+            // The device is missing, busy or refused us: the port delivered nothing, and
+            // DataF says so rather than holding on to the last frame as if it were live.
+            dataF_.clear();
+            return;
+        }
+        // An empty read left the port open. If closing it fails, that error is the caller's.
+        comm_.setPortOpen(false);
+    }
+    try {
+        readAndWrite();
+    } catch (const RunTimeError& e) {
+        // Exchange file still open, by an interrupted poll or by the loop's read-back:
+        // closing file number 0 releases every handle, so the next poll can write again.
+        if (e.number() == ErrorNumber::FileAlreadyOpen) files_.close(Files::kAllFiles);
+        // Any other error leaves the poll as the failing step left things.
+    }
+}
+
+void FramePoll::readAndWrite() {
+    dataF_ = comm_.input();
+
+    std::optional<Frame> values;
+    if (!dataF_.isEmpty()) {
+        const QByteArray text = dataF_;
+        comm_.setPortOpen(false);
+        Frame codes{};
+        for (int i = 0; i < kFrameLength; ++i) {
+            if (i >= text.size()) {
+                // A short read: the character past the end is empty and has no code.
+                throw RunTimeError(ErrorNumber::InvalidArgument,
+                                   "Invalid procedure call or argument");
+            }
+            codes[i] = static_cast<unsigned char>(text[i]);
+        }
+        values = codes;
+    }
+
+    files_.openForOutput(exchange::kWriterFileNumber, exchangePath_);
+    if (values) {
+        for (int k = 0; k < kFrameLength; ++k) {
+            if ((*values)[k] == kFrameMarker) {
+                files_.writeLine(exchange::kWriterFileNumber,
+                                 exchange::formatLine(rotatedToMarker(*values, k)));
+            }
+        }
+    }
+    files_.close(exchange::kWriterFileNumber);
+}
+
+}  // namespace glove

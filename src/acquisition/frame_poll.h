@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <string>
+
+#include "exchange/exchange_file.h"
+
+namespace glove {
+
+class Files;
+class SerialControl;
+
+// The rotation of a frame that starts at the marker in position `marker` (0-based).
+exchange::Frame rotatedToMarker(const exchange::Frame& values, int marker);
+
+// One poll of the glove: read up to ten characters into DataF, take their codes as the
+// frame values, and rewrite the exchange file with one line for each frame marker,
+// rotated so that the marker comes first. The poll never yields; its errors end inside
+// it, except a failure while it closes a port that was already open.
+class FramePoll {
+public:
+    FramePoll(SerialControl& comm, Files& files, QByteArray& dataF,
+              std::string exchangePath = std::string(exchange::kDefaultPath))
+        : comm_(comm), files_(files), dataF_(dataF), exchangePath_(std::move(exchangePath)) {}
+
+    void run();
+
+private:
+    void readAndWrite();
+
+    SerialControl& comm_;
+    Files& files_;
+    QByteArray& dataF_;
+    std::string exchangePath_;
+};
+
+}  // namespace glove

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QObject>
+#include <QSet>
+#include <chrono>
+#include <memory>
+
+#include "acquisition/line_settings.h"
+#include "acquisition/serial_control.h"
+
+class QSerialPort;
+
+namespace glove {
+
+// Maps a port number to the platform's device: 2 is /dev/ttyS1 here, COM2 on Windows.
+QString devicePathForPort(int number);
+
+// The serial port control on the window. Underneath, the device stays open from the
+// first open until the program ends: closing the port closes it for the program only,
+// and characters that arrive meanwhile wait in a bounded receive buffer for the next
+// open. A device that fails is closed at once; the next open opens it afresh.
+class MSComm final : public QObject, public SerialControl {
+    Q_OBJECT
+    Q_PROPERTY(int CommPort READ commPort WRITE setCommPort)
+    Q_PROPERTY(QString Settings READ settings WRITE setSettings)
+    Q_PROPERTY(int InputLen READ inputLen WRITE setInputLen)
+    Q_PROPERTY(bool PortOpen READ portOpen WRITE setPortOpen)
+    Q_PROPERTY(int RThreshold READ rThreshold WRITE setRThreshold)
+    Q_PROPERTY(int InBufferCount READ inBufferCount)
+
+public:
+    static constexpr qint64 kReceiveBufferSize = 4096;
+    static constexpr int kHighestPort = 255;
+
+    // An empty device path means the device of the CommPort number.
+    explicit MSComm(QString devicePath = {}, QObject* parent = nullptr);
+    ~MSComm() override;
+
+    [[nodiscard]] int commPort() const { return commPort_; }
+    void setCommPort(int number) override;
+    [[nodiscard]] QString settings() const { return settingsText_; }
+    void setSettings(const QString& settings) override;
+    [[nodiscard]] int inputLen() const { return inputLen_; }
+    void setInputLen(int characters) override;
+    [[nodiscard]] bool portOpen() const override { return programOpen_; }
+    void setPortOpen(bool open) override;
+    QByteArray input() override;
+
+    // Received characters raise OnComm once this many wait; 0, the default, never.
+    [[nodiscard]] int rThreshold() const { return rThreshold_; }
+    void setRThreshold(int characters);
+
+    // Characters waiting in the receive buffer, whether the port is open for the program or not.
+    [[nodiscard]] int inBufferCount() const;
+    // The time InputLen characters take on the line at the current settings.
+    [[nodiscard]] std::chrono::nanoseconds frameTime() const;
+    [[nodiscard]] QString devicePath() const;
+
+signals:
+    void OnComm();
+    void charactersArrived();
+
+private:
+    void openDevice();
+    void closeDevice();
+    void applySettings();
+    void takeInWaiting();
+    void deviceFailed(const QString& reason);
+    void reportOnce(const QString& kind, const QString& message);
+
+    std::unique_ptr<QSerialPort> port_;
+    QString devicePath_;
+    int commPort_ = 1;
+    QString settingsText_ = QStringLiteral("4800,N,8,1");
+    LineSettings settings_;
+    int inputLen_ = 0;
+    int rThreshold_ = 0;
+    bool programOpen_ = false;
+    bool failed_ = false;  // the device failed; it is closed and reopened at the next open
+    QSet<QString> reported_;
+};
+
+}  // namespace glove

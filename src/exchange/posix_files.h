@@ -1,0 +1,55 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <map>
+
+#include "exchange/files.h"
+
+namespace glove {
+
+// Files on the local file system through POSIX calls. The exchange file lives in a
+// world-writable directory under a well-known name, so no open ever follows a symbolic
+// link, and output only ever truncates a regular, single-link file of our own user.
+class PosixFiles final : public Files {
+public:
+    static constexpr int kHighestFileNumber = 511;
+
+    PosixFiles() = default;
+    PosixFiles(const PosixFiles&) = delete;
+    PosixFiles& operator=(const PosixFiles&) = delete;
+    ~PosixFiles() override;
+
+    void openForOutput(int number, const std::string& path) override;
+    void openForInput(int number, const std::string& path) override;
+    void writeLine(int number, std::string_view line) override;
+    double readNumber(int number) override;
+    void close(int number) override;
+    void closeAll() override;
+    void remove(const std::string& path) override;
+
+    [[nodiscard]] bool isOpen(int number) const { return handles_.contains(number); }
+
+private:
+    enum class Mode { Output, Input };
+
+    struct Handle {
+        int fd = -1;
+        Mode mode = Mode::Input;
+        std::string path;
+        // Read-ahead for input, so items come from memory, not one system call a byte.
+        std::array<char, 4096> buffer{};
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        bool atEnd = false;
+    };
+
+    void checkCanOpen(int number, const std::string& path) const;
+    Handle& handle(int number, Mode mode);
+    static int nextChar(Handle& h);  // -1 at the end of the file
+    static int peekChar(Handle& h);
+
+    std::map<int, Handle> handles_;
+};
+
+}  // namespace glove

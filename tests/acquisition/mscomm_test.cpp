@@ -1,0 +1,187 @@
+#include "acquisition/mscomm.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QSignalSpy>
+
+#include "support/errors.h"
+#include "support/message_log.h"
+#include "support/pty.h"
+#include "support/temp_files.h"
+
+namespace glove {
+namespace {
+
+using namespace std::chrono_literals;
+using test::bytes;
+using test::errorOf;
+using test::processEventsFor;
+using test::Pty;
+
+void setUp(MSComm& comm) {
+    comm.setCommPort(2);
+    comm.setSettings("4800,N,8,1");
+    comm.setInputLen(10);
+}
+
+TEST(PortNumbers, MapToThePlatformsDevices) {
+    EXPECT_EQ(devicePathForPort(1), "/dev/ttyS0");
+    EXPECT_EQ(devicePathForPort(2), "/dev/ttyS1");
+    MSComm comm;
+    comm.setCommPort(2);
+    EXPECT_EQ(comm.devicePath(), "/dev/ttyS1");
+    MSComm overridden("/dev/ttyUSB0");
+    overridden.setCommPort(2);
+    EXPECT_EQ(overridden.devicePath(), "/dev/ttyUSB0");
+}
+
+TEST(Properties, RefuseBadValues) {
+    MSComm comm;
+    EXPECT_EQ(errorOf([&] { comm.setCommPort(0); }), ErrorNumber::InvalidPortNumber);
+    EXPECT_EQ(errorOf([&] { comm.setCommPort(256); }), ErrorNumber::InvalidPortNumber);
+    EXPECT_EQ(errorOf([&] { comm.setSettings("4800,Q,8,1"); }),
+              ErrorNumber::InvalidPropertyValue);
+    EXPECT_EQ(comm.settings(), "4800,N,8,1") << "a refused value must not be kept";
+    EXPECT_EQ(errorOf([&] { comm.setInputLen(-1); }), ErrorNumber::InvalidPropertyValue);
+    EXPECT_EQ(errorOf([&] { comm.setRThreshold(-1); }), ErrorNumber::InvalidPropertyValue);
+    EXPECT_EQ(comm.property("Settings").toString(), "4800,N,8,1");
+}
+
+TEST(OpenAndClose, SecondOpenIsPortAlreadyOpenAndClosedPortRefusesInput) {
+    Pty glove;
+    MSComm comm(glove.path());
+    setUp(comm);
+    EXPECT_EQ(errorOf([&] { comm.input(); }), ErrorNumber::PortNotOpen);
+    comm.setPortOpen(true);
+    EXPECT_TRUE(comm.portOpen());
+    EXPECT_EQ(errorOf([&] { comm.setPortOpen(true); }), ErrorNumber::PortAlreadyOpen);
+    EXPECT_EQ(errorOf([&] { comm.setCommPort(3); }), ErrorNumber::PortAlreadyOpen);
+    EXPECT_TRUE(comm.input().isEmpty()) << "nothing waits: the empty text, at once";
+    comm.setPortOpen(false);
+    EXPECT_FALSE(comm.portOpen());
+    EXPECT_EQ(errorOf([&] { comm.input(); }), ErrorNumber::PortNotOpen);
+}
+
+TEST(Input, ReturnsAtMostInputLenAndWhatWaitsRightAfterOpen) {
+    Pty glove;
+    MSComm comm(glove.path());
+    setUp(comm);
+    comm.setPortOpen(true);
+    glove.send(QByteArray("abcdefghijklmno"));
+    // No event processing in between: the read itself must take in what the OS holds.
+    ::usleep(20'000);
+    EXPECT_EQ(comm.input(), "abcdefghij");
+    EXPECT_EQ(comm.input(), "klmno");
+    comm.setInputLen(0);  // 0 reads everything waiting
+    glove.send(QByteArray(50, 'x'));
+    ::usleep(20'000);
+    EXPECT_EQ(comm.input().size(), 50);
+}
+
+TEST(Input, BytesArrivingWhileClosedForTheProgramWaitForTheNextOpen) {
+    Pty glove;
+    MSComm comm(glove.path());
+    setUp(comm);
+    comm.setPortOpen(true);
+    comm.setPortOpen(false);
+    QSignalSpy arrived(&comm, &MSComm::charactersArrived);
+    glove.send(bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    processEventsFor(50ms);
+    EXPECT_GE(arrived.count(), 1);
+    EXPECT_EQ(comm.inBufferCount(), 10);
+    comm.setPortOpen(true);
+    EXPECT_EQ(comm.input(), bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+TEST(Input, ControlBytesArriveExactlyAndNothingIsEchoed) {
+    Pty glove;
+    MSComm comm(glove.path());
+    setUp(comm);
+    comm.setPortOpen(true);
+    const QByteArray frame = bytes({128, 3, 13, 17, 19, 21, 127, 10, 0, 255});
+    glove.send(frame);
+    processEventsFor(30ms);
+    EXPECT_EQ(comm.input(), frame);
+    EXPECT_TRUE(glove.received(100ms).isEmpty());
+}
+
+TEST(Input, ReceiveBufferIsBounded) {
+    Pty glove;
+    MSComm comm(glove.path());
+    setUp(comm);
+    comm.setPortOpen(true);
+    comm.setPortOpen(false);
+    for (int i = 0; i < 8; ++i) glove.send(QByteArray(1024, 'z'));
+    processEventsFor(100ms);
+    EXPECT_LE(comm.inBufferCount(), MSComm::kReceiveBufferSize);
+}
+
+TEST(OnComm, IsRaisedByReceivedCharactersOnlyAtAThreshold) {
+    Pty glove;
+    MSComm comm(glove.path());
+    setUp(comm);
+    QSignalSpy onComm(&comm, &MSComm::OnComm);
+    comm.setPortOpen(true);
+    glove.send(QByteArray(10, 'a'));
+    processEventsFor(50ms);
+    EXPECT_EQ(onComm.count(), 0) << "threshold 0: received data raises nothing";
+    comm.input();
+    comm.setRThreshold(5);
+    glove.send(QByteArray(10, 'a'));
+    processEventsFor(50ms);
+    EXPECT_GE(onComm.count(), 1);
+}
+
+TEST(MissingDevice, IsDeviceUnavailableReportedOnce) {
+    test::TempDir dir;
+    test::MessageLog log;
+    MSComm comm(dir.dir() + "/no-such-device");
+    setUp(comm);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(errorOf([&] { comm.setPortOpen(true); }), ErrorNumber::DeviceUnavailable);
+    }
+    EXPECT_FALSE(comm.portOpen());
+    EXPECT_EQ(log.count("no-such-device"), 1) << log.text().toStdString();
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST(Unplug, ClosesTheDeviceAtTheFirstErrorAndReopensAfresh) {
+    test::TempDir dir;
+    const QString link = dir.dir() + "/glove";
+    test::MessageLog log;
+    auto first = std::make_unique<Pty>();
+    ASSERT_TRUE(QFile::link(first->path(), link));
+    MSComm comm(link);
+    setUp(comm);
+    comm.setPortOpen(true);
+    first->send(QByteArray(10, 'a'));
+    processEventsFor(30ms);
+    ASSERT_EQ(comm.input().size(), 10);
+    comm.setPortOpen(false);
+
+    first.reset();  // unplugged
+    const double before = cpuSeconds();
+    processEventsFor(300ms);
+    EXPECT_LT(cpuSeconds() - before, 0.1) << "a hung-up device must not be polled busily";
+    EXPECT_EQ(comm.inBufferCount(), 0);
+    EXPECT_EQ(log.count("failed"), 1) << log.text().toStdString();
+    EXPECT_NE(errorOf([&] { comm.setPortOpen(true); }), ErrorNumber{});
+
+    Pty second;  // plugged in again behind the same name
+    ASSERT_TRUE(QFile::remove(link));
+    ASSERT_TRUE(QFile::link(second.path(), link));
+    comm.setPortOpen(true);
+    second.send(bytes({128, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+    processEventsFor(30ms);
+    EXPECT_EQ(comm.input(), bytes({128, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+}
+
+}  // namespace
+}  // namespace glove

@@ -1,0 +1,198 @@
+#include "exchange/posix_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <array>
+
+#include "common/run_time_error.h"
+#include "exchange/exchange_file.h"
+#include "support/errors.h"
+#include "support/temp_files.h"
+
+namespace glove {
+namespace {
+
+using test::errorOf;
+using test::readAll;
+using test::TempDir;
+using test::writeAll;
+
+std::vector<double> readItems(PosixFiles& files, const std::string& path, int count) {
+    files.openForInput(2, path);
+    std::vector<double> items;
+    for (int i = 0; i < count; ++i) items.push_back(files.readNumber(2));
+    files.close(2);
+    return items;
+}
+
+TEST(ExchangeLine, IsDecimalCommaSeparatedWithCrLfOnWrite) {
+    TempDir dir;
+    PosixFiles files;
+    files.openForOutput(1, dir.path());
+    files.writeLine(1, exchange::formatLine({128, 40, 50, 60, 70, 80, 90, 100, 7, 0}));
+    files.writeLine(1, exchange::formatLine({128, 255, 1, 2, 3, 4, 5, 6, 7, 8}));
+    files.close(1);
+    EXPECT_EQ(readAll(dir.path()),
+              "128,40,50,60,70,80,90,100,7,0\r\n128,255,1,2,3,4,5,6,7,8\r\n");
+}
+
+TEST(ReadBack, TakesTheFirstTenItemsOfTheFirstLine) {
+    TempDir dir;
+    writeAll(dir.path(), "128,1,2,3,4,5,6,7,8,9\r\n128,9,9,9,9,9,9,9,9,9\r\n");
+    PosixFiles files;
+    EXPECT_EQ(readItems(files, dir.path(), 10),
+              (std::vector<double>{128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+TEST(ReadBack, SkipsLeadingSpacesAndAcceptsAnyLineEnd) {
+    TempDir dir;
+    writeAll(dir.path(), "  128 , 1\n2\r3,\t4.5,-6,+7,8e1,9\r\n10");
+    PosixFiles files;
+    EXPECT_EQ(readItems(files, dir.path(), 10),
+              (std::vector<double>{128, 1, 2, 3, 4.5, -6, 7, 80, 9, 10}));
+}
+
+TEST(ReadBack, EmptyOrShortFileIsInputPastEnd) {
+    TempDir dir;
+    PosixFiles files;
+    writeAll(dir.path(), "");
+    EXPECT_EQ(errorOf([&] { readItems(files, dir.path(), 10); }), ErrorNumber::InputPastEndOfFile);
+    files.closeAll();
+    writeAll(dir.path(), "128,1,2\r\n");
+    EXPECT_EQ(errorOf([&] { readItems(files, dir.path(), 10); }), ErrorNumber::InputPastEndOfFile);
+}
+
+struct BadItem {
+    const char* content;
+    ErrorNumber error;
+};
+
+class ReadBackBadItem : public ::testing::TestWithParam<BadItem> {};
+
+TEST_P(ReadBackBadItem, IsANumberedErrorNotACrashOrAZero) {
+    TempDir dir;
+    writeAll(dir.path(), GetParam().content);
+    PosixFiles files;
+    files.openForInput(2, dir.path());
+    EXPECT_EQ(errorOf([&] { files.readNumber(2); }), GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Items, ReadBackBadItem,
+    ::testing::Values(BadItem{"abc,1", ErrorNumber::TypeMismatch},
+                      BadItem{"12x,1", ErrorNumber::TypeMismatch},
+                      BadItem{",1", ErrorNumber::TypeMismatch},
+                      BadItem{"0x10,1", ErrorNumber::TypeMismatch},
+                      BadItem{"nan,1", ErrorNumber::TypeMismatch},
+                      BadItem{"1e999,1", ErrorNumber::Overflow},
+                      BadItem{"1234567890123456789012345678901234567890123,1",
+                              ErrorNumber::TypeMismatch}));
+
+TEST(ReadBack, HugeFileReadsOnlyWhatItNeeds) {
+    TempDir dir;
+    {
+        std::string big = "128,1,2,3,4,5,6,7,8,9\r\n";
+        big.append(8 * 1024 * 1024, '7');
+        writeAll(dir.path(), QByteArray::fromStdString(big));
+    }
+    PosixFiles files;
+    EXPECT_EQ(readItems(files, dir.path(), 10).back(), 9);
+    // An item that never ends stops at the longest a number can be.
+    writeAll(dir.path(), QByteArray(1024 * 1024, '1'));
+    files.openForInput(2, dir.path());
+    EXPECT_EQ(errorOf([&] { files.readNumber(2); }), ErrorNumber::TypeMismatch);
+}
+
+TEST(NumberedFiles, MissingFileIsFileNotFound) {
+    TempDir dir;
+    PosixFiles files;
+    EXPECT_EQ(errorOf([&] { files.openForInput(2, dir.path()); }), ErrorNumber::FileNotFound);
+    EXPECT_EQ(errorOf([&] { files.remove(dir.path()); }), ErrorNumber::FileNotFound);
+    EXPECT_EQ(errorOf([&] { files.remove(dir.path("nodir/InputFile")); }),
+              ErrorNumber::FileNotFound);
+    EXPECT_EQ(errorOf([&] { files.openForOutput(1, dir.path("nodir/InputFile")); }),
+              ErrorNumber::PathNotFound);
+    EXPECT_FALSE(QFileInfo::exists(dir.dir() + "/nodir"));
+}
+
+TEST(NumberedFiles, APathOpenUnderAnyNumberIsAlreadyOpen) {
+    TempDir dir;
+    writeAll(dir.path(), "128\r\n");
+    PosixFiles files;
+    files.openForInput(2, dir.path());
+    EXPECT_EQ(errorOf([&] { files.openForOutput(1, dir.path()); }), ErrorNumber::FileAlreadyOpen);
+    EXPECT_EQ(errorOf([&] { files.openForInput(2, dir.path("other")); }),
+              ErrorNumber::FileAlreadyOpen);
+    EXPECT_EQ(errorOf([&] { files.remove(dir.path()); }), ErrorNumber::FileAlreadyOpen);
+    EXPECT_EQ(readAll(dir.path()), "128\r\n") << "a refused open must not truncate";
+}
+
+TEST(NumberedFiles, CloseZeroClosesEveryFileAndClosingAClosedNumberIsHarmless) {
+    TempDir dir;
+    writeAll(dir.path("a"), "1\r\n");
+    PosixFiles files;
+    files.openForOutput(1, dir.path());
+    files.openForInput(2, dir.path("a"));
+    files.close(Files::kAllFiles);
+    EXPECT_FALSE(files.isOpen(1));
+    EXPECT_FALSE(files.isOpen(2));
+    files.close(2);
+    files.openForOutput(1, dir.path());  // reusable at once
+    EXPECT_EQ(errorOf([&] { files.readNumber(1); }), ErrorNumber::BadFileMode);
+    EXPECT_EQ(errorOf([&] { files.writeLine(3, "x"); }), ErrorNumber::BadFileNumber);
+    EXPECT_EQ(errorOf([&] { files.openForOutput(0, dir.path("b")); }), ErrorNumber::BadFileNumber);
+}
+
+// Whatever is at the exchange path that is not our own plain file is left untouched.
+TEST(ExchangeFileSafety, SymbolicLinkIsNeitherFollowedNorReplaced) {
+    TempDir dir;
+    const std::string target = dir.path("victim");
+    writeAll(target, "precious");
+    ASSERT_EQ(::symlink(target.c_str(), dir.path().c_str()), 0);
+    PosixFiles files;
+    EXPECT_EQ(errorOf([&] { files.openForOutput(1, dir.path()); }), ErrorNumber::PathAccessError);
+    EXPECT_EQ(errorOf([&] { files.openForInput(2, dir.path()); }), ErrorNumber::PathAccessError);
+    EXPECT_EQ(readAll(target), "precious");
+    files.remove(dir.path());
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(dir.path())).isSymLink() == false);
+    EXPECT_EQ(readAll(target), "precious") << "delete must remove the link, not its target";
+}
+
+TEST(ExchangeFileSafety, HardLinkDirectoryFifoAndForeignFileAreRefused) {
+    TempDir dir;
+    PosixFiles files;
+
+    const std::string other = dir.path("other");
+    writeAll(other, "precious");
+    ASSERT_EQ(::link(other.c_str(), dir.path().c_str()), 0);
+    EXPECT_EQ(errorOf([&] { files.openForOutput(1, dir.path()); }), ErrorNumber::PathAccessError);
+    EXPECT_EQ(readAll(other), "precious");
+    ASSERT_EQ(::unlink(dir.path().c_str()), 0);
+
+    ASSERT_EQ(::mkdir(dir.path().c_str(), 0700), 0);
+    EXPECT_EQ(errorOf([&] { files.openForOutput(1, dir.path()); }), ErrorNumber::PathAccessError);
+    EXPECT_EQ(errorOf([&] { files.openForInput(2, dir.path()); }), ErrorNumber::PathAccessError);
+    EXPECT_EQ(errorOf([&] { files.remove(dir.path()); }), ErrorNumber::PathAccessError);
+    ASSERT_EQ(::rmdir(dir.path().c_str()), 0);
+
+    // A fifo would block an ordinary open for ever.
+    ASSERT_EQ(::mkfifo(dir.path().c_str(), 0600), 0);
+    EXPECT_EQ(errorOf([&] { files.openForOutput(1, dir.path()); }), ErrorNumber::PathAccessError);
+    EXPECT_EQ(errorOf([&] { files.openForInput(2, dir.path()); }), ErrorNumber::PathAccessError);
+    ASSERT_EQ(::unlink(dir.path().c_str()), 0);
+
+    if (::geteuid() == 0) {  // only root can give a file away
+        writeAll(dir.path(), "theirs");
+        ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
+        EXPECT_EQ(errorOf([&] { files.openForOutput(1, dir.path()); }),
+                  ErrorNumber::PathAccessError);
+        EXPECT_EQ(readAll(dir.path()), "theirs");
+    }
+    EXPECT_FALSE(files.isOpen(1));
+}
+
+}  // namespace
+}  // namespace glove

@@ -1,0 +1,70 @@
+#include "support/pty.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <stdexcept>
+
+namespace glove::test {
+
+Pty::Pty() {
+    termios raw{};
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B4800);
+    char name[256] = {};
+    if (::openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
+        throw std::runtime_error("openpty failed");
+    }
+    path_ = QString::fromLocal8Bit(name);
+}
+
+Pty::~Pty() { unplug(); }
+
+void Pty::send(const QByteArray& bytes) const {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(master_, bytes.constData() + done, bytes.size() - done);
+        if (n < 0) throw std::runtime_error("write to pty master failed");
+        done += n;
+    }
+}
+
+QByteArray Pty::received(std::chrono::milliseconds timeout) const {
+    QByteArray got;
+    pollfd p{master_, POLLIN, 0};
+    while (::poll(&p, 1, static_cast<int>(timeout.count())) > 0 && (p.revents & POLLIN)) {
+        char buffer[256];
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n <= 0) break;
+        got.append(buffer, n);
+    }
+    return got;
+}
+
+void Pty::unplug() {
+    if (slave_ >= 0) ::close(slave_);
+    if (master_ >= 0) ::close(master_);
+    slave_ = master_ = -1;
+}
+
+void processEventsFor(std::chrono::milliseconds duration) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < duration.count()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ::usleep(1000);
+    }
+}
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (const int v : values) out.append(static_cast<char>(v));
+    return out;
+}
+
+}  // namespace glove::test
