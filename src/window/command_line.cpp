@@ -1,0 +1,79 @@
+#include "window/command_line.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+
+#include "acquisition/mscomm.h"
+#include "exchange/exchange_file.h"
+
+namespace glove {
+
+CommandLine parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        kProductName + QStringLiteral(": shows what a data glove sends over a serial line."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("The glove's serial device: a path such as /dev/ttyUSB0, or a port "
+                       "number (2 is %1, the default).")
+            .arg(devicePathForPort(2)),
+        QStringLiteral("DEVICE"));
+    const QCommandLineOption exchangeFile(
+        QStringLiteral("exchange-file"),
+        QStringLiteral("Where to write each aligned frame (default %1).")
+            .arg(QString::fromLatin1(exchange::kDefaultPath.data(), exchange::kDefaultPath.size())),
+        QStringLiteral("PATH"));
+    parser.addOptions({help, version, port, exchangeFile});
+
+    CommandLine result;
+    result.exchangePath = std::string(exchange::kDefaultPath);
+    auto refuse = [&](const QString& why) {
+        result.action = CommandLine::Action::Refuse;
+        result.message = why + QStringLiteral("\nTry '--help' for the options.");
+        return result;
+    };
+
+    if (!parser.parse(arguments)) return refuse(parser.errorText());
+    if (!parser.positionalArguments().isEmpty()) {
+        return refuse(QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first());
+    }
+    if (parser.isSet(help)) {
+        result.action = CommandLine::Action::ShowHelp;
+        result.message = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.action = CommandLine::Action::ShowVersion;
+        result.message = kProductName + ' ' + kVersionText;
+        return result;
+    }
+    if (parser.isSet(port)) {
+        const QString value = parser.value(port);
+        bool isNumber = false;
+        const int number = value.toInt(&isNumber);
+        if (isNumber) {
+            if (number < 1 || number > MSComm::kHighestPort) {
+                return refuse(QStringLiteral("Invalid port number: %1 (1 to %2)")
+                                  .arg(value)
+                                  .arg(MSComm::kHighestPort));
+            }
+            result.device = devicePathForPort(number);
+        } else if (value.isEmpty()) {
+            return refuse(QStringLiteral("--port needs a device path or a port number"));
+        } else {
+            result.device = value;
+        }
+    }
+    if (parser.isSet(exchangeFile)) {
+        const QString value = parser.value(exchangeFile);
+        if (value.isEmpty()) return refuse(QStringLiteral("--exchange-file needs a path"));
+        result.exchangePath = QFile::encodeName(value).toStdString();
+    }
+    return result;
+}
+
+}  // namespace glove

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <string>
+
+namespace glove {
+
+inline const QString kProductName = QStringLiteral("Glove Monitor");
+inline const QString kVersionText = QStringLiteral("1.00");
+
+struct CommandLine {
+    enum class Action { Run, ShowHelp, ShowVersion, Refuse };
+
+    Action action = Action::Run;
+    QString device;            // empty: serial port 2's device
+    std::string exchangePath;  // the exchange file's path
+    QString message;           // help, version or what is wrong
+};
+
+// Reads --port DEVICE (a device path, or a port number), --exchange-file PATH, --help
+// and --version. Needs no application object, so it runs before any window can open.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+}  // namespace glove

@@ -1,0 +1,132 @@
+#include "window/glove_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtDebug>
+
+#include "acquisition/mscomm.h"
+#include "common/run_time_error.h"
+#include "window/hand_figure.h"
+#include "window/twips.h"
+
+namespace glove {
+
+namespace {
+
+// Client area and control places, in twips.
+constexpr double kClientWidth = 6195;
+constexpr double kClientHeight = 6765;
+constexpr double kClientLeft = 4560;
+constexpr double kClientTop = 2745;
+constexpr twips::Rect kPicture2{1080, 4080, 3855, 2175};
+constexpr twips::Rect kExit{3960, 2520, 975, 615};
+constexpr twips::Rect kPicture1{1680, 360, 2655, 1815};
+constexpr twips::Rect kCommand1{1080, 2520, 2535, 615};
+constexpr twips::Rect kText1{1080, 3360, 3855, 375};
+constexpr twips::Rect kLabel1{1800, 6480, 2415, 255};
+
+constexpr auto kWebAddress = "example.org/glove";
+
+}  // namespace
+
+GloveWindow::GloveWindow(Options options, QWidget* parent)
+    : QWidget(parent),
+      endProgram_(options.endProgram ? std::move(options.endProgram)
+                                     : [] { QCoreApplication::exit(0); }),
+      text1_(new QLineEdit(this)),
+      command1_(new QPushButton(QStringLiteral("Connect"), this)),
+      exit_(new QPushButton(QStringLiteral("Exit"), this)),
+      picture1_(new QLabel(this)),
+      picture2_(new HandFigure(this)),
+      label1_(new QLabel(QString::fromLatin1(kWebAddress), this)),
+      mscomm1_(new MSComm(options.device, this)),
+      poll_(*mscomm1_, files_, dataF_, options.exchangePath),
+      yield_(*mscomm1_),
+      loop_({.comm = *mscomm1_,
+             .files = files_,
+             .display = *this,
+             .dataF = dataF_,
+             .poll = [this] { poll_.run(); },
+             .yield = [this] { yield_(); },
+             .interruptYield = [this] { yield_.interrupt(); },
+             .exchangePath = options.exchangePath}),
+      exitCommand_(files_, options.exchangePath) {
+    setWindowTitle(kCaption);
+    setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
+    setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));
+    setFixedSize(size());
+
+    // Created in the window's control order; each keeps its place and size.
+    picture2_->setGeometry(twips::toPixels(kPicture2));
+    picture2_->setFocusPolicy(Qt::TabFocus);
+    exit_->setGeometry(twips::toPixels(kExit));
+    picture1_->setGeometry(twips::toPixels(kPicture1));
+    picture1_->setPixmap(QPixmap(QStringLiteral(":/glove.gif")));
+    picture1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture1_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    picture1_->setLineWidth(2);
+    picture1_->setFocusPolicy(Qt::TabFocus);
+    command1_->setGeometry(twips::toPixels(kCommand1));
+    text1_->setGeometry(twips::toPixels(kText1));
+    text1_->setReadOnly(true);  // a status line, not an input
+    label1_->setGeometry(twips::toPixels(kLabel1));
+    label1_->setAlignment(Qt::AlignCenter);
+    label1_->setFocusPolicy(Qt::NoFocus);
+    for (QPushButton* button : {command1_, exit_}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    setTabOrder(text1_, command1_);
+    setTabOrder(command1_, picture1_);
+    setTabOrder(picture1_, exit_);
+    setTabOrder(exit_, picture2_);
+    text1_->setFocus();
+
+    connect(command1_, &QPushButton::clicked, this, &GloveWindow::Command1_Click);
+    connect(exit_, &QPushButton::clicked, this, &GloveWindow::Exit_Click);
+    connect(mscomm1_, &MSComm::OnComm, this, &GloveWindow::MSComm1_OnComm);
+}
+
+GloveWindow::~GloveWindow() = default;
+
+void GloveWindow::Command1_Click() { loop_.run(); }
+
+void GloveWindow::Exit_Click() {
+    if (exitCommand_.run()) endProgram();
+}
+
+void GloveWindow::MSComm1_OnComm() {
+    try {
+        poll_.run();
+    } catch (const RunTimeError& e) {
+        qWarning().noquote() << "glove-monitor: the poll failed:" << e.what();
+    }
+}
+
+void GloveWindow::closeEvent(QCloseEvent* event) {
+    if (!ending_) {
+        // The user asked the window to go: it goes even if the file cannot be deleted.
+        (void)exitCommand_.run();
+        endProgram();
+    }
+    event->accept();
+}
+
+void GloveWindow::endProgram() {
+    ending_ = true;
+    loop_.stop();
+    endProgram_();
+}
+
+void GloveWindow::setText(const QString& text) { text1_->setText(text); }
+
+void GloveWindow::setThumbLeft(float left) { picture2_->setThumbLeft(left); }
+
+void GloveWindow::setThumbWidth(float width) { picture2_->setThumbWidth(width); }
+
+void GloveWindow::setFingerTop(int finger, float top) { picture2_->setFingerTop(finger, top); }
+
+}  // namespace glove

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "acquisition/frame_poll.h"
+#include "exchange/posix_files.h"
+#include "monitor/connect_loop.h"
+#include "monitor/glove_display.h"
+#include "monitor/paced_yield.h"
+#include "window/exit_command.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace glove {
+
+class HandFigure;
+class MSComm;
+
+// The program's one window. It owns its controls and wires three events: Connect runs
+// the Connect loop, Exit the Exit command, and the serial control's OnComm a poll.
+class GloveWindow final : public QWidget, public GloveDisplay {
+    Q_OBJECT
+
+public:
+    static inline const QString kCaption = QStringLiteral("Zarquin's Wireless VR Glove");
+
+    struct Options {
+        QString device;  // empty: serial port 2's device
+        std::string exchangePath = std::string(exchange::kDefaultPath);
+        // How Exit ends the program; tests record it instead.
+        std::function<void()> endProgram;
+    };
+
+    explicit GloveWindow(Options options, QWidget* parent = nullptr);
+    ~GloveWindow() override;
+
+    void Command1_Click();
+    void Exit_Click();
+    void MSComm1_OnComm();
+
+    // GloveDisplay: what the Connect loop changes.
+    void setText(const QString& text) override;
+    void setThumbLeft(float left) override;
+    void setThumbWidth(float width) override;
+    void setFingerTop(int finger, float top) override;
+
+    // The controls, by their names on the window.
+    [[nodiscard]] QLineEdit* Text1() const { return text1_; }
+    [[nodiscard]] QPushButton* Command1() const { return command1_; }
+    [[nodiscard]] QPushButton* Exit() const { return exit_; }
+    [[nodiscard]] QLabel* Picture1() const { return picture1_; }
+    [[nodiscard]] HandFigure* Picture2() const { return picture2_; }
+    [[nodiscard]] QLabel* Label1() const { return label1_; }
+    [[nodiscard]] MSComm& MSComm1() const { return *mscomm1_; }
+    [[nodiscard]] const QByteArray& DataF() const { return dataF_; }
+    [[nodiscard]] const ConnectLoop& connectLoop() const { return loop_; }
+
+protected:
+    // Closing the window is an Exit: a running loop would otherwise outlive the window.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void endProgram();
+
+    std::function<void()> endProgram_;
+    QLineEdit* text1_ = nullptr;
+    QPushButton* command1_ = nullptr;
+    QPushButton* exit_ = nullptr;
+    QLabel* picture1_ = nullptr;
+    HandFigure* picture2_ = nullptr;
+    QLabel* label1_ = nullptr;
+    MSComm* mscomm1_ = nullptr;
+
+    QByteArray dataF_;  // what the last read of the port returned
+    PosixFiles files_;
+    FramePoll poll_;
+    PacedYield yield_;
+    ConnectLoop loop_;
+    ExitCommand exitCommand_;
+    bool ending_ = false;
+};
+
+}  // namespace glove
