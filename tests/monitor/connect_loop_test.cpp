@@ -1,0 +1,254 @@
+#include "monitor/connect_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include "acquisition/frame_poll.h"
+#include "acquisition/mscomm.h"
+#include "common/run_time_error.h"
+#include "exchange/posix_files.h"
+#include "monitor/glove_display.h"
+#include "monitor/status_text.h"
+#include "support/message_log.h"
+#include "support/pty.h"
+#include "support/temp_files.h"
+
+namespace glove {
+namespace {
+
+using Step = ConnectLoop::Step;
+using test::bytes;
+
+// Records every store in order, so a test can follow what the user saw within a pass.
+class RecordingDisplay final : public GloveDisplay {
+public:
+    void setText(const QString& text) override { texts << text; }
+    void setThumbLeft(float left) override { stores.push_back({"thumb left", left}); }
+    void setThumbWidth(float width) override { stores.push_back({"thumb width", width}); }
+    void setFingerTop(int finger, float top) override {
+        stores.push_back({"finger " + std::to_string(finger), top});
+    }
+
+    QStringList texts;
+    std::vector<std::pair<std::string, float>> stores;
+};
+
+const QByteArray kPlainFrame = bytes({128, 1, 40, 50, 60, 70, 80, 90, 100, 110});
+const QByteArray kGestureFrame = bytes({128, 0, 100, 150, 220, 100, 0, 0, 0, 0});
+const QByteArray kBatteryFrame = bytes({128, 3, 100, 200, 100, 200, 0, 0, 0, 0});
+
+// The real serial control on a pseudo-terminal, the real poll and exchange file; the
+// yield is the test's, so it drives the loop pass by pass and sends the glove's frames.
+class Loop : public ::testing::Test {
+protected:
+    Loop() {
+        loop.setStepProbe([this](Step step) {
+            trace.push_back(step);
+            if (failAt && *failAt == step && !failed) {
+                failed = true;
+                throw RunTimeError(ErrorNumber::InvalidArgument, "rehearsed failure");
+            }
+        });
+    }
+
+    // Runs Connect for the given frames, one per pass; an empty frame sends nothing.
+    void runPasses(const std::vector<QByteArray>& frames) {
+        yieldAction = [this, frames](int pass) {
+            if (pass > static_cast<int>(frames.size())) {
+                loop.stop();
+                return;
+            }
+            glove.send(frames[pass - 1]);
+        };
+        loop.run();
+    }
+
+    // Texts shown in the given pass (1-based), setup texts counting as pass 0.
+    QStringList textsOfPass(int pass) const {
+        const auto begin = textsAtYield.at(pass - 1);
+        const auto end = pass < static_cast<int>(textsAtYield.size())
+                             ? textsAtYield.at(pass)
+                             : display.texts.size();
+        return display.texts.mid(begin, end - begin);
+    }
+
+    test::Pty glove;
+    test::TempDir dir;
+    std::string path = dir.path();
+    MSComm comm{glove.path()};
+    PosixFiles files;
+    QByteArray dataF;
+    FramePoll framePoll{comm, files, dataF, path};
+    RecordingDisplay display;
+
+    std::vector<std::optional<Step>> trace;  // the steps as they ran; empty where a poll ran
+    std::optional<Step> failAt;
+    bool failed = false;
+    std::function<void(int)> yieldAction;
+    std::vector<qsizetype> textsAtYield;  // how many texts were shown when each yield began
+    int yields = 0;
+    int depth = 0;
+    int deepest = 0;
+
+    ConnectLoop loop{{.comm = comm,
+                      .files = files,
+                      .display = display,
+                      .dataF = dataF,
+                      .poll =
+                          [this] {
+                              trace.push_back(std::nullopt);
+                              framePoll.run();
+                          },
+                      .yield =
+                          [this] {
+                              deepest = std::max(deepest, ++depth);
+                              textsAtYield.push_back(display.texts.size());
+                              if (yieldAction) yieldAction(++yields);
+                              --depth;
+                          },
+                      .exchangePath = path}};
+};
+
+TEST_F(Loop, ShowsTheValuesAndMovesTheBars) {
+    runPasses({kPlainFrame});
+    EXPECT_EQ(display.texts.first(), status::kConnecting);
+    EXPECT_EQ(textsOfPass(1), QStringList{"128  1  40  50  60  70  80  90  100  110"});
+    const std::vector<std::pair<std::string, float>> expected{
+        {"thumb left", 1400}, {"thumb width", -185}, {"finger 0", 1200},
+        {"finger 1", 1140},   {"finger 2", 1070},   {"finger 3", 1120}};
+    EXPECT_EQ(display.stores, expected);
+    EXPECT_EQ(test::readAll(path), "128,1,40,50,60,70,80,90,100,110\r\n");
+}
+
+TEST_F(Loop, ShowsGestureAndBatteryWarnings) {
+    runPasses({kGestureFrame, kBatteryFrame, kPlainFrame});
+    EXPECT_EQ(textsOfPass(1), QStringList{status::kGesture});
+    EXPECT_EQ(textsOfPass(2), QStringList{status::kBattery});
+    EXPECT_EQ(display.texts.count(status::kConnecting), 1) << "only until the first pass ends";
+}
+
+TEST_F(Loop, WithoutAGloveEveryPassEndsWithNoDeviceAndTheBarsStay) {
+    runPasses({{}, {}, {}, {}});
+    // The exchange file starts empty: nothing was ever read back, so the values line of
+    // an empty reading shows before the pass ends with " No Device Found".
+    EXPECT_EQ(textsOfPass(1), (QStringList{QString(18, ' '), status::kNoDevice}));
+    for (int pass = 2; pass <= 4; ++pass) {
+        EXPECT_EQ(textsOfPass(pass).last(), status::kNoDevice) << "pass " << pass;
+    }
+    EXPECT_TRUE(display.stores.empty());
+}
+
+TEST_F(Loop, SilenceAfterAFrameRepeatsTheReadingThenSaysNoDevice) {
+    runPasses({kPlainFrame, {}});
+    // The empty read empties the file, the read-back fails with "input past end", and the
+    // previous reading is shown again, replaced in the same pass.
+    EXPECT_EQ(textsOfPass(2),
+              (QStringList{"128  1  40  50  60  70  80  90  100  110", status::kNoDevice}));
+    EXPECT_EQ(display.stores.size(), 6U) << "the bars moved in the first pass only";
+}
+
+TEST_F(Loop, ConnectPressedInsideTheYieldRestartsInPlaceWithoutNesting) {
+    yieldAction = [this](int pass) {
+        if (pass == 1) {
+            glove.send(kPlainFrame);
+        } else if (pass == 2) {
+            for (int i = 0; i < 10'000; ++i) loop.run();
+        } else {
+            loop.stop();
+        }
+    };
+    loop.run();
+    EXPECT_EQ(deepest, 1) << "a press while the loop runs must not nest a new loop";
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), Step::ShowConnecting), 2);
+    // The restarted loop begins with a fresh, empty reading.
+    EXPECT_EQ(textsOfPass(2), QStringList{status::kConnecting});
+    EXPECT_FALSE(loop.running());
+}
+
+TEST_F(Loop, StopInsideTheYieldRunsNoFurtherStep) {
+    yieldAction = [this](int) { loop.stop(); };
+    loop.run();
+    EXPECT_EQ(trace.back(), std::optional(Step::Yield));
+    EXPECT_EQ(display.texts, QStringList{status::kConnecting});
+}
+
+TEST_F(Loop, AnErrorEscapingTheExtraPollEndsTheRunAndIsReported) {
+    test::MessageLog log;
+    ConnectLoop failing({.comm = comm,
+                         .files = files,
+                         .display = display,
+                         .dataF = dataF,
+                         .poll = [] { throw RunTimeError(ErrorNumber::DeviceIoError, "broken"); },
+                         .yield = [] {},
+                         .exchangePath = path});
+    failing.run();  // the step poll fails, and so does the trap's extra poll
+    EXPECT_FALSE(failing.running());
+    EXPECT_EQ(log.count("Connect loop stopped"), 1) << log.text().toStdString();
+}
+
+// Each step made to fail once: one extra poll runs, then the step the table names.
+struct Continuation {
+    Step failing;
+    Step next;
+    QByteArray frame;  // what the glove sends, so that the pass reaches the failing step
+};
+
+class LoopTrap : public Loop, public ::testing::WithParamInterface<Continuation> {};
+
+TEST_P(LoopTrap, RunsOneExtraPollAndGoesOnWithTheNamedStep) {
+    failAt = GetParam().failing;
+    runPasses({GetParam().frame, GetParam().frame});
+    const auto at = std::find(trace.begin(), trace.end(), GetParam().failing);
+    ASSERT_NE(at, trace.end());
+    ASSERT_GE(std::distance(at, trace.end()), 3);
+    EXPECT_EQ(*(at + 1), std::nullopt) << "one extra poll";
+    EXPECT_EQ(*(at + 2), std::optional(GetParam().next));
+}
+
+const QByteArray kSilence;
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, LoopTrap,
+    ::testing::Values(Continuation{Step::CloseAllFiles, Step::ShowConnecting, kPlainFrame},
+                      Continuation{Step::ShowConnecting, Step::SetCommPort, kPlainFrame},
+                      Continuation{Step::SetCommPort, Step::SetSettings, kPlainFrame},
+                      Continuation{Step::SetSettings, Step::SetInputLen, kPlainFrame},
+                      Continuation{Step::SetInputLen, Step::Yield, kPlainFrame},
+                      Continuation{Step::Yield, Step::Poll, kPlainFrame},
+                      Continuation{Step::Poll, Step::OpenExchangeFile, kPlainFrame},
+                      Continuation{Step::OpenExchangeFile, Step::ReadReading, kPlainFrame},
+                      Continuation{Step::ReadReading, Step::GestureTest, kPlainFrame},
+                      Continuation{Step::GestureTest, Step::ShowGesture, kPlainFrame},
+                      Continuation{Step::ShowGesture, Step::CloseExchangeFile, kGestureFrame},
+                      Continuation{Step::BatteryTest, Step::ShowBattery, kPlainFrame},
+                      Continuation{Step::ShowBattery, Step::CloseExchangeFile, kBatteryFrame},
+                      Continuation{Step::ShowValues, Step::CloseExchangeFile, kPlainFrame},
+                      Continuation{Step::CloseExchangeFile, Step::DataFTest, kPlainFrame},
+                      Continuation{Step::DataFTest, Step::ShowNoDevice, kPlainFrame},
+                      Continuation{Step::ShowNoDevice, Step::Yield, kSilence},
+                      Continuation{Step::SetThumbLeft, Step::SetThumbWidth, kPlainFrame},
+                      Continuation{Step::SetThumbWidth, Step::SetFinger0Top, kPlainFrame},
+                      Continuation{Step::SetFinger0Top, Step::SetFinger1Top, kPlainFrame},
+                      Continuation{Step::SetFinger1Top, Step::SetFinger2Top, kPlainFrame},
+                      Continuation{Step::SetFinger2Top, Step::SetFinger3Top, kPlainFrame},
+                      Continuation{Step::SetFinger3Top, Step::Yield, kPlainFrame}));
+
+TEST_F(Loop, AFailedStoreSkipsOnlyThatStore) {
+    failAt = Step::SetFinger1Top;
+    runPasses({kPlainFrame});
+    std::vector<std::string> stored;
+    for (const auto& [name, value] : display.stores) stored.push_back(name);
+    EXPECT_EQ(stored, (std::vector<std::string>{"thumb left", "thumb width", "finger 0",
+                                                "finger 2", "finger 3"}));
+}
+
+TEST_F(Loop, AFailedGestureTestShowsTheGestureText) {
+    failAt = Step::GestureTest;
+    runPasses({kPlainFrame});
+    // The extra poll found the port empty, so the pass ends with " No Device Found".
+    EXPECT_EQ(textsOfPass(1), (QStringList{status::kGesture, status::kNoDevice}));
+}
+
+}  // namespace
+}  // namespace glove

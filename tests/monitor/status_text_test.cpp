@@ -1,0 +1,63 @@
+#include "monitor/status_text.h"
+
+#include <gtest/gtest.h>
+
+namespace glove {
+namespace {
+
+Reading readingOf(std::initializer_list<double> values) {
+    Reading r{};
+    int i = 0;
+    for (const double v : values) r[i++] = v;
+    return r;
+}
+
+TEST(StatusTexts, AreExactlyAsTheUserSeesThem) {
+    EXPECT_EQ(status::kConnecting.size(), 15);
+    EXPECT_EQ(status::kGesture, QString(8, ' ') + "Be Nice!!!!!" + QString(12, ' '));
+    EXPECT_EQ(status::kBattery.size(), 32);
+    EXPECT_EQ(status::kNoDevice, " No Device Found");
+}
+
+struct Case {
+    double value2, value4, value5, value6;
+    bool gesture;
+    bool battery;
+};
+
+class Thresholds : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Thresholds, AreStrictAndNumeric) {
+    const Case& c = GetParam();
+    const Reading r = readingOf({128, c.value2, 0, c.value4, c.value5, c.value6, 0, 0, 0, 0});
+    EXPECT_EQ(status::gestureTest(r), c.gesture);
+    EXPECT_EQ(status::batteryTest(r), c.battery);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, Thresholds,
+    ::testing::Values(Case{0, 150, 220, 100, true, false},   // the gesture
+                      Case{9, 150, 220, 100, true, true},    // gesture whatever value 2 is
+                      Case{3, 170, 220, 100, false, true},   // 170 is not below 170
+                      Case{2, 170, 220, 100, false, false},  // 2 is not above 2
+                      Case{0, 169, 201, 159, true, false},
+                      Case{0, 150, 200, 100, false, false},  // 200 is not above 200
+                      Case{0, 150, 220, 160, false, false},  // 160 is not below 160
+                      Case{2.5, 0, 0, 0, false, true}));
+
+TEST(ValuesLine, SeparatesWithExactlyTwoSpaces) {
+    EXPECT_EQ(status::valuesLine(readingOf({128, 1, 40, 50, 60, 70, 80, 90, 100, 110})),
+              "128  1  40  50  60  70  80  90  100  110");
+    EXPECT_EQ(status::valuesLine(readingOf({128, 0, 255, 4.5, 0, 0, 0, 0, 0, 7})),
+              "128  0  255  4.5  0  0  0  0  0  7");
+}
+
+TEST(EmptyReading, IsEighteenSpacesAndCountsAsZero) {
+    const Reading empty{};
+    EXPECT_EQ(status::valuesLine(empty), QString(18, ' '));
+    EXPECT_FALSE(status::gestureTest(empty)) << "value 5 counts as 0, not above 200";
+    EXPECT_FALSE(status::batteryTest(empty));
+}
+
+}  // namespace
+}  // namespace glove

@@ -1,0 +1,53 @@
+#include "window/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace glove {
+namespace {
+
+using Action = CommandLine::Action;
+
+CommandLine parse(QStringList arguments) {
+    arguments.prepend("glove-monitor");
+    return parseCommandLine(arguments);
+}
+
+TEST(CommandLineOptions, DefaultsAreTheFixedPortAndExchangeFile) {
+    const CommandLine c = parse({});
+    EXPECT_EQ(c.action, Action::Run);
+    EXPECT_TRUE(c.device.isEmpty());
+    EXPECT_EQ(c.exchangePath, "/tmp/InputFile");
+}
+
+TEST(CommandLineOptions, PortTakesANumberOrADevicePath) {
+    EXPECT_EQ(parse({"--port", "3"}).device, "/dev/ttyS2");
+    EXPECT_EQ(parse({"--port=/dev/ttyUSB0"}).device, "/dev/ttyUSB0");
+    EXPECT_EQ(parse({"--exchange-file", "/var/tmp/x"}).exchangePath, "/var/tmp/x");
+}
+
+TEST(CommandLineOptions, HelpAndVersion) {
+    EXPECT_EQ(parse({"--version"}).action, Action::ShowVersion);
+    EXPECT_EQ(parse({"--version"}).message, "Glove Monitor 1.00");
+    const CommandLine help = parse({"--help"});
+    EXPECT_EQ(help.action, Action::ShowHelp);
+    EXPECT_TRUE(help.message.contains("--exchange-file"));
+}
+
+class BadCommandLine : public ::testing::TestWithParam<QStringList> {};
+
+TEST_P(BadCommandLine, IsRefusedWithAMessage) {
+    const CommandLine c = parse(GetParam());
+    EXPECT_EQ(c.action, Action::Refuse);
+    EXPECT_FALSE(c.message.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, BadCommandLine,
+                         ::testing::Values(QStringList{"--bogus"}, QStringList{"--port"},
+                                           QStringList{"--port", "0"},
+                                           QStringList{"--port", "256"},
+                                           QStringList{"--port", ""},
+                                           QStringList{"--exchange-file", ""},
+                                           QStringList{"extra"}));
+
+}  // namespace
+}  // namespace glove
