@@ -1,27 +1,43 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the window on a virtual X server: scripts/screenshot.sh OUT.png [ARGS...]
-# Extra arguments go to glove-monitor. With GLOVE_CONNECT=1 it presses Connect first and
-# waits a moment, so the picture shows the running monitor.
+# Takes a screenshot of the window on a virtual X server.
+#     scripts/screenshot.sh OUT.png                  the window as it opens
+#     scripts/screenshot.sh OUT.png SCENARIO         connected to the glove simulator
+# Needs a build (scripts/build.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out="$(realpath -m "${1:?usage: scripts/screenshot.sh OUT.png [ARGS...]}")"
-shift
-display=":$((90 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp &
-xvfb=$!
-trap 'kill "$monitor" "$xvfb" 2>/dev/null || true' EXIT
-export DISPLAY="$display"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+out="$(realpath -m "${1:?usage: scripts/screenshot.sh OUT.png [SCENARIO]}")"
+scenario="${2:-}"
 
-build/default/src/glove-monitor "$@" &
-monitor=$!
-window="$(xdotool search --sync --onlyvisible --name "Wireless VR Glove" | head -n1)"
-if [ "${GLOVE_CONNECT:-0}" = 1 ]; then
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    # Connect sits at 72,168 (169 x 41) in the window.
-    xdotool mousemove --window "$window" 150 188 click 1
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+display=":$((100 + RANDOM % 400))"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY="$display"
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+
+args=(--exchange-file "$work/InputFile")
+if [ -n "$scenario" ]; then
+    build/default/tools/glove-sim/glove-sim --scenario "$scenario" --link "$work/glove" >/dev/null &
+    pids+=($!)
+    for _ in $(seq 100); do [ -e "$work/glove" ] && break; sleep 0.05; done
+    args+=(--port "$work/glove")
+fi
+build/default/src/glove-monitor "${args[@]}" 2>/dev/null &
+pids+=($!)
+window="$(timeout 20 xdotool search --sync --onlyvisible --name "Wireless VR Glove" | head -n1)"
+if [ -n "$scenario" ]; then
+    # Connect's middle, in the window's pixels.
+    xdotool mousemove --window "$window" 156 188 click 1
     sleep 2
 fi
-sleep 0.5
+sleep 0.3
 import -window "$window" "$out"
 echo "$out"

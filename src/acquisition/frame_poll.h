@@ -18,14 +18,14 @@ exchange::Frame rotatedToMarker(const exchange::Frame& values, int marker);
 // rotated so that the marker comes first. The poll never yields; its errors end inside
 // it, except a failure while it closes a port that was already open.
 class FramePoll {
-public:
+  public:
     FramePoll(SerialControl& comm, Files& files, QByteArray& dataF,
               std::string exchangePath = std::string(exchange::kDefaultPath))
         : comm_(comm), files_(files), dataF_(dataF), exchangePath_(std::move(exchangePath)) {}
 
     void run();
 
-private:
+  private:
     void readAndWrite();
 
     SerialControl& comm_;

@@ -13,20 +13,28 @@ constexpr int kLongestInput = 32767;
 
 QSerialPort::Parity qtParity(LineSettings::Parity parity) {
     switch (parity) {
-        case LineSettings::Parity::None: return QSerialPort::NoParity;
-        case LineSettings::Parity::Even: return QSerialPort::EvenParity;
-        case LineSettings::Parity::Odd: return QSerialPort::OddParity;
-        case LineSettings::Parity::Mark: return QSerialPort::MarkParity;
-        case LineSettings::Parity::Space: return QSerialPort::SpaceParity;
+        case LineSettings::Parity::None:
+            return QSerialPort::NoParity;
+        case LineSettings::Parity::Even:
+            return QSerialPort::EvenParity;
+        case LineSettings::Parity::Odd:
+            return QSerialPort::OddParity;
+        case LineSettings::Parity::Mark:
+            return QSerialPort::MarkParity;
+        case LineSettings::Parity::Space:
+            return QSerialPort::SpaceParity;
     }
     return QSerialPort::NoParity;
 }
 
 QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits) {
     switch (stopBits) {
-        case LineSettings::StopBits::One: return QSerialPort::OneStop;
-        case LineSettings::StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
-        case LineSettings::StopBits::Two: return QSerialPort::TwoStop;
+        case LineSettings::StopBits::One:
+            return QSerialPort::OneStop;
+        case LineSettings::StopBits::OneAndHalf:
+            return QSerialPort::OneAndHalfStop;
+        case LineSettings::StopBits::Two:
+            return QSerialPort::TwoStop;
     }
     return QSerialPort::OneStop;
 }
@@ -179,7 +187,8 @@ void MSComm::deviceFailed(const QString& reason) {
                                              "); it is opened again at the next poll");
     // Not closed here: the port is still inside its own read when it reports the error.
     QMetaObject::invokeMethod(
-        this, [this] {
+        this,
+        [this] {
             if (failed_) closeDevice();
         },
         Qt::QueuedConnection);

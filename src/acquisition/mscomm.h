@@ -28,7 +28,7 @@ class MSComm final : public QObject, public SerialControl {
     Q_PROPERTY(int RThreshold READ rThreshold WRITE setRThreshold)
     Q_PROPERTY(int InBufferCount READ inBufferCount)
 
-public:
+  public:
     static constexpr qint64 kReceiveBufferSize = 4096;
     static constexpr int kHighestPort = 255;
 
@@ -56,11 +56,11 @@ public:
     [[nodiscard]] std::chrono::nanoseconds frameTime() const;
     [[nodiscard]] QString devicePath() const;
 
-signals:
+  signals:
     void OnComm();
     void charactersArrived();
 
-private:
+  private:
     void openDevice();
     void closeDevice();
     void applySettings();

@@ -8,7 +8,7 @@ namespace glove {
 // What the program asks of the serial port control: the port number, the line
 // settings, the most characters one read returns, opening and closing, and reading.
 class SerialControl {
-public:
+  public:
     virtual ~SerialControl() = default;
 
     virtual void setCommPort(int number) = 0;

@@ -8,7 +8,7 @@ namespace glove {
 // Sequential text files addressed by small file numbers, opened and closed around
 // each use. Every failure is a RunTimeError with the number a caller's trap tests.
 class Files {
-public:
+  public:
     static constexpr int kAllFiles = 0;  // close(kAllFiles) closes every open file
 
     virtual ~Files() = default;

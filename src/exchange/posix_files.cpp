@@ -105,7 +105,7 @@ void PosixFiles::openForOutput(int number, const std::string& path) {
         if (error == ENOENT) fail(ErrorNumber::PathNotFound, "Path not found", path);
         failOpen(error, path);
     }
-    struct stat st{};
+    struct stat st {};
     const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
                       st.st_uid == ::geteuid();
     if (!ours) {
@@ -128,7 +128,7 @@ void PosixFiles::openForInput(int number, const std::string& path) {
     checkCanOpen(number, path);
     const int fd = openNoFollow(path, O_RDONLY);
     if (fd < 0) failOpen(errno, path);
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         fail(ErrorNumber::PathAccessError, "Path/File access error (not a regular file)", path);

@@ -12,7 +12,7 @@ namespace glove {
 // world-writable directory under a well-known name, so no open ever follows a symbolic
 // link, and output only ever truncates a regular, single-link file of our own user.
 class PosixFiles final : public Files {
-public:
+  public:
     static constexpr int kHighestFileNumber = 511;
 
     PosixFiles() = default;
@@ -30,7 +30,7 @@ public:
 
     [[nodiscard]] bool isOpen(int number) const { return handles_.contains(number); }
 
-private:
+  private:
     enum class Mode { Output, Input };
 
     struct Handle {

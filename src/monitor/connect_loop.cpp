@@ -77,8 +77,8 @@ void ConnectLoop::run() {
         loop();
     } catch (const RunTimeError& e) {
         // Only the trap's own extra poll lets an error through; it ends this run.
-        qWarning().noquote() << "glove-monitor: the Connect loop stopped:" << e.what()
-                             << "(error" << static_cast<int>(e.number()) << ")";
+        qWarning().noquote() << "glove-monitor: the Connect loop stopped:" << e.what() << "(error"
+                             << static_cast<int>(e.number()) << ")";
     }
     running_ = false;
 }

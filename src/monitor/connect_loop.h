@@ -20,7 +20,7 @@ class SerialControl;
 // runs one extra poll and goes on with the step that the continuation table names, so
 // the loop never stops by itself; it ends only with the program.
 class ConnectLoop {
-public:
+  public:
     // Setup, then one pass of the loop. A failing test continues into the branch it guards.
     enum class Step {
         CloseAllFiles,
@@ -79,7 +79,7 @@ public:
     // Where execution goes on after a step fails.
     static Step continuationAfterError(Step failed);
 
-private:
+  private:
     void loop();
     Step execute(Step step);
 

@@ -12,7 +12,7 @@ class MSComm;
 // streaming glove is read a whole frame at a time, and a silent line costs one pass per
 // frame time instead of a busy core.
 class PacedYield {
-public:
+  public:
     explicit PacedYield(MSComm& comm) : comm_(comm) {}
     PacedYield(const PacedYield&) = delete;
     PacedYield& operator=(const PacedYield&) = delete;
@@ -21,7 +21,7 @@ public:
     // Ends a wait at once, e.g. when the loop is to start over or the program ends.
     void interrupt();
 
-private:
+  private:
     [[nodiscard]] bool wholeReadWaits() const;
 
     MSComm& comm_;

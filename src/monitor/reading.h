@@ -11,6 +11,8 @@ using Value = std::optional<double>;
 using Reading = std::array<Value, 10>;
 
 // Value n of the reading, counted from 1 as the frame counts its values.
-inline double valueOf(const Reading& reading, int n) { return reading[n - 1].value_or(0.0); }
+inline double valueOf(const Reading& reading, int n) {
+    return reading[n - 1].value_or(0.0);
+}
 
 }  // namespace glove

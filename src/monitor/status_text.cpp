@@ -21,7 +21,9 @@ bool gestureTest(const Reading& reading) {
     return value4Low && value5High && value6Low;
 }
 
-bool batteryTest(const Reading& reading) { return valueOf(reading, 2) > kBatteryValue2Above; }
+bool batteryTest(const Reading& reading) {
+    return valueOf(reading, 2) > kBatteryValue2Above;
+}
 
 QString valuesLine(const Reading& reading) {
     QStringList texts;

@@ -39,7 +39,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
 
     if (!parser.parse(arguments)) return refuse(parser.errorText());
     if (!parser.positionalArguments().isEmpty()) {
-        return refuse(QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first());
+        return refuse(QStringLiteral("Unexpected argument: ") +
+                      parser.positionalArguments().first());
     }
     if (parser.isSet(help)) {
         result.action = CommandLine::Action::ShowHelp;

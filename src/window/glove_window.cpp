@@ -92,7 +92,9 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
 
 GloveWindow::~GloveWindow() = default;
 
-void GloveWindow::Command1_Click() { loop_.run(); }
+void GloveWindow::Command1_Click() {
+    loop_.run();
+}
 
 void GloveWindow::Exit_Click() {
     if (exitCommand_.run()) endProgram();
@@ -121,12 +123,20 @@ void GloveWindow::endProgram() {
     endProgram_();
 }
 
-void GloveWindow::setText(const QString& text) { text1_->setText(text); }
+void GloveWindow::setText(const QString& text) {
+    text1_->setText(text);
+}
 
-void GloveWindow::setThumbLeft(float left) { picture2_->setThumbLeft(left); }
+void GloveWindow::setThumbLeft(float left) {
+    picture2_->setThumbLeft(left);
+}
 
-void GloveWindow::setThumbWidth(float width) { picture2_->setThumbWidth(width); }
+void GloveWindow::setThumbWidth(float width) {
+    picture2_->setThumbWidth(width);
+}
 
-void GloveWindow::setFingerTop(int finger, float top) { picture2_->setFingerTop(finger, top); }
+void GloveWindow::setFingerTop(int finger, float top) {
+    picture2_->setFingerTop(finger, top);
+}
 
 }  // namespace glove

@@ -26,7 +26,7 @@ class MSComm;
 class GloveWindow final : public QWidget, public GloveDisplay {
     Q_OBJECT
 
-public:
+  public:
     static inline const QString kCaption = QStringLiteral("Zarquin's Wireless VR Glove");
 
     struct Options {
@@ -60,11 +60,11 @@ public:
     [[nodiscard]] const QByteArray& DataF() const { return dataF_; }
     [[nodiscard]] const ConnectLoop& connectLoop() const { return loop_; }
 
-protected:
+  protected:
     // Closing the window is an Exit: a running loop would otherwise outlive the window.
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void endProgram();
 
     std::function<void()> endProgram_;

@@ -14,7 +14,7 @@ namespace glove {
 class HandFigure final : public QFrame {
     Q_OBJECT
 
-public:
+  public:
     struct Shape {
         float left;
         float top;
@@ -36,10 +36,10 @@ public:
     // The shapes from back to front, as they are painted.
     [[nodiscard]] std::array<Shape, 6> paintOrder() const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     Shape thumb_{720, 1440, 495, 375};   // Shape3
     Shape palm_{1200, 1080, 1335, 855};  // Shape2
     std::array<Shape, kFingerCount> fingers_{{

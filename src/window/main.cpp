@@ -26,7 +26,8 @@ bool catchTerminationSignals() {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
 }  // namespace
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(glove::kProductName);
-    glove::GloveWindow window({.device = options.device, .exchangePath = options.exchangePath, .endProgram = {}});
+    glove::GloveWindow window(
+        {.device = options.device, .exchangePath = options.exchangePath, .endProgram = {}});
 
     if (!catchTerminationSignals()) std::perror("glove-monitor: cannot catch signals");
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);

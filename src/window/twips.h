@@ -20,6 +20,8 @@ inline QRectF toPixelsF(const Rect& r) {
     return {r.left / kPerPixel, r.top / kPerPixel, r.width / kPerPixel, r.height / kPerPixel};
 }
 
-inline QRect toPixels(const Rect& r) { return toPixelsF(r).toRect(); }
+inline QRect toPixels(const Rect& r) {
+    return toPixelsF(r).toRect();
+}
 
 }  // namespace glove::twips

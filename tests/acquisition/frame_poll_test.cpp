@@ -19,7 +19,7 @@ using test::writeAll;
 
 // One poll against a pseudo-terminal glove and an exchange file in a temporary directory.
 class Poll : public ::testing::Test {
-protected:
+  protected:
     Poll() {
         comm.setCommPort(2);
         comm.setSettings("4800,N,8,1");

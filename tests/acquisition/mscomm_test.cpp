@@ -40,8 +40,7 @@ TEST(Properties, RefuseBadValues) {
     MSComm comm;
     EXPECT_EQ(errorOf([&] { comm.setCommPort(0); }), ErrorNumber::InvalidPortNumber);
     EXPECT_EQ(errorOf([&] { comm.setCommPort(256); }), ErrorNumber::InvalidPortNumber);
-    EXPECT_EQ(errorOf([&] { comm.setSettings("4800,Q,8,1"); }),
-              ErrorNumber::InvalidPropertyValue);
+    EXPECT_EQ(errorOf([&] { comm.setSettings("4800,Q,8,1"); }), ErrorNumber::InvalidPropertyValue);
     EXPECT_EQ(comm.settings(), "4800,N,8,1") << "a refused value must not be kept";
     EXPECT_EQ(errorOf([&] { comm.setInputLen(-1); }), ErrorNumber::InvalidPropertyValue);
     EXPECT_EQ(errorOf([&] { comm.setRThreshold(-1); }), ErrorNumber::InvalidPropertyValue);

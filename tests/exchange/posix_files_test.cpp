@@ -35,8 +35,7 @@ TEST(ExchangeLine, IsDecimalCommaSeparatedWithCrLfOnWrite) {
     files.writeLine(1, exchange::formatLine({128, 40, 50, 60, 70, 80, 90, 100, 7, 0}));
     files.writeLine(1, exchange::formatLine({128, 255, 1, 2, 3, 4, 5, 6, 7, 8}));
     files.close(1);
-    EXPECT_EQ(readAll(dir.path()),
-              "128,40,50,60,70,80,90,100,7,0\r\n128,255,1,2,3,4,5,6,7,8\r\n");
+    EXPECT_EQ(readAll(dir.path()), "128,40,50,60,70,80,90,100,7,0\r\n128,255,1,2,3,4,5,6,7,8\r\n");
 }
 
 TEST(ReadBack, TakesTheFirstTenItemsOfTheFirstLine) {
@@ -80,16 +79,15 @@ TEST_P(ReadBackBadItem, IsANumberedErrorNotACrashOrAZero) {
     EXPECT_EQ(errorOf([&] { files.readNumber(2); }), GetParam().error);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Items, ReadBackBadItem,
-    ::testing::Values(BadItem{"abc,1", ErrorNumber::TypeMismatch},
-                      BadItem{"12x,1", ErrorNumber::TypeMismatch},
-                      BadItem{",1", ErrorNumber::TypeMismatch},
-                      BadItem{"0x10,1", ErrorNumber::TypeMismatch},
-                      BadItem{"nan,1", ErrorNumber::TypeMismatch},
-                      BadItem{"1e999,1", ErrorNumber::Overflow},
-                      BadItem{"1234567890123456789012345678901234567890123,1",
-                              ErrorNumber::TypeMismatch}));
+INSTANTIATE_TEST_SUITE_P(Items, ReadBackBadItem,
+                         ::testing::Values(BadItem{"abc,1", ErrorNumber::TypeMismatch},
+                                           BadItem{"12x,1", ErrorNumber::TypeMismatch},
+                                           BadItem{",1", ErrorNumber::TypeMismatch},
+                                           BadItem{"0x10,1", ErrorNumber::TypeMismatch},
+                                           BadItem{"nan,1", ErrorNumber::TypeMismatch},
+                                           BadItem{"1e999,1", ErrorNumber::Overflow},
+                                           BadItem{"1234567890123456789012345678901234567890123,1",
+                                                   ErrorNumber::TypeMismatch}));
 
 TEST(ReadBack, HugeFileReadsOnlyWhatItNeeds) {
     TempDir dir;

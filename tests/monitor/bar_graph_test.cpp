@@ -34,8 +34,13 @@ INSTANTIATE_TEST_SUITE_P(
         Bars{255, 0, 255, 100, 755, 460, {1400, 262.5F, 950, 1000}},
         Bars{102, 170, 200, 160, 1214, 1, {720, 510, 710, 760}},
         Bars{101, 1, 1, 1, 1217, -2, {1396, 1405.5F, 1346, 1396}},  // width below zero kept
-        Bars{std::nullopt, std::nullopt, std::nullopt, std::nullopt,  // all still empty
-             1520, -305, {1400, 1410, 1350, 1400}}));
+        Bars{std::nullopt,
+             std::nullopt,
+             std::nullopt,
+             std::nullopt,  // all still empty
+             1520,
+             -305,
+             {1400, 1410, 1350, 1400}}));
 
 }  // namespace
 }  // namespace glove

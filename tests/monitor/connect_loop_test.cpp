@@ -22,7 +22,7 @@ using test::bytes;
 
 // Records every store in order, so a test can follow what the user saw within a pass.
 class RecordingDisplay final : public GloveDisplay {
-public:
+  public:
     void setText(const QString& text) override { texts << text; }
     void setThumbLeft(float left) override { stores.push_back({"thumb left", left}); }
     void setThumbWidth(float width) override { stores.push_back({"thumb width", width}); }
@@ -41,7 +41,7 @@ const QByteArray kBatteryFrame = bytes({128, 3, 100, 200, 100, 200, 0, 0, 0, 0})
 // The real serial control on a pseudo-terminal, the real poll and exchange file; the
 // yield is the test's, so it drives the loop pass by pass and sends the glove's frames.
 class Loop : public ::testing::Test {
-protected:
+  protected:
     Loop() {
         loop.setStepProbe([this](Step step) {
             trace.push_back(step);
@@ -67,9 +67,8 @@ protected:
     // Texts shown in the given pass (1-based), setup texts counting as pass 0.
     QStringList textsOfPass(int pass) const {
         const auto begin = textsAtYield.at(pass - 1);
-        const auto end = pass < static_cast<int>(textsAtYield.size())
-                             ? textsAtYield.at(pass)
-                             : display.texts.size();
+        const auto end = pass < static_cast<int>(textsAtYield.size()) ? textsAtYield.at(pass)
+                                                                      : display.texts.size();
         return display.texts.mid(begin, end - begin);
     }
 
@@ -116,7 +115,7 @@ TEST_F(Loop, ShowsTheValuesAndMovesTheBars) {
     EXPECT_EQ(textsOfPass(1), QStringList{"128  1  40  50  60  70  80  90  100  110"});
     const std::vector<std::pair<std::string, float>> expected{
         {"thumb left", 1400}, {"thumb width", -185}, {"finger 0", 1200},
-        {"finger 1", 1140},   {"finger 2", 1070},   {"finger 3", 1120}};
+        {"finger 1", 1140},   {"finger 2", 1070},    {"finger 3", 1120}};
     EXPECT_EQ(display.stores, expected);
     EXPECT_EQ(test::readAll(path), "128,1,40,50,60,70,80,90,100,110\r\n");
 }
@@ -239,8 +238,8 @@ TEST_F(Loop, AFailedStoreSkipsOnlyThatStore) {
     runPasses({kPlainFrame});
     std::vector<std::string> stored;
     for (const auto& [name, value] : display.stores) stored.push_back(name);
-    EXPECT_EQ(stored, (std::vector<std::string>{"thumb left", "thumb width", "finger 0",
-                                                "finger 2", "finger 3"}));
+    EXPECT_EQ(stored, (std::vector<std::string>{"thumb left", "thumb width", "finger 0", "finger 2",
+                                                "finger 3"}));
 }
 
 TEST_F(Loop, AFailedGestureTestShowsTheGestureText) {

@@ -15,7 +15,7 @@ using test::bytes;
 
 // The one yield of a pass, against the real serial control on a pseudo-terminal.
 class Paced : public ::testing::Test {
-protected:
+  protected:
     Paced() {
         comm.setSettings("4800,N,8,1");
         comm.setInputLen(10);

@@ -8,13 +8,11 @@ namespace glove::test {
 
 // Collects what the program writes as warnings on stderr while it exists.
 class MessageLog {
-public:
+  public:
     MessageLog() {
         lines().clear();
-        previous_ = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext&, const QString& message) {
-                lines().append(message);
-            });
+        previous_ = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&,
+                                              const QString& message) { lines().append(message); });
     }
     MessageLog(const MessageLog&) = delete;
     MessageLog& operator=(const MessageLog&) = delete;
@@ -25,7 +23,7 @@ public:
     }
     [[nodiscard]] QString text() const { return lines().join('\n'); }
 
-private:
+  private:
     static QStringList& lines() {
         static QStringList all;
         return all;

@@ -23,7 +23,9 @@ Pty::Pty() {
     path_ = QString::fromLocal8Bit(name);
 }
 
-Pty::~Pty() { unplug(); }
+Pty::~Pty() {
+    unplug();
+}
 
 void Pty::send(const QByteArray& bytes) const {
     qsizetype done = 0;

@@ -9,7 +9,7 @@ namespace glove::test {
 // A pseudo-terminal pair in raw mode standing in for the glove's receiver: the test
 // writes to the master as the glove would, the program opens the slave's path.
 class Pty {
-public:
+  public:
     Pty();
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
@@ -22,7 +22,7 @@ public:
     // Unplugs the receiver: both ends close and the reader sees a hang-up.
     void unplug();
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;
     QString path_;

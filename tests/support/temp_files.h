@@ -9,13 +9,13 @@ namespace glove::test {
 
 // A fresh directory for one test's exchange file, removed with the test.
 class TempDir {
-public:
+  public:
     [[nodiscard]] std::string path(const char* name = "InputFile") const {
         return QFile::encodeName(dir_.filePath(QString::fromLatin1(name))).toStdString();
     }
     [[nodiscard]] QString dir() const { return dir_.path(); }
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

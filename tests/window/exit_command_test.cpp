@@ -11,7 +11,9 @@
 namespace glove {
 namespace {
 
-bool exists(const std::string& path) { return QFileInfo::exists(QString::fromStdString(path)); }
+bool exists(const std::string& path) {
+    return QFileInfo::exists(QString::fromStdString(path));
+}
 
 TEST(Exit, WithoutAnExchangeFileStillEnds) {
     test::TempDir dir;

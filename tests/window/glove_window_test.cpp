@@ -22,7 +22,7 @@ using test::bytes;
 
 // The real window, off screen, on a pseudo-terminal glove and a temporary exchange file.
 class Window : public ::testing::Test {
-protected:
+  protected:
     Window() {
         window.show();
         window.activateWindow();
@@ -36,9 +36,8 @@ protected:
     test::Pty glove;
     test::TempDir dir;
     int ended = 0;
-    GloveWindow window{{.device = glove.path(),
-                        .exchangePath = dir.path(),
-                        .endProgram = [this] { ++ended; }}};
+    GloveWindow window{
+        {.device = glove.path(), .exchangePath = dir.path(), .endProgram = [this] { ++ended; }}};
 };
 
 TEST_F(Window, OpensWithItsCaptionSizeAndControlsInPlace) {
@@ -137,8 +136,9 @@ TEST_F(Window, ConnectShowsTheGlovesFramesUntilExit) {
     QStringList seen;
     QObject::connect(window.Text1(), &QLineEdit::textChanged, [&](const QString& t) { seen << t; });
     QTimer glovePace;  // a frame every 15 ms keeps the line busy, as a streaming glove does
-    QObject::connect(&glovePace, &QTimer::timeout,
-                     [&] { glove.send(bytes({128, 1, 100, 50, 60, 70, 80, 90, 100, 110})); });
+    QObject::connect(&glovePace, &QTimer::timeout, [&] {
+        glove.send(bytes({128, 1, 100, 50, 60, 70, 80, 90, 100, 110}));
+    });
     glovePace.start(15);
     QTimer::singleShot(300, [&] { QTest::mouseClick(window.Exit(), Qt::LeftButton); });
     QTest::mouseClick(window.Command1(), Qt::LeftButton);  // returns once Exit stops the loop

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace glove_sim {
+
+// A frame is ten values, numbered 1..10 as the monitor numbers them. Value 1 is the marker.
+//
+// In every scenario except noise, value 1 is the marker and no other value ever equals it,
+// so a reader that starts anywhere in the stream finds the frame boundaries unambiguously.
+inline constexpr std::size_t frameLength = 10;
+inline constexpr std::uint8_t frameMarker = 128;
+using Frame = std::array<std::uint8_t, frameLength>;
+
+// Where the monitor's 1-based "value n" sits in a Frame.
+constexpr std::size_t valuePos(int n) {
+    return static_cast<std::size_t>(n - 1);
+}
+
+enum class Scenario { Wave, Gesture, Battery, Noise, Silent, Unplug };
+
+inline constexpr std::array scenarioNames{
+    std::pair{std::string_view{"wave"}, Scenario::Wave},
+    std::pair{std::string_view{"gesture"}, Scenario::Gesture},
+    std::pair{std::string_view{"battery"}, Scenario::Battery},
+    std::pair{std::string_view{"noise"}, Scenario::Noise},
+    std::pair{std::string_view{"silent"}, Scenario::Silent},
+    std::pair{std::string_view{"unplug"}, Scenario::Unplug},
+};
+
+std::optional<Scenario> scenarioFromName(std::string_view name);
+
+// With --count, values 7-10 carry the frame index: 28 bits, 7 per value, most significant
+// first. Every value stays below 128, so the counter never looks like a marker.
+inline constexpr int counterFirstValue = 7;
+inline constexpr std::size_t counterValueCount = 4;
+inline constexpr unsigned counterBitsPerValue = 7;
+inline constexpr std::uint32_t counterModulus = 1U << (counterValueCount * counterBitsPerValue);
+using CounterValues = std::array<std::uint8_t, counterValueCount>;
+
+constexpr CounterValues encodeCounter(std::uint64_t frameIndex) {
+    constexpr std::uint32_t valueMask = (1U << counterBitsPerValue) - 1;
+    const auto counter = static_cast<std::uint32_t>(frameIndex % counterModulus);
+    CounterValues values{};
+    for (std::size_t i = 0; i < counterValueCount; ++i) {
+        const auto shift = counterBitsPerValue * static_cast<unsigned>(counterValueCount - 1 - i);
+        values[i] = static_cast<std::uint8_t>((counter >> shift) & valueMask);
+    }
+    return values;
+}
+
+constexpr std::uint32_t decodeCounter(const CounterValues& values) {
+    std::uint32_t counter = 0;
+    for (const auto value : values) counter = (counter << counterBitsPerValue) | value;
+    return counter;
+}
+
+// Frame number `frameIndex` of the gesture or battery scenario; any other scenario gets the
+// wave's frames (noise and silent have none of their own, see FrameMaker).
+Frame makeFrame(Scenario scenario, std::uint64_t frameIndex, std::mt19937& rng, bool count);
+
+// One step of the stream: bytes to send, and how many byte times the step lasts on the line
+// (more than bytes.size() when the line then stays idle for a while).
+struct Chunk {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t lineSlots = 0;
+};
+
+struct StreamSettings {
+    Scenario scenario = Scenario::Wave;
+    std::uint32_t seed = 1;
+    bool count = false;      // values 7-10 carry the frame index (ignored by noise)
+    std::size_t offset = 0;  // bytes of the first frame left out, 0..frameLength-1
+};
+
+// Produces the stream for one scenario; the same settings always give the same chunks.
+class FrameMaker {
+  public:
+    explicit FrameMaker(const StreamSettings& settings);
+
+    Chunk next();
+
+  private:
+    Chunk noiseChunk();
+
+    StreamSettings settings_;
+    std::mt19937 rng_{settings_.seed};
+    std::uint64_t index_ = 0;
+};
+
+}  // namespace glove_sim

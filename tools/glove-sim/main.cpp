@@ -1,0 +1,161 @@
+// glove-sim: stands in for the glove's receiver, so the monitor can be run and tested
+// without the hardware. See README.md.
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <ctime>
+#include <iostream>
+#include <limits>
+#include <optional>
+#include <span>
+#include <system_error>
+
+#include "frame_maker.h"
+#include "line_timing.h"
+#include "sim_line.h"
+#include "sim_options.h"
+
+namespace {
+
+using namespace glove_sim;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void requestStop(int) {
+    stopRequested = 1;
+}
+
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a signal has to cut sleeps and waits short.
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A caller that stops reading our stdout must not end the stream.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::int64_t monotonicNanos() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * static_cast<std::int64_t>(nanosPerSecond) +
+           now.tv_nsec;
+}
+
+// False if a stop was requested first.
+bool sleepUntil(std::int64_t deadline) {
+    const auto perSecond = static_cast<std::int64_t>(nanosPerSecond);
+    const timespec until{.tv_sec = static_cast<time_t>(deadline / perSecond),
+                         .tv_nsec = deadline % perSecond};
+    while (stopRequested == 0) {
+        const int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+        if (result == 0) return true;
+        if (result != EINTR) throw std::system_error(result, std::generic_category(), "sleeping");
+    }
+    return false;
+}
+
+enum class Turn { Due, TimeUp, Stopped };
+
+// Hands out byte slots on the line at absolute times, so rounding and the time spent writing
+// do not add up over a run.
+class Pacer {
+  public:
+    Pacer(std::uint32_t baud, std::optional<std::int64_t> runNanos)
+        : baud_(baud),
+          end_(runNanos ? start_ + *runNanos : std::numeric_limits<std::int64_t>::max()) {}
+
+    Turn waitForSlot() {
+        // Longer than any scheduling hiccup: the line was full because nobody was reading.
+        constexpr std::int64_t stallNanos = 100'000'000;
+        const std::int64_t due = start_ + lineTimeNanos(slot_, baud_);
+        if (due >= end_) return sleepUntil(end_) ? Turn::TimeUp : Turn::Stopped;
+        if (!sleepUntil(due)) return Turn::Stopped;
+        // After a stall carry on from now, rather than rushing out everything missed.
+        const std::int64_t late = monotonicNanos() - due;
+        if (late > stallNanos) start_ += late;
+        return Turn::Due;
+    }
+
+    void advance(std::uint64_t slotCount) { slot_ += slotCount; }
+
+  private:
+    std::uint32_t baud_ = 0;
+    std::int64_t start_ = monotonicNanos();
+    std::int64_t end_ = 0;
+    std::uint64_t slot_ = 0;
+};
+
+enum class Ending { Finished, Stopped };
+
+Ending stream(SerialLine& line, const SimOptions& options) {
+    FrameMaker maker(options.stream);
+    Pacer pacer(options.baud, options.runNanos);
+    const auto keepGoing = [] { return stopRequested == 0; };
+    const auto ending = [](Turn turn) {
+        return turn == Turn::Stopped ? Ending::Stopped : Ending::Finished;
+    };
+
+    for (std::uint64_t sent = 0; !options.frameLimit || sent < *options.frameLimit; ++sent) {
+        const Chunk chunk = maker.next();
+        std::span<const std::uint8_t> unsent(chunk.bytes);
+        // A chunk without bytes (silent) still takes its slot, so time keeps passing.
+        do {
+            const Turn turn = pacer.waitForSlot();
+            if (turn != Turn::Due) return ending(turn);
+            const auto piece = unsent.first(
+                options.burst ? unsent.size() : std::min<std::size_t>(1, unsent.size()));
+            if (!line.writeAll(piece, keepGoing)) return Ending::Stopped;
+            pacer.advance(piece.size());
+            unsent = unsent.subspan(piece.size());
+        } while (!unsent.empty());
+        pacer.advance(chunk.lineSlots - chunk.bytes.size());
+    }
+    // The last chunk's line time passes before the run counts as done.
+    return ending(pacer.waitForSlot());
+}
+
+int run(const SimOptions& options) {
+    installStopHandlers();
+    SerialLine line =
+        options.devicePath.empty()
+            ? SerialLine::openPseudoTerminal(options.baud)
+            : SerialLine::openDevice(options.devicePath, termiosSpeed(options.baud).value());
+    std::optional<DeviceLink> link;
+    if (!options.linkPath.empty()) link.emplace(options.linkPath, line.path());
+    // The one line on stdout, flushed: callers wait for it to learn where to read.
+    std::cout << line.path() << std::endl;
+
+    const Ending ending = stream(line, options);
+    // An unplugged glove just vanishes: no drain, and returning closes the line and removes
+    // the link, so the reader sees a hang-up with bytes possibly still in flight.
+    if (ending == Ending::Finished && options.stream.scenario != Scenario::Unplug) line.drain();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    constexpr int runFailure = 1;
+    constexpr int usageFailure = 2;
+    const QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("glove-sim");
+    try {
+        const CommandLine commandLine = parseCommandLine(QCoreApplication::arguments());
+        if (commandLine.helpRequested) {
+            std::cout << commandLine.helpText;
+            return 0;
+        }
+        return run(commandLine.options);
+    } catch (const UsageError& error) {
+        std::cerr << "glove-sim: " << error.what() << " (see --help)\n";
+        return usageFailure;
+    } catch (const std::exception& error) {
+        std::cerr << "glove-sim: " << error.what() << '\n';
+        return runFailure;
+    }
+}

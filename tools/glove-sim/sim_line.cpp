@@ -1,0 +1,166 @@
+#include "sim_line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+#include "sim_options.h"
+
+namespace glove_sim {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+[[noreturn]] void fail(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// Raw bytes, 8 data bits, no parity, one stop bit, no flow control.
+void makeRaw(int fd, std::optional<speed_t> speed, const std::string& name) {
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0) fail(name + " is not a terminal");
+    ::cfmakeraw(&settings);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS);
+    settings.c_cflag |= CLOCAL | CREAD;
+    if (speed) {
+        ::cfsetispeed(&settings, *speed);
+        ::cfsetospeed(&settings, *speed);
+    }
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0) fail("setting up " + name);
+}
+
+}  // namespace
+
+std::optional<speed_t> termiosSpeed(std::uint32_t baud) {
+    constexpr std::array<std::pair<std::uint32_t, speed_t>, 12> speeds{{
+        {1200, B1200},
+        {2400, B2400},
+        {4800, B4800},
+        {9600, B9600},
+        {19200, B19200},
+        {38400, B38400},
+        {57600, B57600},
+        {115200, B115200},
+        {230400, B230400},
+        {460800, B460800},
+        {921600, B921600},
+        {1000000, B1000000},
+    }};
+    for (const auto& [rate, speed] : speeds) {
+        if (rate == baud) return speed;
+    }
+    return std::nullopt;
+}
+
+void FileDescriptor::reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+SerialLine::SerialLine(FileDescriptor writer, FileDescriptor heldSlave, std::string path)
+    : writer_(std::move(writer)), heldSlave_(std::move(heldSlave)), path_(std::move(path)) {}
+
+SerialLine SerialLine::openPseudoTerminal(std::uint32_t baud) {
+    FileDescriptor master{::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)};
+    if (!master) fail("creating a pseudo-terminal");
+    if (::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0)
+        fail("unlocking the pseudo-terminal");
+    std::array<char, PATH_MAX> name{};
+    if (::ptsname_r(master.get(), name.data(), name.size()) != 0)
+        fail("naming the pseudo-terminal");
+    FileDescriptor slave{::open(name.data(), O_RDWR | O_NOCTTY)};
+    if (!slave) fail(std::string("opening ") + name.data());
+    // A pseudo-terminal ignores the speed; it is set only so the settings look like the real line.
+    const auto speed = termiosSpeed(baud);
+    makeRaw(master.get(), speed, "the pseudo-terminal");
+    makeRaw(slave.get(), speed, name.data());
+    return SerialLine(std::move(master), std::move(slave), name.data());
+}
+
+SerialLine SerialLine::openDevice(const std::string& path, speed_t speed) {
+    // Non-blocking, so a port waiting for carrier cannot hang the open and writes wait in poll().
+    FileDescriptor device{::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
+    if (!device) fail("opening " + path);
+    makeRaw(device.get(), speed, path);
+    return SerialLine(std::move(device), FileDescriptor{}, path);
+}
+
+bool SerialLine::writeAll(std::span<const std::uint8_t> bytes,
+                          const std::function<bool()>& keepGoing) {
+    // Short enough that a stop request is noticed promptly while the line stays full.
+    constexpr int pollSliceMs = 100;
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(writer_.get(), bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+            continue;
+        }
+        const int error = written < 0 ? errno : 0;
+        if (error != 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR)
+            fail("writing to " + path_);
+        if (!keepGoing()) return false;
+        if (error == EINTR) continue;
+        pollfd room{.fd = writer_.get(), .events = POLLOUT, .revents = 0};
+        if (::poll(&room, 1, pollSliceMs) < 0 && errno != EINTR) fail("waiting for " + path_);
+    }
+    return true;
+}
+
+void SerialLine::drain() {
+    if (!heldSlave_) {
+        // A serial port sends what it holds (no flow control), then this returns.
+        ::tcdrain(writer_.get());
+        return;
+    }
+    // Unread input is lost when a pseudo-terminal closes, so give the reader a moment to take
+    // it. The kernel hands written bytes to the reader's side asynchronously, hence the settle.
+    constexpr auto settle = 20ms;
+    constexpr auto step = 10ms;
+    constexpr auto patience = 1s;
+    std::this_thread::sleep_for(settle);
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
+    int unread = 0;
+    while (::ioctl(heldSlave_.get(), TIOCINQ, &unread) == 0 && unread > 0 &&
+           std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(step);
+}
+
+DeviceLink::DeviceLink(std::string linkPath, std::string target)
+    : linkPath_(std::move(linkPath)), target_(std::move(target)) {
+    struct stat existing {};
+    if (::lstat(linkPath_.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode))
+        throw UsageError("--link: " + linkPath_ +
+                         " exists and is not a symbolic link; not replacing it");
+    // Made under a temporary name and renamed over, so a reader never finds the name missing.
+    const std::string temporary = linkPath_ + ".tmp" + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    if (::symlink(target_.c_str(), temporary.c_str()) != 0) fail("creating link " + temporary);
+    if (::rename(temporary.c_str(), linkPath_.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        fail("creating link " + linkPath_);
+    }
+}
+
+DeviceLink::~DeviceLink() {
+    // Only while it is still ours: another run may have taken the name over since.
+    std::array<char, PATH_MAX> pointsTo{};
+    const ssize_t length = ::readlink(linkPath_.c_str(), pointsTo.data(), pointsTo.size());
+    if (length >= 0 &&
+        std::string_view(pointsTo.data(), static_cast<std::size_t>(length)) == target_)
+        ::unlink(linkPath_.c_str());
+}
+
+}  // namespace glove_sim

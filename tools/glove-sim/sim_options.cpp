@@ -1,0 +1,144 @@
+#include "sim_options.h"
+
+#include <QCommandLineParser>
+#include <cmath>
+#include <limits>
+
+#include "line_timing.h"
+#include "sim_line.h"
+
+namespace glove_sim {
+
+namespace {
+
+std::string text(const QString& string) {
+    return string.toStdString();
+}
+
+QString qtext(std::string_view string) {
+    return QString::fromUtf8(string.data(), static_cast<qsizetype>(string.size()));
+}
+
+std::string optionName(const QCommandLineOption& option) {
+    return "--" + text(option.names().constFirst());
+}
+
+std::int64_t wholeNumber(const QCommandLineParser& parser, const QCommandLineOption& option,
+                         std::int64_t min, std::int64_t max) {
+    const QString raw = parser.value(option);
+    bool ok = false;
+    const qlonglong value = raw.toLongLong(&ok);
+    if (!ok) throw UsageError(optionName(option) + ": '" + text(raw) + "' is not a whole number");
+    if (value < 0 && min == 0)
+        throw UsageError(optionName(option) + " must not be negative (got " + text(raw) + ")");
+    if (value < min || value > max) {
+        throw UsageError(optionName(option) + " must be between " + std::to_string(min) + " and " +
+                         std::to_string(max) + " (got " + text(raw) + ")");
+    }
+    return value;
+}
+
+std::int64_t durationNanos(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    // Keeps the run's end time well inside 64-bit nanoseconds.
+    constexpr double longestRunSeconds = 1e9;
+    const QString raw = parser.value(option);
+    bool ok = false;
+    const double seconds = raw.toDouble(&ok);
+    if (!ok || !std::isfinite(seconds))
+        throw UsageError(optionName(option) + ": '" + text(raw) + "' is not a number of seconds");
+    if (seconds < 0)
+        throw UsageError(optionName(option) + " must not be negative (got " + text(raw) + ")");
+    if (seconds > longestRunSeconds)
+        throw UsageError(optionName(option) + " is too long (got " + text(raw) + ")");
+    return std::llround(seconds * static_cast<double>(nanosPerSecond));
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const QStringList& arguments) {
+    constexpr std::uint32_t fastestBaud = 4'000'000;
+    constexpr double unplugAfterSeconds = 2.0;
+    const SimOptions defaults;
+    const auto number = [](auto value) { return QString::number(value); };
+
+    QString scenarioList;
+    for (const auto& [name, scenario] : scenarioNames)
+        scenarioList += (scenarioList.isEmpty() ? "" : ", ") + qtext(name);
+    const QString defaultScenario = qtext(scenarioNames.front().first);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Plays a data glove's receiver: streams ten-byte frames (marker 128, then nine values)\n"
+        "into a new pseudo-terminal, whose path it prints, or into a serial device.");
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption scenario(
+        "scenario", "What the glove does: " + scenarioList + " (default " + defaultScenario + ").",
+        "name", defaultScenario);
+    const QCommandLineOption device(
+        "device", "Write to this serial device instead of a new pseudo-terminal.", "path");
+    const QCommandLineOption link(
+        "link", "Also make a symbolic link here to the device; removed on exit.", "path");
+    const QCommandLineOption baud(
+        "baud", "Line speed for pacing and the device (default " + number(defaults.baud) + ").",
+        "rate", number(defaults.baud));
+    const QCommandLineOption burst("burst", "Write each frame at once, then wait its line time.");
+    const QCommandLineOption seed("seed",
+                                  "Seed for everything random; same seed, same bytes (default " +
+                                      number(defaults.stream.seed) + ").",
+                                  "n", number(defaults.stream.seed));
+    const QCommandLineOption frames("frames", "Stop after n frames (noise: n runs).", "n");
+    const QCommandLineOption runFor(
+        "for",
+        "Stop after this many seconds (unplug: pull the plug then; default " +
+            number(unplugAfterSeconds) + ").",
+        "seconds");
+    const QCommandLineOption offset(
+        "offset",
+        "Leave out the first k bytes of the first frame (0-" + number(frameLength - 1) + ").", "k",
+        "0");
+    const QCommandLineOption count(
+        "count", "Values 7-10 carry the frame index, 7 bits each (not in noise).");
+    parser.addOptions({scenario, device, link, baud, burst, seed, frames, runFor, offset, count});
+
+    if (!parser.parse(arguments)) throw UsageError(text(parser.errorText()));
+    CommandLine commandLine;
+    // addHelpOption() also brings --help-all; both just show the help.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        commandLine.helpRequested = true;
+        commandLine.helpText = text(parser.helpText());
+        return commandLine;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        throw UsageError("unexpected argument '" + text(parser.positionalArguments().constFirst()) +
+                         "'");
+
+    SimOptions& options = commandLine.options;
+    const auto chosen = scenarioFromName(text(parser.value(scenario)));
+    if (!chosen)
+        throw UsageError("unknown scenario '" + text(parser.value(scenario)) + "' (choose " +
+                         text(scenarioList) + ")");
+    options.stream.scenario = *chosen;
+    options.stream.seed = static_cast<std::uint32_t>(
+        wholeNumber(parser, seed, 0, std::numeric_limits<std::uint32_t>::max()));
+    options.stream.count = parser.isSet(count);
+    options.stream.offset =
+        static_cast<std::size_t>(wholeNumber(parser, offset, 0, frameLength - 1));
+    options.baud = static_cast<std::uint32_t>(wholeNumber(parser, baud, 1, fastestBaud));
+    options.burst = parser.isSet(burst);
+    if (parser.isSet(frames)) {
+        options.frameLimit = static_cast<std::uint64_t>(
+            wholeNumber(parser, frames, 0, std::numeric_limits<std::int64_t>::max()));
+    }
+    if (parser.isSet(runFor))
+        options.runNanos = durationNanos(parser, runFor);
+    else if (options.stream.scenario == Scenario::Unplug)
+        options.runNanos = std::llround(unplugAfterSeconds * static_cast<double>(nanosPerSecond));
+    options.devicePath = text(parser.value(device));
+    options.linkPath = text(parser.value(link));
+    if (!options.devicePath.empty() && !termiosSpeed(options.baud))
+        throw UsageError("--baud " + std::to_string(options.baud) +
+                         " is not a rate a serial port can be set to");
+    return commandLine;
+}
+
+}  // namespace glove_sim

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "frame_maker.h"
+
+namespace glove_sim {
+
+// A mistake in how the program was called; reported in one line, exit status 2.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct SimOptions {
+    StreamSettings stream;
+    std::uint32_t baud = 4800;
+    bool burst = false;
+    std::optional<std::uint64_t> frameLimit;
+    std::optional<std::int64_t> runNanos;
+    std::string devicePath;  // empty: make a pseudo-terminal
+    std::string linkPath;    // empty: no link
+};
+
+struct CommandLine {
+    SimOptions options;
+    bool helpRequested = false;
+    std::string helpText;
+};
+
+// Throws UsageError for anything it cannot make sense of.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+}  // namespace glove_sim

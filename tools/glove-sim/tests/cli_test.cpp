@@ -1,0 +1,226 @@
+// Runs the built glove-sim and reads what it sends, the way the monitor would.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame_maker.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace glove_sim;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr const char* simBinary = GLOVE_SIM_BINARY;
+// Generous: everything here normally finishes within a fraction of a second.
+constexpr auto patience = 5s;
+
+// Reads until `enough` is satisfied, the other end goes away, or patience runs out.
+std::string readUntil(int fd, const std::function<bool(const std::string&)>& enough) {
+    constexpr int pollSliceMs = 50;
+    std::string got;
+    const auto giveUp = Clock::now() + patience;
+    while (!enough(got) && Clock::now() < giveUp) {
+        pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
+        if (::poll(&ready, 1, pollSliceMs) <= 0) continue;
+        std::array<char, 256> buffer{};
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n <= 0) break;
+        got.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
+const auto untilEnd = [](const std::string&) { return false; };
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Opens the reader's side raw and non-blocking, as the monitor does.
+int openRaw(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios settings{};
+    if (fd >= 0 && ::tcgetattr(fd, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(fd, TCSANOW, &settings);
+    }
+    return fd;
+}
+
+// glove-sim running with stdout and stderr on pipes; killed if the test leaves it running.
+class Sim {
+  public:
+    explicit Sim(std::vector<std::string> args) {
+        std::array<int, 2> out{};
+        std::array<int, 2> err{};
+        EXPECT_EQ(::pipe2(out.data(), O_CLOEXEC), 0);
+        EXPECT_EQ(::pipe2(err.data(), O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions{};
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        args.insert(args.begin(), simBinary);
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&pid_, simBinary, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        out_.fd = out[0];
+        err_.fd = err[0];
+    }
+    Sim(const Sim&) = delete;
+    Sim& operator=(const Sim&) = delete;
+    ~Sim() {
+        if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    std::string firstLine() const {
+        const std::string got = readUntil(
+            out_.fd, [](const std::string& s) { return s.find('\n') != std::string::npos; });
+        return got.substr(0, got.find('\n'));
+    }
+    std::string allOutput() const { return readUntil(out_.fd, untilEnd); }
+    std::string allErrors() const { return readUntil(err_.fd, untilEnd); }
+    void signal(int number) const { ::kill(pid_, number); }
+
+    // Exit status, or -1 if it did not exit in time.
+    int exitStatus() {
+        const auto giveUp = Clock::now() + patience;
+        int status = 0;
+        while (Clock::now() < giveUp) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    Fd out_;
+    Fd err_;
+};
+
+class ScratchDir : public testing::Test {
+  protected:
+    ScratchDir() { fs::create_directories(dir_); }
+    ~ScratchDir() override { fs::remove_all(dir_); }
+
+    const fs::path dir_ =
+        fs::temp_directory_path() / ("glove-sim-test-" + std::to_string(::getpid()));
+};
+
+TEST(Streaming, DeliversCountedFramesOnItsPseudoTerminal) {
+    constexpr std::size_t frames = 3;
+    Sim sim({"--frames", std::to_string(frames), "--burst", "--count"});
+    const std::string path = sim.firstLine();
+    ASSERT_FALSE(path.empty());
+    const Fd tty{openRaw(path)};
+    ASSERT_GE(tty.fd, 0) << path;
+    // A slow reader: the last frame is written well before it reads, and must not be lost.
+    std::this_thread::sleep_for(300ms);
+
+    const std::string got =
+        readUntil(tty.fd, [](const std::string& s) { return s.size() >= frames * frameLength; });
+    ASSERT_EQ(got.size(), frames * frameLength);
+    for (std::size_t f = 0; f < frames; ++f) {
+        const std::string frame = got.substr(f * frameLength, frameLength);
+        EXPECT_EQ(static_cast<std::uint8_t>(frame[0]), frameMarker);
+        EXPECT_EQ(std::ranges::count(frame.substr(1), static_cast<char>(frameMarker)), 0);
+        CounterValues counter{};
+        std::copy_n(frame.begin() + valuePos(counterFirstValue), counterValueCount,
+                    counter.begin());
+        EXPECT_EQ(decodeCounter(counter), f);
+    }
+    EXPECT_EQ(sim.exitStatus(), 0);
+}
+
+TEST(Streaming, UnplugHangsUpTheReader) {
+    Sim sim({"--scenario", "unplug", "--for", "0.3"});
+    const Fd tty{openRaw(sim.firstLine())};
+    ASSERT_GE(tty.fd, 0);
+    const auto started = Clock::now();
+    const std::string got = readUntil(tty.fd, untilEnd);
+    EXPECT_LT(Clock::now() - started, patience) << "no hang-up seen";
+    EXPECT_GE(got.size(), frameLength);
+    EXPECT_EQ(sim.exitStatus(), 0);
+}
+
+using LinkTest = ScratchDir;
+
+TEST_F(LinkTest, ReplacesOldLinkAndRemovesItOnSigterm) {
+    const fs::path link = dir_ / "glove";
+    fs::create_symlink("/nonexistent", link);
+    Sim sim({"--scenario", "silent", "--link", link.string()});
+    const std::string path = sim.firstLine();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(fs::read_symlink(link).string(), path);
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.exitStatus(), 0);
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link)));
+}
+
+TEST_F(LinkTest, RefusesToReplaceARegularFile) {
+    const fs::path file = dir_ / "notes";
+    std::ofstream(file) << "keep me";
+    Sim sim({"--link", file.string()});
+    EXPECT_EQ(sim.exitStatus(), 2);
+    EXPECT_FALSE(sim.allErrors().empty());
+    std::string kept;
+    std::getline(std::ifstream(file), kept);
+    EXPECT_EQ(kept, "keep me");
+}
+
+class BadOptions : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(BadOptions, GiveOneLineOnStderrAndStatus2) {
+    Sim sim(GetParam());
+    EXPECT_EQ(sim.exitStatus(), 2);
+    EXPECT_EQ(sim.allOutput(), "");
+    const std::string errors = sim.allErrors();
+    EXPECT_FALSE(errors.empty());
+    EXPECT_EQ(std::ranges::count(errors, '\n'), 1) << errors;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, BadOptions,
+    testing::Values(
+        std::vector<std::string>{"--scenario", "dance"}, std::vector<std::string>{"--offset", "10"},
+        std::vector<std::string>{"--frames", "-1"}, std::vector<std::string>{"--frames", "many"},
+        std::vector<std::string>{"--for", "-0.5"}, std::vector<std::string>{"--for", "inf"},
+        std::vector<std::string>{"--seed", "x"}, std::vector<std::string>{"--baud", "0"},
+        std::vector<std::string>{"--device", "/dev/null", "--baud", "1234"},
+        std::vector<std::string>{"--wiggle"}, std::vector<std::string>{"stray"}));
+
+}  // namespace

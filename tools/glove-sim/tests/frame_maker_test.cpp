@@ -1,0 +1,202 @@
+#include "frame_maker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <tuple>
+#include <vector>
+
+#include "line_timing.h"
+
+namespace {
+
+using namespace glove_sim;
+
+// The monitor's warning rules, restated independently to check the scenarios against.
+bool gestureWarning(const Frame& f) {
+    return f[valuePos(4)] < 170 && f[valuePos(5)] > 200 && f[valuePos(6)] < 160;
+}
+
+bool batteryWarning(const Frame& f) {
+    return f[valuePos(2)] > 2;
+}
+
+// Well over ten full movements of the hand.
+constexpr std::size_t chunksChecked = 2000;
+
+std::vector<Chunk> chunksOf(const StreamSettings& settings, std::size_t n = chunksChecked) {
+    FrameMaker maker(settings);
+    std::vector<Chunk> chunks(n);
+    std::ranges::generate(chunks, [&] { return maker.next(); });
+    return chunks;
+}
+
+Frame asFrame(const Chunk& chunk) {
+    Frame frame{};
+    std::copy_n(chunk.bytes.begin(), std::min(frameLength, chunk.bytes.size()), frame.begin());
+    return frame;
+}
+
+struct LineTimeCase {
+    std::uint64_t bytes = 0;
+    std::uint32_t baud = 0;
+    std::int64_t nanos = 0;
+};
+
+class LineTime : public testing::TestWithParam<LineTimeCase> {};
+
+TEST_P(LineTime, IsTenBitTimesPerByteRoundedDown) {
+    EXPECT_EQ(lineTimeNanos(GetParam().bytes, GetParam().baud), GetParam().nanos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pacing, LineTime,
+    testing::Values(
+        LineTimeCase{1, 4800, 2'083'333}, LineTimeCase{frameLength, 4800, 20'833'333},
+        // An hour at 480 bytes/s; 2'083'333 ns per byte summed up would be 1.6 ms short.
+        LineTimeCase{480ULL * 3600, 4800, 3600LL * 1'000'000'000}, LineTimeCase{1, 115200, 86'805},
+        LineTimeCase{0, 4800, 0}));
+
+class Counter : public testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(Counter, RoundTripsWithEveryValueBelowTheMarker) {
+    const CounterValues values = encodeCounter(GetParam());
+    for (const auto value : values) EXPECT_LT(value, frameMarker);
+    EXPECT_EQ(decodeCounter(values), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Encoding, Counter,
+                         testing::Values(0U, 1U, 127U, 128U, 255U, 16383U, 16384U, 0x1234567U,
+                                         counterModulus - 1));
+
+TEST(CounterLayout, MostSignificantValueFirst) {
+    EXPECT_EQ(encodeCounter(128), (CounterValues{0, 0, 1, 0}));
+    EXPECT_EQ(encodeCounter(1U << 21), (CounterValues{1, 0, 0, 0}));
+}
+
+TEST(CounterLayout, WrapsAfter28Bits) {
+    EXPECT_EQ(encodeCounter(counterModulus + 5), encodeCounter(5));
+}
+
+struct Contract {
+    Scenario scenario = Scenario::Wave;
+    bool (*holds)(const Frame&) = nullptr;
+};
+
+class ScenarioContract : public testing::TestWithParam<std::tuple<Contract, bool>> {};
+
+TEST_P(ScenarioContract, HoldsInEveryFrameWithMarkerOnlyAtTheStart) {
+    const auto [contract, count] = GetParam();
+    const auto chunks = chunksOf({.scenario = contract.scenario, .seed = 3, .count = count});
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        ASSERT_EQ(chunks[i].bytes.size(), frameLength) << "frame " << i;
+        const Frame frame = asFrame(chunks[i]);
+        ASSERT_EQ(frame[valuePos(1)], frameMarker) << "frame " << i;
+        ASSERT_EQ(std::count(frame.begin() + 1, frame.end(), frameMarker), 0) << "frame " << i;
+        ASSERT_TRUE(contract.holds(frame)) << "frame " << i;
+        if (count) {
+            CounterValues counter{};
+            std::copy_n(frame.begin() + valuePos(counterFirstValue), counterValueCount,
+                        counter.begin());
+            ASSERT_EQ(decodeCounter(counter), i);
+        }
+    }
+}
+
+bool calm(const Frame& f) {
+    return !gestureWarning(f) && !batteryWarning(f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioContract,
+                         testing::Combine(testing::Values(Contract{Scenario::Wave, calm},
+                                                          Contract{Scenario::Unplug, calm},
+                                                          Contract{Scenario::Gesture,
+                                                                   [](const Frame& f) {
+                                                                       return gestureWarning(f) &&
+                                                                              !batteryWarning(f);
+                                                                   }},
+                                                          Contract{Scenario::Battery,
+                                                                   [](const Frame& f) {
+                                                                       return batteryWarning(f) &&
+                                                                              !gestureWarning(f);
+                                                                   }}),
+                                          testing::Bool()));
+
+TEST(Wave, FingersAndThumbOpenAndCloseSmoothly) {
+    constexpr int leastTravel = 90;  // enough to see every bar move in the monitor
+    constexpr int largestStep = 10;
+    const auto chunks = chunksOf({.scenario = Scenario::Wave});
+    for (int value = 3; value <= 6; ++value) {
+        std::vector<int> trace;
+        for (const auto& chunk : chunks) trace.push_back(chunk.bytes[valuePos(value)]);
+        EXPECT_GE(std::ranges::max(trace) - std::ranges::min(trace), leastTravel)
+            << "value " << value;
+        for (std::size_t i = 1; i < trace.size(); ++i)
+            ASSERT_LE(std::abs(trace[i] - trace[i - 1]), largestStep)
+                << "value " << value << " frame " << i;
+    }
+}
+
+class Repeatable : public testing::TestWithParam<Scenario> {};
+
+TEST_P(Repeatable, SameSeedGivesSameStream) {
+    const auto first = chunksOf({.scenario = GetParam(), .seed = 42});
+    const auto second = chunksOf({.scenario = GetParam(), .seed = 42});
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        ASSERT_EQ(first[i].bytes, second[i].bytes) << "chunk " << i;
+        ASSERT_EQ(first[i].lineSlots, second[i].lineSlots) << "chunk " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, Repeatable,
+                         testing::Values(Scenario::Wave, Scenario::Gesture, Scenario::Battery,
+                                         Scenario::Noise, Scenario::Silent, Scenario::Unplug));
+
+TEST(Noise, OtherSeedGivesOtherBytes) {
+    const auto one = chunksOf({.scenario = Scenario::Noise, .seed = 1}, 50);
+    const auto two = chunksOf({.scenario = Scenario::Noise, .seed = 2}, 50);
+    EXPECT_FALSE(std::ranges::equal(one, two, {}, &Chunk::bytes, &Chunk::bytes));
+}
+
+TEST(Noise, HasStrayMarkersOddLengthsAndPauses) {
+    std::size_t strayMarkers = 0;
+    std::size_t shorter = 0;
+    std::size_t longer = 0;
+    std::size_t pauses = 0;
+    for (const auto& chunk : chunksOf({.scenario = Scenario::Noise}, 500)) {
+        strayMarkers += static_cast<std::size_t>(
+            std::count(chunk.bytes.begin() + 1, chunk.bytes.end(), frameMarker));
+        shorter += chunk.bytes.size() < frameLength ? 1 : 0;
+        longer += chunk.bytes.size() > frameLength ? 1 : 0;
+        pauses += chunk.lineSlots > chunk.bytes.size() ? 1 : 0;
+    }
+    EXPECT_GT(strayMarkers, 0U);
+    EXPECT_GT(shorter, 0U);
+    EXPECT_GT(longer, 0U);
+    EXPECT_GT(pauses, 0U);
+}
+
+TEST(Silent, SendsNothingButTakesFrameTime) {
+    for (const auto& chunk : chunksOf({.scenario = Scenario::Silent}, 20)) {
+        EXPECT_TRUE(chunk.bytes.empty());
+        EXPECT_EQ(chunk.lineSlots, frameLength);
+    }
+}
+
+class Offset : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(Offset, DropsLeadingBytesOfTheFirstFrameOnly) {
+    const std::size_t skip = GetParam();
+    const auto whole = chunksOf({.count = true}, 2);
+    const auto joined = chunksOf({.count = true, .offset = skip}, 2);
+    EXPECT_TRUE(std::equal(joined[0].bytes.begin(), joined[0].bytes.end(),
+                           whole[0].bytes.begin() + static_cast<std::ptrdiff_t>(skip),
+                           whole[0].bytes.end()));
+    EXPECT_EQ(joined[0].lineSlots, frameLength - skip);
+    EXPECT_EQ(joined[1].bytes, whole[1].bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(StartMidFrame, Offset, testing::Range<std::size_t>(0, frameLength));
+
+}  // namespace
