@@ -101,7 +101,14 @@ Chunk FrameMaker::next() {
             chunk.lineSlots = frameLength;
             break;
         default: {
-            const Frame frame = makeFrame(settings_.scenario, index_, rng_, settings_.count);
+            Frame frame = makeFrame(settings_.scenario, index_, rng_, settings_.count);
+            if (settings_.hold) {
+                frame = *settings_.hold;
+                if (settings_.count) {
+                    std::ranges::copy(encodeCounter(index_),
+                                      frame.begin() + valuePos(counterFirstValue));
+                }
+            }
             chunk.bytes.assign(frame.begin(), frame.end());
             chunk.lineSlots = frameLength;
         }

@@ -78,6 +78,8 @@ struct StreamSettings {
     std::uint32_t seed = 1;
     bool count = false;      // values 7-10 carry the frame index (ignored by noise)
     std::size_t offset = 0;  // bytes of the first frame left out, 0..frameLength-1
+    // Every frame is this one instead of the scenario's: a pose held still (--hold).
+    std::optional<Frame> hold = std::nullopt;
 };
 
 // Produces the stream for one scenario; the same settings always give the same chunks.

@@ -38,6 +38,24 @@ std::int64_t wholeNumber(const QCommandLineParser& parser, const QCommandLineOpt
     return value;
 }
 
+Frame heldPose(const QString& raw) {
+    const QStringList values = raw.split(',');
+    if (values.size() != static_cast<qsizetype>(frameLength - 1))
+        throw UsageError("--hold needs " + std::to_string(frameLength - 1) +
+                         " comma-separated values (got '" + text(raw) + "')");
+    Frame frame{};
+    frame[valuePos(1)] = frameMarker;
+    for (int n = 2; n <= static_cast<int>(frameLength); ++n) {
+        bool ok = false;
+        const int value = values[n - 2].trimmed().toInt(&ok);
+        if (!ok || value < 0 || value > 255 || value == frameMarker)
+            throw UsageError("--hold: value " + std::to_string(n) +
+                             " must be 0-255 but not 128 (got '" + text(values[n - 2]) + "')");
+        frame[valuePos(n)] = static_cast<std::uint8_t>(value);
+    }
+    return frame;
+}
+
 std::int64_t durationNanos(const QCommandLineParser& parser, const QCommandLineOption& option) {
     // Keeps the run's end time well inside 64-bit nanoseconds.
     constexpr double longestRunSeconds = 1e9;
@@ -98,7 +116,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         "0");
     const QCommandLineOption count(
         "count", "Values 7-10 carry the frame index, 7 bits each (not in noise).");
-    parser.addOptions({scenario, device, link, baud, burst, seed, frames, runFor, offset, count});
+    const QCommandLineOption hold(
+        "hold",
+        "Send this pose in every frame instead of the scenario's: values 2 to 10, comma-separated, "
+        "each 0-255 but not 128.",
+        "values");
+    parser.addOptions(
+        {scenario, device, link, baud, burst, seed, frames, runFor, offset, count, hold});
 
     if (!parser.parse(arguments)) throw UsageError(text(parser.errorText()));
     CommandLine commandLine;
@@ -133,6 +157,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         options.runNanos = durationNanos(parser, runFor);
     else if (options.stream.scenario == Scenario::Unplug)
         options.runNanos = std::llround(unplugAfterSeconds * static_cast<double>(nanosPerSecond));
+    if (parser.isSet(hold)) options.stream.hold = heldPose(parser.value(hold));
     options.devicePath = text(parser.value(device));
     options.linkPath = text(parser.value(link));
     if (!options.devicePath.empty() && !termiosSpeed(options.baud))

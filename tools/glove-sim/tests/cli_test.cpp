@@ -221,6 +221,9 @@ INSTANTIATE_TEST_SUITE_P(
         std::vector<std::string>{"--for", "-0.5"}, std::vector<std::string>{"--for", "inf"},
         std::vector<std::string>{"--seed", "x"}, std::vector<std::string>{"--baud", "0"},
         std::vector<std::string>{"--device", "/dev/null", "--baud", "1234"},
-        std::vector<std::string>{"--wiggle"}, std::vector<std::string>{"stray"}));
+        std::vector<std::string>{"--wiggle"}, std::vector<std::string>{"stray"},
+        std::vector<std::string>{"--hold", "1,2,3"},
+        std::vector<std::string>{"--hold", "1,2,3,4,5,6,7,8,128"},
+        std::vector<std::string>{"--hold", "1,2,3,4,5,6,7,8,256"}));
 
 }  // namespace

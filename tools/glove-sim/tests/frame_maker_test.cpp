@@ -184,6 +184,15 @@ TEST(Silent, SendsNothingButTakesFrameTime) {
     }
 }
 
+TEST(Hold, SendsThePoseInEveryFrameWithTheCounterIfAsked) {
+    const Frame pose{128, 1, 255, 150, 220, 100, 9, 8, 7, 6};
+    for (const auto& chunk : chunksOf({.scenario = Scenario::Battery, .hold = pose}, 5))
+        EXPECT_TRUE(std::ranges::equal(chunk.bytes, pose));
+    const auto counted = chunksOf({.count = true, .hold = pose}, 3);
+    EXPECT_EQ(counted[2].bytes,
+              (std::vector<std::uint8_t>{128, 1, 255, 150, 220, 100, 0, 0, 0, 2}));
+}
+
 class Offset : public testing::TestWithParam<std::size_t> {};
 
 TEST_P(Offset, DropsLeadingBytesOfTheFirstFrameOnly) {
