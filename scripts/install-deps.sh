@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     libgtest-dev
     fonts-dejavu-core
-    xvfb xdotool x11-utils imagemagick
+    xvfb xdotool x11-utils xclip imagemagick
 )
 
 missing=()

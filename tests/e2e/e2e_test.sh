@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# End-to-end tests of the real glove-monitor with the glove simulator on a virtual X server:
+#     e2e_test.sh CASE
+# GLOVE_MONITOR and GLOVE_SIM name the binaries.
+source "$(dirname "$0")/lib.sh"
+
+# The window opens at its size with the hand drawn, and Exit ends it and removes the file.
+window_opens_and_exit_ends() {
+    start_x
+    start_sim --scenario silent
+    printf '128,1,1,1,1,1,1,1,1,1\r\n' >"$exchange"
+    start_monitor
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    [ "$WIDTH x $HEIGHT" = "413 x 451" ] || fail "window is $WIDTH x $HEIGHT"
+    [ "$(pixel "$(figure_x 1867)" "$(figure_y 1500)")" = "$skin" ] || fail "no palm"
+    click_exit
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    [ ! -e "$exchange" ] || fail "the exchange file is still there"
+}
+
+# A held pose: the exchange file, the values line and the bars where the formulas put them.
+connect_shows_the_pose() {
+    start_x
+    start_sim --hold 1,200,150,180,100,7,8,9,10
+    start_monitor
+    # Before Connect the thumb covers (55, 108) and finger 0 reaches up to (88, 40).
+    [ "$(pixel "$(figure_x 825)" "$(figure_y 1620)")" = "$skin" ] || fail "thumb not at rest"
+    click_connect
+    wait_for_text "128  1  200  150  180  100  7  8  9  10"
+    [ "$(cat "$exchange")" = $'128,1,200,150,180,100,7,8,9,10\r' ] || fail "exchange: $(cat -A "$exchange")"
+    # value 3 = 200: the thumb spans 920 to 1215; value 4 = 150: finger 0's top is 800;
+    # value 5 = 180: finger 1's top is 600.
+    [ "$(pixel "$(figure_x 825)" "$(figure_y 1620)")" != "$skin" ] || fail "thumb did not shrink"
+    [ "$(pixel "$(figure_x 1050)" "$(figure_y 1620)")" = "$skin" ] || fail "thumb missing"
+    [ "$(pixel "$(figure_x 1327)" "$(figure_y 600)")" != "$skin" ] || fail "finger 0 did not drop"
+    [ "$(pixel "$(figure_x 1327)" "$(figure_y 900)")" = "$skin" ] || fail "finger 0 missing"
+    [ "$(pixel "$(figure_x 1687)" "$(figure_y 450)")" != "$skin" ] || fail "finger 1 did not drop"
+    [ "$(pixel "$(figure_x 1687)" "$(figure_y 700)")" = "$skin" ] || fail "finger 1 missing"
+    click_exit
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    [ ! -e "$exchange" ] || fail "the exchange file is still there"
+}
+
+connect_shows_the_gesture_warning() {
+    start_x
+    start_sim --scenario gesture
+    start_monitor
+    click_connect
+    wait_for_text "        Be Nice!!!!!            "
+}
+
+connect_shows_the_battery_warning() {
+    start_x
+    start_sim --scenario battery
+    start_monitor
+    click_connect
+    wait_for_text "Check Glove...Battery may be Low"
+}
+
+silent_glove_is_no_device() {
+    start_x
+    start_sim --scenario silent
+    start_monitor
+    click_connect
+    wait_for_text " No Device Found"
+}
+
+# Unplugged mid-stream: " No Device Found" within a second, and a new glove behind the same
+# name is shown again.
+unplug_and_replug() {
+    start_x
+    start_sim --scenario unplug --for 2 --hold 1,200,150,180,100,7,8,9,10
+    start_monitor
+    click_connect
+    wait_for_text "128  1  200  150  180  100  7  8  9  10"
+    while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.05; done
+    wait_for_text " No Device Found" 1
+    kill -0 "$monitor_pid" || fail "the program died"
+    start_sim --hold 2,200,150,180,100,1,2,3,4
+    wait_for_text "128  2  200  150  180  100  1  2  3  4"
+    grep -c "failed" "$work/stderr" | grep -qx 1 || fail "stderr: $(cat "$work/stderr")"
+}
+
+sigterm_is_an_exit() {
+    start_x
+    start_sim --scenario wave
+    start_monitor
+    click_connect
+    for _ in $(seq 50); do [ -e "$exchange" ] && break; sleep 0.05; done
+    [ -e "$exchange" ] || fail "no exchange file while connected"
+    kill -TERM "$monitor_pid"
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    [ ! -e "$exchange" ] || fail "the exchange file is still there"
+}
+
+bad_option_opens_no_window() {
+    local status=0
+    "$GLOVE_MONITOR" --port 0 2>"$work/err" || status=$?
+    [ "$status" = 2 ] || fail "status $status"
+    grep -q "Invalid port number" "$work/err" || fail "message: $(cat "$work/err")"
+    [ "$("$GLOVE_MONITOR" --version)" = "Glove Monitor 1.00" ] || fail "--version"
+}
+
+"${1:?which case}"
+echo "PASS: $1"

@@ -1,0 +1,99 @@
+# Helpers for driving the real glove-monitor binary on a virtual X server with real clicks.
+# Each test gets its own X server, work directory and processes, all ended on exit.
+set -euo pipefail
+
+: "${GLOVE_MONITOR:?path of the glove-monitor binary}"
+: "${GLOVE_SIM:?path of the glove-sim binary}"
+
+work="$(mktemp -d)"
+exchange="$work/InputFile"
+pids=()
+monitor_pid=""
+window=""
+
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+start_x() {
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+    [ -s "$work/display" ] || fail "Xvfb did not start"
+    export DISPLAY=":$(cat "$work/display")"
+}
+
+# start_sim ARGS...: a simulated glove behind the link $work/glove.
+start_sim() {
+    rm -f "$work/glove"
+    "$GLOVE_SIM" --link "$work/glove" "$@" >/dev/null &
+    pids+=($!)
+    sim_pid=$!
+    for _ in $(seq 100); do [ -e "$work/glove" ] && return 0; sleep 0.05; done
+    fail "glove-sim did not start"
+}
+
+# start_monitor ARGS...: the program on the simulator's link and the work exchange file.
+start_monitor() {
+    "$GLOVE_MONITOR" --port "$work/glove" --exchange-file "$exchange" "$@" 2>"$work/stderr" &
+    monitor_pid=$!
+    pids+=("$monitor_pid")
+    # There is no window manager: wait for the window to be mapped, not to become active.
+    window="$(timeout 20 xdotool search --sync --onlyvisible --name "Wireless VR Glove" | head -n1)"
+    [ -n "$window" ] || fail "the window did not appear"
+}
+
+# click X Y: a real click at a point of the window, in its pixels.
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+click_connect() { click 156 188; }
+click_exit() { click 296 188; }
+
+# The text box's text, selected with a triple click as a user would, from the X selection.
+text1() {
+    xdotool mousemove --window "$window" 200 236 click --repeat 3 --delay 40 1
+    timeout 2 xclip -o -selection primary -t UTF8_STRING 2>/dev/null || true
+}
+
+# wait_for_text EXPECTED [SECONDS]
+wait_for_text() {
+    local expected="$1" seconds="${2:-5}" got=""
+    local until=$((SECONDS + seconds))
+    while [ $SECONDS -le $until ]; do
+        got="$(text1)"
+        [ "$got" = "$expected" ] && return 0
+        sleep 0.1
+    done
+    fail "text box shows '$got', expected '$expected'"
+}
+
+# pixel X Y: the colour of a window pixel as "r,g,b".
+pixel() {
+    import -window "$window" -crop "1x1+$1+$2" -depth 8 txt:- |
+        sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+
+skin="255,224,192"
+
+# A point of the hand figure, in twips within its inner area, as window pixels.
+figure_x() { echo $((72 + 2 + $1 / 15)); }
+figure_y() { echo $((272 + 2 + $1 / 15)); }
+
+# wait_exit SECONDS: sets exit_status to the monitor's, or fails if it is still running.
+wait_exit() {
+    local until=$((SECONDS + $1))
+    # Until it is gone or a zombie waiting for us.
+    while [ -e "/proc/$monitor_pid" ] && [ "$(awk '{print $3}' "/proc/$monitor_pid/stat" 2>/dev/null)" != Z ]; do
+        [ $SECONDS -le $until ] || fail "the program is still running"
+        sleep 0.05
+    done
+    exit_status=0
+    wait "$monitor_pid" || exit_status=$?
+}
