@@ -6,17 +6,24 @@
 #include <chrono>
 
 #include "acquisition/mscomm.h"
+#include "exchange/exchange_file.h"
 
 namespace glove {
 
-bool PacedYield::wholeReadWaits() const {
-    return comm_.inputLen() > 0 && comm_.inBufferCount() >= comm_.inputLen();
+int PacedYield::charactersToWaitFor() const {
+    const int inputLen = comm_.inputLen();
+    const qsizetype marker = dataF_.lastIndexOf(static_cast<char>(exchange::kFrameMarker));
+    if (marker < 0) return inputLen;
+    const auto rest = exchange::kFrameLength - (dataF_.size() - marker);
+    return rest > 0 && rest < inputLen ? static_cast<int>(rest) : inputLen;
 }
 
 void PacedYield::operator()() {
     QCoreApplication::processEvents();
     const auto quietTime = std::chrono::ceil<std::chrono::milliseconds>(comm_.frameTime());
-    if (wholeReadWaits() || quietTime.count() == 0) return;
+    const int wanted = charactersToWaitFor();
+    const auto enoughWaits = [&] { return wanted > 0 && comm_.inBufferCount() >= wanted; };
+    if (enoughWaits() || quietTime.count() == 0) return;
 
     QEventLoop wait;
     QTimer quiet;
@@ -24,7 +31,7 @@ void PacedYield::operator()() {
     quiet.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire up to 5 % late
     QObject::connect(&quiet, &QTimer::timeout, &wait, &QEventLoop::quit);
     QObject::connect(&comm_, &MSComm::charactersArrived, &wait, [&] {
-        if (wholeReadWaits()) {
+        if (enoughWaits()) {
             wait.quit();
         } else {
             quiet.start(quietTime);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 class QEventLoop;
 
 namespace glove {
@@ -11,9 +13,14 @@ class MSComm;
 // the time one read takes on the line, counted again from each arriving character. So a
 // streaming glove is read a whole frame at a time, and a silent line costs one pass per
 // frame time instead of a busy core.
+//
+// When the last read cut a frame (it came in mid-stream, or a read was short), reads
+// would go on straddling two frames for as long as the glove streams. So the wait then
+// ends as soon as the rest of that cut frame waits: that short read is dropped by the
+// poll, and the reads after it start at a frame marker again.
 class PacedYield {
   public:
-    explicit PacedYield(MSComm& comm) : comm_(comm) {}
+    PacedYield(MSComm& comm, const QByteArray& dataF) : comm_(comm), dataF_(dataF) {}
     PacedYield(const PacedYield&) = delete;
     PacedYield& operator=(const PacedYield&) = delete;
 
@@ -22,9 +29,10 @@ class PacedYield {
     void interrupt();
 
   private:
-    [[nodiscard]] bool wholeReadWaits() const;
+    [[nodiscard]] int charactersToWaitFor() const;
 
     MSComm& comm_;
+    const QByteArray& dataF_;  // what the last read returned
     QEventLoop* waiting_ = nullptr;
 };
 

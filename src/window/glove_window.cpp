@@ -44,7 +44,7 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
       label1_(new QLabel(QString::fromLatin1(kWebAddress), this)),
       mscomm1_(new MSComm(options.device, this)),
       poll_(*mscomm1_, files_, dataF_, options.exchangePath),
-      yield_(*mscomm1_),
+      yield_(*mscomm1_, dataF_),
       loop_({.comm = *mscomm1_,
              .files = files_,
              .display = *this,
@@ -124,7 +124,19 @@ void GloveWindow::endProgram() {
 }
 
 void GloveWindow::setText(const QString& text) {
-    text1_->setText(text);
+    // A pass may set the text twice, and the window shows only the last before it next
+    // handles its events: only that one goes into the text box, and only if it differs,
+    // which spares a silent line two layouts a pass and keeps the user's selection.
+    text_ = text;
+    if (textQueued_) return;
+    textQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            textQueued_ = false;
+            if (text1_->text() != text_) text1_->setText(text_);
+        },
+        Qt::QueuedConnection);
 }
 
 void GloveWindow::setThumbLeft(float left) {

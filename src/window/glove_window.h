@@ -82,6 +82,8 @@ class GloveWindow final : public QWidget, public GloveDisplay {
     PacedYield yield_;
     ConnectLoop loop_;
     ExitCommand exitCommand_;
+    QString text_;             // the text the loop last gave the text box
+    bool textQueued_ = false;  // it goes into the box when the window next handles events
     bool ending_ = false;
 };
 

@@ -40,6 +40,8 @@ class HandFigure final : public QFrame {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    void store(float& field, float value);
+
     Shape thumb_{720, 1440, 495, 375};   // Shape3
     Shape palm_{1200, 1080, 1335, 855};  // Shape2
     std::array<Shape, kFingerCount> fingers_{{

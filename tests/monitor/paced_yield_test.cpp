@@ -32,7 +32,8 @@ class Paced : public ::testing::Test {
 
     test::Pty glove;
     MSComm comm{glove.path()};
-    PacedYield yield{comm};
+    QByteArray dataF;
+    PacedYield yield{comm, dataF};
 };
 
 TEST_F(Paced, QuietLineReturnsAfterOneFrameTime) {
@@ -62,6 +63,43 @@ TEST_F(Paced, EachArrivingCharacterStartsTheQuietTimeAgain) {
     const qint64 ms = timedYield();
     EXPECT_GE(ms, 48 + 20);
     EXPECT_LT(ms, 48 + 60);
+}
+
+// After a read that cut a frame, the wait ends once the rest of that frame waits, so the
+// next read is that short rest and the reads after it start at a marker.
+struct Cut {
+    QByteArray lastRead;
+    int rest;  // characters of the cut frame still to come
+};
+
+class RealignAfter : public Paced, public ::testing::WithParamInterface<Cut> {};
+
+TEST_P(RealignAfter, ACutFrameWaitsOnlyForItsRest) {
+    dataF = GetParam().lastRead;
+    QTimer::singleShot(2, [this] { glove.send(QByteArray(GetParam().rest, 'r')); });
+    const qint64 ms = timedYield();
+    EXPECT_LT(ms, 15) << "returned as soon as the rest waited";
+    EXPECT_EQ(comm.inBufferCount(), GetParam().rest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reads, RealignAfter,
+    ::testing::Values(Cut{bytes({9, 128, 1, 2, 3, 4, 5, 6, 7, 8}), 1},  // one byte late
+                      Cut{bytes({1, 2, 3, 4, 5, 6, 7, 128, 1, 2}), 7},
+                      Cut{bytes({128, 1, 2, 3, 4, 5, 6, 7, 8}), 1},  // a short read
+                      Cut{bytes({128, 1, 2}), 7}));
+
+TEST_F(Paced, AWholeOrMarkerlessReadWaitsForAWholeRead) {
+    for (const QByteArray& last : {bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}),
+                                   bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), QByteArray()}) {
+        dataF = last;
+        QTimer::singleShot(2, [this] { glove.send(QByteArray(5, 'r')); });
+        const qint64 ms = timedYield();
+        EXPECT_GE(ms, 20) << "five characters are not a whole read";
+        comm.setPortOpen(true);
+        EXPECT_EQ(comm.input().size(), 5);
+        comm.setPortOpen(false);
+    }
 }
 
 TEST_F(Paced, HandlesTheWindowsEventsWhileItWaits) {
