@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
     libgtest-dev
+    clang libclang-rt-14-dev
     fonts-dejavu-core
     xvfb xdotool x11-utils xclip imagemagick
 )

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test; then the unit tests again under
-# the address and undefined-behaviour sanitizers.
+# the address and undefined-behaviour sanitizers, and a short run of each fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -8,3 +8,4 @@ scripts/build.sh default
 ctest --preset default -j "$(nproc)"
 scripts/build.sh asan
 ctest --preset asan -j "$(nproc)" -L unit
+fuzz/run.sh

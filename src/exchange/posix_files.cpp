@@ -202,9 +202,15 @@ double PosixFiles::readNumber(int number) {
     if (digits.front() == '+') digits.remove_prefix(1);
     double value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error == std::errc::result_out_of_range || !std::isfinite(value)) {
+    if (error == std::errc::result_out_of_range) {
+        // Only an exponent takes a number this short out of range: a negative one makes
+        // it too small to tell from 0, a positive one too large to hold.
+        const bool tiny = digits.find("e-") != std::string_view::npos ||
+                          digits.find("E-") != std::string_view::npos;
+        if (tiny) return 0.0;
         fail(ErrorNumber::Overflow, "Overflow", h.path);
     }
+    if (!std::isfinite(value)) fail(ErrorNumber::Overflow, "Overflow", h.path);
     if (error != std::errc{} || end != digits.data() + digits.size()) {
         fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
     }
