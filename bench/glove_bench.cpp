@@ -48,7 +48,7 @@ long peakResidentKiB() {
 
 // Counts the passes that moved the bars: what the user sees update.
 class CountingDisplay final : public glove::GloveDisplay {
-public:
+  public:
     explicit CountingDisplay(glove::GloveDisplay& shown) : shown_(shown) {}
     void setText(const QString& text) override { shown_.setText(text); }
     void setThumbLeft(float left) override { shown_.setThumbLeft(left); }
@@ -59,14 +59,14 @@ public:
     }
     long updates = 0;
 
-private:
+  private:
     glove::GloveDisplay& shown_;
 };
 
 // Streams counted frames into the pseudo-terminal at the line's pace, remembering when the
 // last byte of each frame was written.
 class Glove {
-public:
+  public:
     Glove(const glove::test::Pty& pty, int frames) : pty_(pty), sent_(frames), sentAt_(frames) {}
 
     void start() {
@@ -94,7 +94,7 @@ public:
         return sent_.at(frame);
     }
 
-private:
+  private:
     const glove::test::Pty& pty_;
     std::vector<glove::exchange::Frame> sent_;
     std::vector<Clock::time_point> sentAt_;

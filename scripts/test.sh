@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test; then the unit tests again under
+# Installs what is missing, builds, and runs every test; then the unit and fault tests under
 # the address and undefined-behaviour sanitizers, and a short run of each fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -7,5 +7,5 @@ scripts/install-deps.sh
 scripts/build.sh default
 ctest --preset default -j "$(nproc)"
 scripts/build.sh asan
-ctest --preset asan -j "$(nproc)" -L unit
+ctest --preset asan -j "$(nproc)" -L "unit|fault"
 fuzz/run.sh

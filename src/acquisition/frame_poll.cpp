@@ -31,17 +31,26 @@ void FramePoll::run() {
         // An empty read left the port open. If closing it fails, that error is the caller's.
         comm_.setPortOpen(false);
     }
+    std::optional<Frame> values;
     try {
-        readAndWrite();
+        values = readFrame();
+        writeExchangeFile(values);
     } catch (const RunTimeError& e) {
-        // Exchange file still open, by an interrupted poll or by the loop's read-back:
-        // closing file number 0 releases every handle, so the next poll can write again.
-        if (e.number() == ErrorNumber::FileAlreadyOpen) files_.close(Files::kAllFiles);
-        // Any other error leaves the poll as the failing step left things.
+        // Any error but "already open" leaves the poll as the failing step left things.
+        if (e.number() != ErrorNumber::FileAlreadyOpen) return;
+        // The exchange file is still open, by an interrupted poll or by the loop's read-back
+        // whose read has failed. Closing file number 0 releases every handle, and the frame
+        // just taken from the port is written after all instead of being lost.
+        files_.close(Files::kAllFiles);
+        try {
+            writeExchangeFile(values);
+        } catch (const RunTimeError&) {
+            // Leaves the poll: the next one writes again.
+        }
     }
 }
 
-void FramePoll::readAndWrite() {
+std::optional<Frame> FramePoll::readFrame() {
     dataF_ = comm_.input();
 
     std::optional<Frame> values;
@@ -59,7 +68,10 @@ void FramePoll::readAndWrite() {
         }
         values = codes;
     }
+    return values;
+}
 
+void FramePoll::writeExchangeFile(const std::optional<Frame>& values) {
     files_.openForOutput(exchange::kWriterFileNumber, exchangePath_);
     if (values) {
         for (int k = 0; k < kFrameLength; ++k) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <optional>
 #include <string>
 
 #include "exchange/exchange_file.h"
@@ -26,7 +27,10 @@ class FramePoll {
     void run();
 
   private:
-    void readAndWrite();
+    // The frame values of a whole read, none for an empty one; a short read fails.
+    std::optional<exchange::Frame> readFrame();
+    // One line for each frame marker, rotated to it; no line without values.
+    void writeExchangeFile(const std::optional<exchange::Frame>& values);
 
     SerialControl& comm_;
     Files& files_;

@@ -13,11 +13,17 @@ HandFigure::HandFigure(QWidget* parent) : QFrame(parent) {
     setPalette(p);
 }
 
-void HandFigure::setThumbLeft(float left) { store(thumb_.left, left); }
+void HandFigure::setThumbLeft(float left) {
+    store(thumb_.left, left);
+}
 
-void HandFigure::setThumbWidth(float width) { store(thumb_.width, width); }
+void HandFigure::setThumbWidth(float width) {
+    store(thumb_.width, width);
+}
 
-void HandFigure::setFingerTop(int finger, float top) { store(fingers_.at(finger).top, top); }
+void HandFigure::setFingerTop(int finger, float top) {
+    store(fingers_.at(finger).top, top);
+}
 
 void HandFigure::store(float& field, float value) {
     // A held pose stores the same places every pass: repaint only what moved.

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmark: a minute of streaming and a minute of silence with each
+# yield, then the start-up figures. Prints a table for docs/benchmark.md.
+#     bench/run.sh [--frames N] [--silent-seconds S]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh default >/dev/null
+
+echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
+    "$(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), Linux $(uname -r)"
+echo "Command: bench/run.sh $*"
+echo
+build/default/bench/glove_bench "$@" 2>/dev/null
+echo
+bench/startup.sh build/default

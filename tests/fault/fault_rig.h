@@ -1,0 +1,198 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "acquisition/frame_poll.h"
+#include "acquisition/mscomm.h"
+#include "acquisition/serial_control.h"
+#include "exchange/posix_files.h"
+#include "monitor/connect_loop.h"
+#include "monitor/glove_display.h"
+#include "monitor/paced_yield.h"
+
+namespace glove::fault {
+
+// ---- The exchange file --------------------------------------------------------------------
+
+// Every line is "128" and nine more decimal values 0..255, ended by CR LF; empty is fine.
+::testing::AssertionResult isWellFormedExchange(const QByteArray& content);
+
+// What a poll that read these ten bytes must leave in the file: one line per marker,
+// rotated so that the marker comes first, in position order.
+QByteArray linesFor(const QByteArray& frame);
+
+// The text the window shows once the file holds linesFor(frame) for a frame whose first
+// line is neither the gesture nor the low battery: its ten values, two spaces apart.
+QString valuesTextFor(const QByteArray& frame);
+
+// What is at a path, seen without following a link and without ever blocking on a fifo.
+// Regular files are read only so far: a huge file must not be read whole.
+struct PathState {
+    enum class Kind { Absent, Regular, Directory, Symlink, Fifo, Other };
+    static constexpr std::size_t kMostRead = 64 * 1024;
+
+    Kind kind = Kind::Absent;
+    QByteArray content;  // a regular file's first bytes, a link's target
+    off_t size = 0;
+    ino_t inode = 0;
+    uid_t owner = 0;
+    mode_t mode = 0;
+    nlink_t links = 0;
+
+    static PathState of(const std::string& path);
+    [[nodiscard]] bool isFile() const { return kind == Kind::Regular; }
+    [[nodiscard]] std::string describe() const;
+    friend bool operator==(const PathState&, const PathState&) = default;
+};
+
+// ---- The process --------------------------------------------------------------------------
+
+int openDescriptorCount();
+// Memory the process holds: its resident pages, except under the address sanitizer, whose
+// quarantine keeps freed blocks resident on purpose; there the live heap is counted.
+std::size_t memoryInUse();
+bool runningAsRoot();
+
+// A tmpfs of one page mounted on a directory for one test, unmounted with it. Mounting
+// needs root; mounted() says whether it worked and why not.
+class TinyDisk {
+  public:
+    explicit TinyDisk(const QString& directory);
+    TinyDisk(const TinyDisk&) = delete;
+    TinyDisk& operator=(const TinyDisk&) = delete;
+    ~TinyDisk();
+
+    [[nodiscard]] bool mounted() const { return mounted_; }
+    [[nodiscard]] const std::string& whyNot() const { return whyNot_; }
+    [[nodiscard]] std::string path(const char* name) const;
+    // Writes a filler file until the disk refuses more; true once no byte is left.
+    bool fill();
+    void emptyFiller();
+    // Mounted read-only from now on: nothing on it can be created, changed or removed.
+    bool makeReadOnly();
+    bool makeWritable();
+
+  private:
+    std::string directory_;
+    bool mounted_ = false;
+    std::string whyNot_;
+};
+
+// ---- The Connect loop on real parts -------------------------------------------------------
+
+// Records what the loop shows, pass by pass: pass 0 is the setup before the first yield.
+class RecordingDisplay final : public GloveDisplay {
+  public:
+    struct Bars {
+        float thumbLeft = 0;
+        float thumbWidth = 0;
+        std::array<float, 4> fingerTops{};
+        friend bool operator==(const Bars&, const Bars&) = default;
+    };
+
+    void setText(const QString& text) override;
+    void setThumbLeft(float left) override { bars.thumbLeft = left; }
+    void setThumbWidth(float width) override { bars.thumbWidth = width; }
+    void setFingerTop(int finger, float top) override {
+        bars.fingerTops.at(static_cast<std::size_t>(finger)) = top;
+    }
+
+    [[nodiscard]] QStringList textsOfPass(int pass) const;
+    // What the text box held when the pass ended; empty if the pass set no text.
+    [[nodiscard]] QString lastTextOfPass(int pass) const;
+    // The last reading shown up to the end of the pass: the last text that is neither
+    // "Connecting" nor " No Device Found".
+    [[nodiscard]] QString readingShownBy(int pass) const;
+
+    int pass = 0;
+    Bars bars;
+    std::vector<Bars> barsAtPassEnd;  // barsAtPassEnd[k]: the bars when pass k ended
+    std::vector<std::pair<int, QString>> texts;
+    int oddTexts = 0;  // texts that are none of the program's own
+    QString firstOddText;
+};
+
+// Forwards to the real serial control and keeps what every read returned.
+class ObservedControl final : public SerialControl {
+  public:
+    explicit ObservedControl(MSComm& comm) : comm_(comm) {}
+
+    void setCommPort(int number) override { comm_.setCommPort(number); }
+    void setSettings(const QString& settings) override { comm_.setSettings(settings); }
+    void setInputLen(int characters) override { comm_.setInputLen(characters); }
+    void setPortOpen(bool open) override { comm_.setPortOpen(open); }
+    [[nodiscard]] bool portOpen() const override { return comm_.portOpen(); }
+    QByteArray input() override;
+
+    std::optional<QByteArray> lastRead;  // reset by the rig before each poll
+    QByteArray everything;               // all reads, in order
+    qsizetype longestRead = 0;
+
+  private:
+    MSComm& comm_;
+};
+
+// The real serial control on a device, the real poll, exchange file, paced yield and loop,
+// with a recording display. Before each pass's yield the test may act (send, break a file)
+// or end the run. Every poll is checked: the file is well-formed, and a poll leaves it as it
+// was, as the lines of the ten bytes it read, or empty after an empty read.
+class LoopRig {
+  public:
+    struct Poll {
+        int pass = 0;
+        std::optional<QByteArray> read;  // none if the poll never got to read
+        PathState after;
+    };
+
+    LoopRig(const QString& device, std::string exchangePath);
+
+    // Runs Connect until `beforePass` returns false or `mostPasses` more passes have run.
+    void run(int mostPasses, std::function<bool(int pass)> beforePass);
+
+    // Whether some poll left exactly the lines of this frame in the file.
+    [[nodiscard]] bool frameWasWritten(const QByteArray& frame) const;
+
+    std::string path;
+    bool strictExchange = true;  // off where the test itself changes the file between polls
+    MSComm comm;
+    ObservedControl control{comm};
+    PosixFiles files;
+    QByteArray dataF;
+    FramePoll framePoll;
+    PacedYield paced;
+    RecordingDisplay display;
+    ConnectLoop loop;
+
+    int passes = 0;
+    std::vector<Poll> polls;
+    std::vector<std::string> exchangeFaults;  // what the per-poll check found wrong
+
+  private:
+    void yield();
+    void observedPoll();
+    void checkPoll(const PathState& before, const Poll& poll);
+
+    int mostPasses_ = 0;
+    std::function<bool(int)> beforePass_;
+    PathState lastSeen_;
+    bool seenOnce_ = false;
+};
+
+// Passes when the per-poll check found nothing wrong, else lists what it found.
+::testing::AssertionResult noExchangeFaults(const LoopRig& rig);
+
+// Test frames: a marker first and values that trip neither warning.
+QByteArray plainFrame(int seed);
+
+}  // namespace glove::fault
