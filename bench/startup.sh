@@ -7,19 +7,8 @@ build="${1:-build/default}"
 idle_seconds=10
 runs=5
 
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(cat "$work/display")"
+source scripts/lib/xserver.sh
+start_x
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 

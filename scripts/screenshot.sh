@@ -8,20 +8,8 @@ cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:?usage: scripts/screenshot.sh OUT.png [SCENARIO]}")"
 scenario="${2:-}"
 
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-display=":$((100 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY="$display"
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+source scripts/lib/xserver.sh
+start_x
 
 args=(--exchange-file "$work/InputFile")
 if [ -n "$scenario" ]; then

@@ -5,30 +5,14 @@ set -euo pipefail
 : "${GLOVE_MONITOR:?path of the glove-monitor binary}"
 : "${GLOVE_SIM:?path of the glove-sim binary}"
 
-work="$(mktemp -d)"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xserver.sh"
 exchange="$work/InputFile"
-pids=()
 monitor_pid=""
 window=""
-
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 
 fail() {
     echo "FAIL: $*" >&2
     exit 1
-}
-
-start_x() {
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-    pids+=($!)
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-    [ -s "$work/display" ] || fail "Xvfb did not start"
-    export DISPLAY=":$(cat "$work/display")"
 }
 
 # start_sim ARGS...: a simulated glove behind the link $work/glove.

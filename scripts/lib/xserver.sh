@@ -1,0 +1,24 @@
+# Sourced by scripts that run the program on a virtual X server of their own: a work
+# directory, and processes started into `pids`, all ended and removed on exit.
+
+work="$(mktemp -d)"
+pids=()
+
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Starts Xvfb on a free display and points DISPLAY at it.
+start_x() {
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+    if [ ! -s "$work/display" ]; then
+        echo "Xvfb did not start" >&2
+        exit 1
+    fi
+    export DISPLAY=":$(cat "$work/display")"
+}
