@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 #include "window/command_line.h"
 #include "window/glove_window.h"
@@ -52,17 +53,20 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(glove::kProductName);
     glove::GloveWindow window(
         {.device = options.device, .exchangePath = options.exchangePath, .endProgram = {}});
 
-    if (!catchTerminationSignals()) std::perror("glove-monitor: cannot catch signals");
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-        window.close();
-    });
+    std::optional<QSocketNotifier> signalNotifier;
+    if (catchTerminationSignals()) {
+        signalNotifier.emplace(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&*signalNotifier, &QSocketNotifier::activated, &window, [&window] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+            window.close();
+        });
+    } else {
+        std::perror("glove-monitor: cannot catch signals");
+    }
 
     window.show();
     return QApplication::exec();

@@ -12,6 +12,8 @@ window_opens_and_exit_ends() {
     start_monitor
     eval "$(xdotool getwindowgeometry --shell "$window")"
     [ "$WIDTH x $HEIGHT" = "413 x 451" ] || fail "window is $WIDTH x $HEIGHT"
+    [ "$(xdotool getwindowname "$window")" = "Zarquin's Wireless VR Glove" ] ||
+        fail "caption '$(xdotool getwindowname "$window")'"
     [ "$(pixel "$(figure_x 1867)" "$(figure_y 1500)")" = "$skin" ] || fail "no palm"
     click_exit
     wait_exit 5
