@@ -15,9 +15,11 @@ as_nobody() {
     mkdir -p "$work/home" "$work/shared"
     chown "$nobody:$nobody" "$work/home" "$work/shared"
     exchange="$work/shared/InputFile"
+    # The build may lie where nobody may not go (a checkout under /root): run a copy.
+    install -m 0755 "$GLOVE_MONITOR" "$work/glove-monitor"
     cat >"$work/as-nobody" <<EOF
 #!/bin/sh
-exec setpriv --reuid=$nobody --regid=$nobody --clear-groups env HOME="$work/home" "$GLOVE_MONITOR" "\$@"
+exec setpriv --reuid=$nobody --regid=$nobody --clear-groups env HOME="$work/home" "$work/glove-monitor" "\$@"
 EOF
     chmod 0755 "$work/as-nobody"
     GLOVE_MONITOR="$work/as-nobody"
