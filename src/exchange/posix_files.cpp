@@ -91,7 +91,11 @@ void PosixFiles::checkCanOpen(int number, const std::string& path) const {
         fail(ErrorNumber::BadFileNumber, "Bad file name or number", std::to_string(number));
     }
     if (handles_.contains(number)) fail(ErrorNumber::FileAlreadyOpen, "File already open", path);
-    for (const auto& [other, h] : handles_) {
+    checkPathNotOpen(path);
+}
+
+void PosixFiles::checkPathNotOpen(const std::string& path) const {
+    for (const auto& [number, h] : handles_) {
         if (h.path == path) fail(ErrorNumber::FileAlreadyOpen, "File already open", path);
     }
 }
@@ -244,9 +248,7 @@ void PosixFiles::closeAll() {
 }
 
 void PosixFiles::remove(const std::string& path) {
-    for (const auto& [number, h] : handles_) {
-        if (h.path == path) fail(ErrorNumber::FileAlreadyOpen, "File already open", path);
-    }
+    checkPathNotOpen(path);
     // unlink removes a symbolic link itself, never what it points to.
     if (::unlink(path.c_str()) != 0) {
         const int error = errno;

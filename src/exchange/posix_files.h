@@ -45,6 +45,7 @@ class PosixFiles final : public Files {
     };
 
     void checkCanOpen(int number, const std::string& path) const;
+    void checkPathNotOpen(const std::string& path) const;  // 55 if open under any number
     Handle& handle(int number, Mode mode);
     static int nextChar(Handle& h);  // -1 at the end of the file
     static int peekChar(Handle& h);
