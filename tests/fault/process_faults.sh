@@ -17,9 +17,15 @@ as_nobody() {
     exchange="$work/shared/InputFile"
     # The build may lie where nobody may not go (a checkout under /root): run a copy.
     install -m 0755 "$GLOVE_MONITOR" "$work/glove-monitor"
+    # So may the leak checker's suppression file that a sanitizer build names: hand over a copy.
+    local lsan="${LSAN_OPTIONS:-}"
+    if [[ "$lsan" =~ (^|:)suppressions=([^:]+) ]]; then
+        install -m 0644 "${BASH_REMATCH[2]}" "$work/lsan.supp"
+        lsan="${lsan/suppressions=${BASH_REMATCH[2]}/suppressions=$work/lsan.supp}"
+    fi
     cat >"$work/as-nobody" <<EOF
 #!/bin/sh
-exec setpriv --reuid=$nobody --regid=$nobody --clear-groups env HOME="$work/home" "$work/glove-monitor" "\$@"
+exec setpriv --reuid=$nobody --regid=$nobody --clear-groups env HOME="$work/home" LSAN_OPTIONS="$lsan" "$work/glove-monitor" "\$@"
 EOF
     chmod 0755 "$work/as-nobody"
     GLOVE_MONITOR="$work/as-nobody"
