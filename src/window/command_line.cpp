@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "acquisition/mscomm.h"
+#include "common/version.h"
 #include "exchange/exchange_file.h"
 
 namespace glove {
@@ -11,7 +12,8 @@ namespace glove {
 CommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        kProductName + QStringLiteral(": shows what a data glove sends over a serial line."));
+        QString::fromUtf8(kProductName) +
+        QStringLiteral(": shows what a data glove sends over a serial line."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -49,7 +51,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(version)) {
         result.action = CommandLine::Action::ShowVersion;
-        result.message = kProductName + ' ' + kVersionText;
+        result.message = QString::fromUtf8(kProductName) + ' ' + QString::fromUtf8(kVersionText);
         return result;
     }
     if (parser.isSet(port)) {

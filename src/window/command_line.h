@@ -7,9 +7,6 @@
 
 namespace glove {
 
-inline const QString kProductName = QStringLiteral("Glove Monitor");
-inline const QString kVersionText = QStringLiteral("1.00");
-
 struct CommandLine {
     enum class Action { Run, ShowHelp, ShowVersion, Refuse };
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "common/version.h"
 #include "window/command_line.h"
 #include "window/glove_window.h"
 
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     QCoreApplication::setApplicationName(QStringLiteral("glove-monitor"));
-    QCoreApplication::setApplicationVersion(glove::kVersionText);
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(glove::kVersionText));
 
     const glove::CommandLine options = glove::parseCommandLine(arguments);
     switch (options.action) {
