@@ -4,6 +4,8 @@
 #                palette, one transparent colour) shown in the main window
 #   glove.ico  - application icon: a window in perspective, three images
 #                (32x32 2 colours, 32x32 16 colours, 16x16 16 colours)
+#   icons/glove-monitor-N.png - the same icon for desktop menus, N = 16, 24, 32,
+#                48, 64, 128 and 256 pixels square
 #
 # Debian packages needed: python3-pil (Pillow, used from /usr/bin/python3)
 #                         imagemagick  (identify, for the self-check at the end)
@@ -392,8 +394,70 @@ def make_ico():
         fh.write(data)
 
 
+# --------------------------------------------------------------------------
+# icons/glove-monitor-N.png: the same icon for desktop menus, N = 16 ... 256.
+# 16 and 32 are the icon's own 16-colour images; the other sizes draw the same
+# window, with the 32 x 32 image's geometry and colours, smoothly at their size.
+# --------------------------------------------------------------------------
+PNG_SIZES = [16, 24, 32, 48, 64, 128, 256]
+
+
+def pixel_png(n):
+    rows = draw_icon(n, False)
+    img = Image.new("RGBA", (n, n), (0, 0, 0, 0))
+    for y, row in enumerate(rows):
+        for x, c in enumerate(row):
+            if c is not CLEAR:
+                img.putpixel((x, y), PAL16[c] + (255,))
+    return img
+
+
+def smooth_png(n):
+    lay = LAYOUT[32]
+    ss = 8                       # drawn at 8x and scaled down
+    k = n / 32.0 * ss            # one pixel of the 32 x 32 image
+    xl, xr = lay["xl"], lay["xr"] + 1
+    (t0, t1), (b0, b1) = lay["top"], lay["bot"]
+    b0, b1 = b0 + 1, b1 + 1
+    line = max(1.0, n / 40.0) * ss
+
+    def at(u, v, shift=0.0):
+        """Point of the window at u across (0..1) and v down (0..1)."""
+        top = t0 + (t1 - t0) * u
+        bot = b0 + (b1 - b0) * u
+        return ((xl + (xr - xl) * u + shift) * k, (top + (bot - top) * v + shift) * k)
+
+    def quad(u0, u1, v0, v1, shift=0.0):
+        return [at(u0, v0, shift), at(u1, v0, shift), at(u1, v1, shift), at(u0, v1, shift)]
+
+    def colour(i):
+        return PAL16[i] + (255,)
+
+    img = Image.new("RGBA", (n * ss, n * ss), (0, 0, 0, 0))
+    d = ImageDraw.Draw(img)
+    d.polygon(quad(0, 1, 0, 1, lay["shadow"]), fill=colour(GREY))
+    v_bar = (lay["bar"] + 1.0) / (b0 - t0)
+    d.polygon(quad(0, 1, 0, v_bar), fill=colour(CYAN))
+    d.polygon(quad(0, 1, v_bar, 1), fill=colour(WHITE))
+    u0, u1 = lay["closebox"]
+    d.polygon(quad(u0, u1, 2.5 / (b0 - t0), v_bar - 1.5 / (b0 - t0)), fill=colour(NAVY))
+    for v, u0, u1 in lay["text"]:
+        d.line([at(u0, v), at(u1, v)], fill=colour(GREY), width=int(round(line)))
+    d.line([at(0, v_bar), at(1, v_bar)], fill=colour(BLACK), width=int(round(line)))
+    outline = quad(0, 1, 0, 1)
+    d.line(outline + [outline[0]], fill=colour(BLACK), width=int(round(line)), joint="curve")
+    return img.resize((n, n), Image.LANCZOS)
+
+
+def make_pngs():
+    for n in PNG_SIZES:
+        img = pixel_png(n) if n in LAYOUT else smooth_png(n)
+        img.save("%s/icons/glove-monitor-%d.png" % (out_dir, n), format="PNG", optimize=True)
+
+
 make_gif()
 make_ico()
+make_pngs()
 PY
 
 # --------------------------------------------------------------------------
@@ -426,4 +490,9 @@ got=$(od -An -tu1 -v -j6 -N48 "$ico" | tr -s ' \n' ' ' |
 [ "$(identify -format '%wx%h %z\n' "$ico" | tr '\n' ';')" = '32x32 1;32x32 4;16x16 4;' ] ||
   fail "glove.ico images are not read back as 32x32 1-bit, 32x32 4-bit, 16x16 4-bit"
 
-echo "make-art: glove.gif and glove.ico written ($(printf '%.1f' "$(awk -v s="$share" 'BEGIN{print s*100}')")% of the glove picture transparent)"
+for n in 16 24 32 48 64 128 256; do
+    [ "$(identify -format '%wx%h %[channels]' "$here/icons/glove-monitor-$n.png")" = "${n}x$n srgba" ] ||
+        fail "icons/glove-monitor-$n.png is not ${n}x$n with transparency"
+done
+
+echo "make-art: glove.gif, glove.ico and icons/ written ($(printf '%.1f' "$(awk -v s="$share" 'BEGIN{print s*100}')")% of the glove picture transparent)"

@@ -10,6 +10,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-dejavu-core
     xvfb xdotool x11-utils xclip imagemagick
+    dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 
 missing=()
