@@ -29,7 +29,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Where to write each aligned frame (default %1).")
             .arg(QString::fromLatin1(exchange::kDefaultPath.data(), exchange::kDefaultPath.size())),
         QStringLiteral("PATH"));
-    parser.addOptions({help, version, port, exchangeFile});
+    const QCommandLineOption listPorts(
+        QStringLiteral("list-ports"),
+        QStringLiteral("List this machine's serial devices and exit: path, stable name, and "
+                       "what each says of itself."));
+    parser.addOptions({help, version, port, exchangeFile, listPorts});
 
     CommandLine result;
     result.exchangePath = std::string(exchange::kDefaultPath);
@@ -52,6 +56,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(version)) {
         result.action = CommandLine::Action::ShowVersion;
         result.message = QString::fromUtf8(kProductName) + ' ' + QString::fromUtf8(kVersionText);
+        return result;
+    }
+    if (parser.isSet(listPorts)) {
+        result.action = CommandLine::Action::ListPorts;
         return result;
     }
     if (parser.isSet(port)) {

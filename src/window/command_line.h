@@ -8,7 +8,7 @@
 namespace glove {
 
 struct CommandLine {
-    enum class Action { Run, ShowHelp, ShowVersion, Refuse };
+    enum class Action { Run, ShowHelp, ShowVersion, ListPorts, Refuse };
 
     Action action = Action::Run;
     QString device;            // empty: serial port 2's device
@@ -16,8 +16,9 @@ struct CommandLine {
     QString message;           // help, version or what is wrong
 };
 
-// Reads --port DEVICE (a device path, or a port number), --exchange-file PATH, --help
-// and --version. Needs no application object, so it runs before any window can open.
+// Reads --port DEVICE (a device path, or a port number), --exchange-file PATH,
+// --list-ports, --help and --version. Needs no application object, so it runs before any window can
+// open.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 }  // namespace glove

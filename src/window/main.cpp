@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "acquisition/serial_ports.h"
 #include "common/version.h"
 #include "window/command_line.h"
 #include "window/glove_window.h"
@@ -45,6 +46,11 @@ int main(int argc, char** argv) {
         case glove::CommandLine::Action::ShowHelp:
         case glove::CommandLine::Action::ShowVersion:
             std::fputs(qPrintable(options.message + '\n'), stdout);
+            return 0;
+        case glove::CommandLine::Action::ListPorts:
+            for (const QString& line : glove::formatPortList(glove::listSerialPorts())) {
+                std::fputs(qPrintable(line + '\n'), stdout);
+            }
             return 0;
         case glove::CommandLine::Action::Refuse:
             std::fputs(qPrintable("glove-monitor: " + options.message + '\n'), stderr);

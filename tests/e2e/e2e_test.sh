@@ -106,5 +106,13 @@ bad_option_opens_no_window() {
     [ "$("$GLOVE_MONITOR" --version)" = "Glove Monitor 1.00" ] || fail "--version"
 }
 
+# Serial devices are listed with no display; this machine may have none.
+list_ports_needs_no_display() {
+    env -u DISPLAY "$GLOVE_MONITOR" --list-ports >"$work/ports" || fail "status $?"
+    [ -s "$work/ports" ] || fail "nothing printed"
+    [ "$(cat "$work/ports")" = "No serial ports found." ] && return 0
+    if grep -v '^/dev/[^ ]' "$work/ports"; then fail "not a device per line"; fi
+}
+
 "${1:?which case}"
 echo "PASS: $1"

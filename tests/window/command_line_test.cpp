@@ -31,6 +31,7 @@ TEST(CommandLineOptions, HelpAndVersion) {
     const CommandLine help = parse({"--help"});
     EXPECT_EQ(help.action, Action::ShowHelp);
     EXPECT_TRUE(help.message.contains("--exchange-file"));
+    EXPECT_EQ(parse({"--list-ports"}).action, Action::ListPorts);
 }
 
 class BadCommandLine : public ::testing::TestWithParam<QStringList> {};
