@@ -9,11 +9,40 @@
 
 namespace glove {
 
+namespace {
+
+// The toolkit's own options, which the application object takes out of the arguments when
+// the window is about to open. They are accepted here, unlisted, so that they pass.
+void acceptToolkitOptions(QCommandLineParser& parser) {
+    const char* const withValue[] = {
+        "platform",        "platformpluginpath", "platformtheme", "plugin",
+        "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
+        "display",         "geometry",           "name",          "visual",
+        "style",           "stylesheet",         "qmljsdebugger"};
+    const char* const flags[] = {"reverse", "widgetcount", "sync", "nograb", "dograb"};
+    for (const char* name : withValue) {
+        QCommandLineOption option(QString::fromLatin1(name), {}, QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : flags) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+}
+
+}  // namespace
+
 CommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
+    // As the toolkit writes its options: -platform offscreen, -style=fusion.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
         QString::fromUtf8(kProductName) +
-        QStringLiteral(": shows what a data glove sends over a serial line."));
+        QStringLiteral(": shows what a data glove sends over a serial line.\n"
+                       "The toolkit's own options (-platform, -style, -display, -geometry "
+                       "and more) work as well."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -34,12 +63,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("List this machine's serial devices and exit: path, stable name, and "
                        "what each says of itself."));
     parser.addOptions({help, version, port, exchangeFile, listPorts});
+    acceptToolkitOptions(parser);
 
     CommandLine result;
     result.exchangePath = std::string(exchange::kDefaultPath);
     auto refuse = [&](const QString& why) {
         result.action = CommandLine::Action::Refuse;
-        result.message = why + QStringLiteral("\nTry '--help' for the options.");
+        QString line = why.trimmed();
+        if (line.endsWith('.')) line.chop(1);
+        result.message = line + QStringLiteral("; see --help");
         return result;
     };
 
@@ -50,7 +82,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(help)) {
         result.action = CommandLine::Action::ShowHelp;
+        // Without an application object the parser cannot know the program's name.
         result.message = parser.helpText();
+        result.message.replace(0, result.message.indexOf('\n'),
+                               QStringLiteral("Usage: glove-monitor [options]"));
         return result;
     }
     if (parser.isSet(version)) {

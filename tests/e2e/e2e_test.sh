@@ -106,6 +106,19 @@ bad_option_opens_no_window() {
     [ "$("$GLOVE_MONITOR" --version)" = "Glove Monitor 1.00" ] || fail "--version"
 }
 
+# -platform reaches the toolkit: with no display the window opens off screen and runs.
+toolkit_options_reach_the_toolkit() {
+    env -u DISPLAY "$GLOVE_MONITOR" -platform offscreen -style fusion \
+        --exchange-file "$exchange" 2>"$work/stderr" &
+    monitor_pid=$!
+    pids+=("$monitor_pid")
+    sleep 1
+    kill -0 "$monitor_pid" || fail "it did not run: $(cat "$work/stderr")"
+    kill -TERM "$monitor_pid"
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+}
+
 # Serial devices are listed with no display; this machine may have none.
 list_ports_needs_no_display() {
     env -u DISPLAY "$GLOVE_MONITOR" --list-ports >"$work/ports" || fail "status $?"

@@ -30,6 +30,7 @@ TEST(CommandLineOptions, HelpAndVersion) {
     EXPECT_EQ(parse({"--version"}).message, "Glove Monitor 1.00");
     const CommandLine help = parse({"--help"});
     EXPECT_EQ(help.action, Action::ShowHelp);
+    EXPECT_TRUE(help.message.startsWith("Usage: glove-monitor [options]\n"));
     EXPECT_TRUE(help.message.contains("--exchange-file"));
     EXPECT_EQ(parse({"--list-ports"}).action, Action::ListPorts);
 }
@@ -40,14 +41,31 @@ TEST_P(BadCommandLine, IsRefusedWithAMessage) {
     const CommandLine c = parse(GetParam());
     EXPECT_EQ(c.action, Action::Refuse);
     EXPECT_FALSE(c.message.isEmpty());
+    EXPECT_FALSE(c.message.contains('\n')) << c.message.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, BadCommandLine,
                          ::testing::Values(QStringList{"--bogus"}, QStringList{"--port"},
                                            QStringList{"--port", "0"}, QStringList{"--port", "256"},
                                            QStringList{"--port", ""},
-                                           QStringList{"--exchange-file", ""},
-                                           QStringList{"extra"}));
+                                           QStringList{"--exchange-file", ""}, QStringList{"extra"},
+                                           QStringList{"-bogus"}, QStringList{"-platform"}));
+
+// The application object takes these out when the window opens; until then they must pass.
+class ToolkitOptions : public ::testing::TestWithParam<QStringList> {};
+
+TEST_P(ToolkitOptions, PassAlongsideOurOwn) {
+    const CommandLine c = parse(GetParam() + QStringList{"--port", "/dev/ttyUSB0"});
+    EXPECT_EQ(c.action, Action::Run) << c.message.toStdString();
+    EXPECT_EQ(c.device, "/dev/ttyUSB0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ToolkitOptions,
+    ::testing::Values(QStringList{"-platform", "offscreen"}, QStringList{"-style", "fusion"},
+                      QStringList{"-style=fusion"}, QStringList{"-display", ":1"},
+                      QStringList{"-geometry", "400x300+0+0"}, QStringList{"-reverse"},
+                      QStringList{"--platform", "offscreen", "-stylesheet", "a.qss"}));
 
 }  // namespace
 }  // namespace glove
