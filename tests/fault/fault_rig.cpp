@@ -196,38 +196,6 @@ bool TinyDisk::makeWritable() {
     return ::mount(nullptr, directory_.c_str(), nullptr, MS_REMOUNT, nullptr) == 0;
 }
 
-void RecordingDisplay::setText(const QString& text) {
-    static const QRegularExpression values(
-        QStringLiteral("^ {18}$|^-?[0-9.e+-]+(  -?[0-9.e+-]+){9}$"));
-    const bool own = text == status::kConnecting || text == status::kNoDevice ||
-                     text == status::kGesture || text == status::kBattery ||
-                     values.match(text).hasMatch();
-    if (!own && oddTexts++ == 0) firstOddText = text;
-    texts.emplace_back(pass, text);
-}
-
-QStringList RecordingDisplay::textsOfPass(int wanted) const {
-    QStringList list;
-    for (const auto& [p, text] : texts) {
-        if (p == wanted) list << text;
-    }
-    return list;
-}
-
-QString RecordingDisplay::lastTextOfPass(int wanted) const {
-    const QStringList list = textsOfPass(wanted);
-    return list.isEmpty() ? QString() : list.last();
-}
-
-QString RecordingDisplay::readingShownBy(int wanted) const {
-    QString shown;
-    for (const auto& [p, text] : texts) {
-        if (p > wanted) break;
-        if (text != status::kConnecting && text != status::kNoDevice) shown = text;
-    }
-    return shown;
-}
-
 QByteArray ObservedControl::input() {
     QByteArray read = comm_.input();
     lastRead = read;

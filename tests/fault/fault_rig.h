@@ -18,8 +18,8 @@
 #include "acquisition/serial_control.h"
 #include "exchange/posix_files.h"
 #include "monitor/connect_loop.h"
-#include "monitor/glove_display.h"
 #include "monitor/paced_yield.h"
+#include "support/recording_display.h"
 
 namespace glove::fault {
 
@@ -91,37 +91,7 @@ class TinyDisk {
 
 // ---- The Connect loop on real parts -------------------------------------------------------
 
-// Records what the loop shows, pass by pass: pass 0 is the setup before the first yield.
-class RecordingDisplay final : public GloveDisplay {
-  public:
-    struct Bars {
-        float thumbLeft = 0;
-        float thumbWidth = 0;
-        std::array<float, 4> fingerTops{};
-        friend bool operator==(const Bars&, const Bars&) = default;
-    };
-
-    void setText(const QString& text) override;
-    void setThumbLeft(float left) override { bars.thumbLeft = left; }
-    void setThumbWidth(float width) override { bars.thumbWidth = width; }
-    void setFingerTop(int finger, float top) override {
-        bars.fingerTops.at(static_cast<std::size_t>(finger)) = top;
-    }
-
-    [[nodiscard]] QStringList textsOfPass(int pass) const;
-    // What the text box held when the pass ended; empty if the pass set no text.
-    [[nodiscard]] QString lastTextOfPass(int pass) const;
-    // The last reading shown up to the end of the pass: the last text that is neither
-    // "Connecting" nor " No Device Found".
-    [[nodiscard]] QString readingShownBy(int pass) const;
-
-    int pass = 0;
-    Bars bars;
-    std::vector<Bars> barsAtPassEnd;  // barsAtPassEnd[k]: the bars when pass k ended
-    std::vector<std::pair<int, QString>> texts;
-    int oddTexts = 0;  // texts that are none of the program's own
-    QString firstOddText;
-};
+using test::RecordingDisplay;
 
 // Forwards to the real serial control and keeps what every read returned.
 class ObservedControl final : public SerialControl {

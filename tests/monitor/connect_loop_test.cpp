@@ -8,10 +8,10 @@
 #include "acquisition/mscomm.h"
 #include "common/run_time_error.h"
 #include "exchange/posix_files.h"
-#include "monitor/glove_display.h"
 #include "monitor/status_text.h"
 #include "support/message_log.h"
 #include "support/pty.h"
+#include "support/recording_display.h"
 #include "support/temp_files.h"
 
 namespace glove {
@@ -19,20 +19,7 @@ namespace {
 
 using Step = ConnectLoop::Step;
 using test::bytes;
-
-// Records every store in order, so a test can follow what the user saw within a pass.
-class RecordingDisplay final : public GloveDisplay {
-  public:
-    void setText(const QString& text) override { texts << text; }
-    void setThumbLeft(float left) override { stores.push_back({"thumb left", left}); }
-    void setThumbWidth(float width) override { stores.push_back({"thumb width", width}); }
-    void setFingerTop(int finger, float top) override {
-        stores.push_back({"finger " + std::to_string(finger), top});
-    }
-
-    QStringList texts;
-    std::vector<std::pair<std::string, float>> stores;
-};
+using test::RecordingDisplay;
 
 const QByteArray kPlainFrame = bytes({128, 1, 40, 50, 60, 70, 80, 90, 100, 110});
 const QByteArray kGestureFrame = bytes({128, 0, 100, 150, 220, 100, 0, 0, 0, 0});
@@ -64,14 +51,6 @@ class Loop : public ::testing::Test {
         loop.run();
     }
 
-    // Texts shown in the given pass (1-based), setup texts counting as pass 0.
-    QStringList textsOfPass(int pass) const {
-        const auto begin = textsAtYield.at(pass - 1);
-        const auto end = pass < static_cast<int>(textsAtYield.size()) ? textsAtYield.at(pass)
-                                                                      : display.texts.size();
-        return display.texts.mid(begin, end - begin);
-    }
-
     test::Pty glove;
     test::TempDir dir;
     std::string path = dir.path();
@@ -85,7 +64,6 @@ class Loop : public ::testing::Test {
     std::optional<Step> failAt;
     bool failed = false;
     std::function<void(int)> yieldAction;
-    std::vector<qsizetype> textsAtYield;  // how many texts were shown when each yield began
     int yields = 0;
     int depth = 0;
     int deepest = 0;
@@ -102,8 +80,8 @@ class Loop : public ::testing::Test {
                       .yield =
                           [this] {
                               deepest = std::max(deepest, ++depth);
-                              textsAtYield.push_back(display.texts.size());
-                              if (yieldAction) yieldAction(++yields);
+                              display.pass = ++yields;
+                              if (yieldAction) yieldAction(yields);
                               --depth;
                           },
                       .exchangePath = path}};
@@ -111,8 +89,8 @@ class Loop : public ::testing::Test {
 
 TEST_F(Loop, ShowsTheValuesAndMovesTheBars) {
     runPasses({kPlainFrame});
-    EXPECT_EQ(display.texts.first(), status::kConnecting);
-    EXPECT_EQ(textsOfPass(1), QStringList{"128  1  40  50  60  70  80  90  100  110"});
+    EXPECT_EQ(display.allTexts().first(), status::kConnecting);
+    EXPECT_EQ(display.textsOfPass(1), QStringList{"128  1  40  50  60  70  80  90  100  110"});
     const std::vector<std::pair<std::string, float>> expected{
         {"thumb left", 1400}, {"thumb width", -185}, {"finger 0", 1200},
         {"finger 1", 1140},   {"finger 2", 1070},    {"finger 3", 1120}};
@@ -122,18 +100,18 @@ TEST_F(Loop, ShowsTheValuesAndMovesTheBars) {
 
 TEST_F(Loop, ShowsGestureAndBatteryWarnings) {
     runPasses({kGestureFrame, kBatteryFrame, kPlainFrame});
-    EXPECT_EQ(textsOfPass(1), QStringList{status::kGesture});
-    EXPECT_EQ(textsOfPass(2), QStringList{status::kBattery});
-    EXPECT_EQ(display.texts.count(status::kConnecting), 1) << "only until the first pass ends";
+    EXPECT_EQ(display.textsOfPass(1), QStringList{status::kGesture});
+    EXPECT_EQ(display.textsOfPass(2), QStringList{status::kBattery});
+    EXPECT_EQ(display.allTexts().count(status::kConnecting), 1) << "only until the first pass ends";
 }
 
 TEST_F(Loop, WithoutAGloveEveryPassEndsWithNoDeviceAndTheBarsStay) {
     runPasses({{}, {}, {}, {}});
     // The exchange file starts empty: nothing was ever read back, so the values line of
     // an empty reading shows before the pass ends with " No Device Found".
-    EXPECT_EQ(textsOfPass(1), (QStringList{QString(18, ' '), status::kNoDevice}));
+    EXPECT_EQ(display.textsOfPass(1), (QStringList{QString(18, ' '), status::kNoDevice}));
     for (int pass = 2; pass <= 4; ++pass) {
-        EXPECT_EQ(textsOfPass(pass).last(), status::kNoDevice) << "pass " << pass;
+        EXPECT_EQ(display.textsOfPass(pass).last(), status::kNoDevice) << "pass " << pass;
     }
     EXPECT_TRUE(display.stores.empty());
 }
@@ -142,7 +120,7 @@ TEST_F(Loop, SilenceAfterAFrameRepeatsTheReadingThenSaysNoDevice) {
     runPasses({kPlainFrame, {}});
     // The empty read empties the file, the read-back fails with "input past end", and the
     // previous reading is shown again, replaced in the same pass.
-    EXPECT_EQ(textsOfPass(2),
+    EXPECT_EQ(display.textsOfPass(2),
               (QStringList{"128  1  40  50  60  70  80  90  100  110", status::kNoDevice}));
     EXPECT_EQ(display.stores.size(), 6U) << "the bars moved in the first pass only";
 }
@@ -161,7 +139,7 @@ TEST_F(Loop, ConnectPressedInsideTheYieldRestartsInPlaceWithoutNesting) {
     EXPECT_EQ(deepest, 1) << "a press while the loop runs must not nest a new loop";
     EXPECT_EQ(std::count(trace.begin(), trace.end(), Step::ShowConnecting), 2);
     // The restarted loop begins with a fresh, empty reading.
-    EXPECT_EQ(textsOfPass(2), QStringList{status::kConnecting});
+    EXPECT_EQ(display.textsOfPass(2), QStringList{status::kConnecting});
     EXPECT_FALSE(loop.running());
 }
 
@@ -169,7 +147,7 @@ TEST_F(Loop, StopInsideTheYieldRunsNoFurtherStep) {
     yieldAction = [this](int) { loop.stop(); };
     loop.run();
     EXPECT_EQ(trace.back(), std::optional(Step::Yield));
-    EXPECT_EQ(display.texts, QStringList{status::kConnecting});
+    EXPECT_EQ(display.allTexts(), QStringList{status::kConnecting});
 }
 
 TEST_F(Loop, AnErrorEscapingTheExtraPollEndsTheRunAndIsReported) {
@@ -246,7 +224,7 @@ TEST_F(Loop, AFailedGestureTestShowsTheGestureText) {
     failAt = Step::GestureTest;
     runPasses({kPlainFrame});
     // The extra poll found the port empty, so the pass ends with " No Device Found".
-    EXPECT_EQ(textsOfPass(1), (QStringList{status::kGesture, status::kNoDevice}));
+    EXPECT_EQ(display.textsOfPass(1), (QStringList{status::kGesture, status::kNoDevice}));
 }
 
 }  // namespace
