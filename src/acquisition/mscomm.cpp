@@ -42,11 +42,7 @@ QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits) {
 }  // namespace
 
 QString devicePathForPort(int number) {
-#ifdef _WIN32
-    return QStringLiteral("COM%1").arg(number);
-#else
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-#endif
 }
 
 MSComm::MSComm(QString devicePath, QObject* parent)

@@ -12,7 +12,7 @@ class QSerialPort;
 
 namespace glove {
 
-// Maps a port number to the platform's device: 2 is /dev/ttyS1 here, COM2 on Windows.
+// Maps a port number to its device: port 2 is /dev/ttyS1.
 QString devicePathForPort(int number);
 
 // The serial port control on the window. Underneath, the device stays open from the

@@ -7,11 +7,7 @@
 namespace glove::exchange {
 
 // The one file through which an aligned frame travels from the poll to the display.
-#ifdef _WIN32
-inline constexpr std::string_view kDefaultPath = "C:\\temp\\InputFile";
-#else
 inline constexpr std::string_view kDefaultPath = "/tmp/InputFile";
-#endif
 
 inline constexpr int kWriterFileNumber = 1;
 inline constexpr int kReaderFileNumber = 2;
