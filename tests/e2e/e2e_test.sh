@@ -98,9 +98,6 @@ sigterm_is_an_exit() {
     [ ! -e "$exchange" ] || fail "the exchange file is still there"
 }
 
-# A free UDP port on loopback.
-free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-
 # liblo's oscdump and a plain UDP receiver: every counted frame of ten seconds arrives, in
 # order, with the pose; the status texts arrive; a datagram holds what the exchange file held.
 streams_every_frame_to_osc_and_udp() {
@@ -108,16 +105,7 @@ streams_every_frame_to_osc_and_udp() {
     local osc_port udp_port
     osc_port="$(free_port)"
     udp_port="$(free_port)"
-    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
-    pids+=($!)
-    python3 -u -c '
-import socket, sys
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind(("127.0.0.1", int(sys.argv[1])))
-print("listening", file=sys.stderr)
-while True: print(s.recv(2048).hex())' "$udp_port" >"$work/udp" 2>"$work/udp-ready" &
-    pids+=($!)
-    for _ in $(seq 100); do [ -s "$work/udp-ready" ] && break; sleep 0.05; done
+    start_receivers "$osc_port" "$udp_port"
     start_sim --count --hold 1,200,150,180,100,7,8,9,10
     start_monitor --osc "127.0.0.1:$osc_port" --udp "localhost:$udp_port"
     click_connect
