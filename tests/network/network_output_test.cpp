@@ -28,13 +28,15 @@ class Listener {
         socklen_t length = 0;
         if (family == AF_INET) {
             auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-            v4 = {.sin_family = AF_INET,
-                  .sin_port = htons(port),
-                  .sin_addr = {htonl(INADDR_LOOPBACK)}};
+            v4.sin_family = AF_INET;
+            v4.sin_port = htons(port);
+            v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             length = sizeof v4;
         } else {
             auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-            v6 = {.sin6_family = AF_INET6, .sin6_port = htons(port), .sin6_addr = in6addr_loopback};
+            v6.sin6_family = AF_INET6;
+            v6.sin6_port = htons(port);
+            v6.sin6_addr = in6addr_loopback;
             length = sizeof v6;
         }
         EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), length), 0);
@@ -163,6 +165,32 @@ TEST(Streaming, EachFrameGoesToEveryReceiverInItsOwnForm) {
     EXPECT_EQ(osc2.receive(), status);
     EXPECT_EQ(udp.receive(50ms), std::nullopt) << "status texts go to OSC receivers only";
 }
+
+class Group : public ::testing::TestWithParam<const char*> {};
+
+// The socket options these need: without them the kernel refuses or keeps it off this host.
+TEST_P(Group, ReachesAListenerOnThisMachine) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {INADDR_ANY}, .sin_zero = {}};
+    socklen_t length = sizeof any;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&any), length), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&any), &length), 0);
+    ip_mreq join{};
+    ::inet_pton(AF_INET, "239.255.0.1", &join.imr_multiaddr);
+    ASSERT_EQ(::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join), 0);
+    test::MessageLog log;
+    const std::string to = GetParam() + ":"s + std::to_string(ntohs(any.sin_port));
+    Receiver receiver(to, std::make_unique<UdpSocket>(resolveEndpoint(to)));
+    receiver.send("hello"s, Receiver::Clock::now());
+    pollfd p{.fd = fd, .events = POLLIN, .revents = 0};
+    char buffer[16] = {};
+    EXPECT_TRUE(::poll(&p, 1, 1000) == 1 && ::recv(fd, buffer, sizeof buffer, 0) == 5 &&
+                std::string(buffer) == "hello")
+        << log.text().toStdString();
+    ::close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, Group, ::testing::Values("255.255.255.255", "239.255.0.1"));
 
 TEST(Streaming, AbsentReceiverIsReportedOncePerEpisodeAndMissesNothingOnceBack) {
     test::MessageLog log;
