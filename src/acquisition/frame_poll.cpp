@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "acquisition/frame_feed.h"
 #include "acquisition/serial_control.h"
 #include "common/run_time_error.h"
 #include "exchange/files.h"
@@ -16,6 +17,14 @@ Frame rotatedToMarker(const Frame& values, int marker) {
     Frame line{};
     for (int i = 0; i < kFrameLength; ++i) line[i] = values[(marker + i) % kFrameLength];
     return line;
+}
+
+std::vector<Frame> alignedLines(const Frame& values) {
+    std::vector<Frame> lines;
+    for (int k = 0; k < kFrameLength; ++k) {
+        if (values[k] == kFrameMarker) lines.push_back(rotatedToMarker(values, k));
+    }
+    return lines;
 }
 
 void FramePoll::run() {
@@ -34,6 +43,10 @@ void FramePoll::run() {
     std::optional<Frame> values;
     try {
         values = readFrame();
+        if (feed_ && values) {
+            const std::vector<Frame> lines = alignedLines(*values);
+            if (!lines.empty()) feed_->frameRead(lines);
+        }
         writeExchangeFile(values);
     } catch (const RunTimeError& e) {
         // Any error but "already open" leaves the poll as the failing step left things.
@@ -74,11 +87,8 @@ std::optional<Frame> FramePoll::readFrame() {
 void FramePoll::writeExchangeFile(const std::optional<Frame>& values) {
     files_.openForOutput(exchange::kWriterFileNumber, exchangePath_);
     if (values) {
-        for (int k = 0; k < kFrameLength; ++k) {
-            if ((*values)[k] == kFrameMarker) {
-                files_.writeLine(exchange::kWriterFileNumber,
-                                 exchange::formatLine(rotatedToMarker(*values, k)));
-            }
+        for (const Frame& line : alignedLines(*values)) {
+            files_.writeLine(exchange::kWriterFileNumber, exchange::formatLine(line));
         }
     }
     files_.close(exchange::kWriterFileNumber);
