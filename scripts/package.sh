@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Debian package glove-monitor_<version>-1_amd64.deb from the default build,
-# checks it with lintian, desktop-file-validate and appstreamcli (any error fails; warnings
-# are shown), and prints the package's path as the last line.
+# Installs what is missing and builds the Debian package glove-monitor_<version>-1_amd64.deb
+# from the default build, checks it with lintian, desktop-file-validate and appstreamcli
+# (any error fails; warnings are shown), and prints the package's path as the last line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
+scripts/install-deps.sh
 scripts/build.sh default
 out="$root/build/package"
 rm -rf "$out"
