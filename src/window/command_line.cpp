@@ -2,6 +2,9 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <algorithm>
 
 #include "acquisition/mscomm.h"
 #include "common/version.h"
@@ -13,28 +16,97 @@ namespace {
 
 // The toolkit's own options, which the application object takes out of the arguments when
 // the window is about to open. They are accepted here, unlisted, so that they pass.
-void acceptToolkitOptions(QCommandLineParser& parser) {
+QStringList acceptToolkitOptions(QCommandLineParser& parser) {
     const char* const withValue[] = {
         "platform",        "platformpluginpath", "platformtheme", "plugin",
         "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
         "display",         "geometry",           "name",          "visual",
         "style",           "stylesheet",         "qmljsdebugger"};
     const char* const flags[] = {"reverse", "widgetcount", "sync", "nograb", "dograb"};
+    QStringList names;
     for (const char* name : withValue) {
         QCommandLineOption option(QString::fromLatin1(name), {}, QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
+        names << option.names();
     }
     for (const char* name : flags) {
         QCommandLineOption option(QString::fromLatin1(name));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
+        names << option.names();
     }
+    return names;
+}
+
+// Sets the kept option `name` of `result` from its values (the last counts where one is
+// expected); what is wrong with them otherwise, leaving `result` as it was.
+std::optional<QString> applyOption(const QString& name, const QStringList& values,
+                                   CommandLine& result) {
+    const QString value = values.isEmpty() ? QString() : values.last();
+    if (name == QLatin1StringView("port")) {
+        bool isNumber = false;
+        const int number = value.toInt(&isNumber);
+        if (isNumber) {
+            if (number < 1 || number > MSComm::kHighestPort) {
+                return QStringLiteral("Invalid port number: %1 (1 to %2)")
+                    .arg(value)
+                    .arg(MSComm::kHighestPort);
+            }
+            result.device = devicePathForPort(number);
+        } else if (value.isEmpty()) {
+            return QStringLiteral("--port needs a device path or a port number");
+        } else {
+            result.device = value;
+        }
+    } else if (name == QLatin1StringView("exchange-file")) {
+        if (value.isEmpty()) return QStringLiteral("--exchange-file needs a path");
+        result.exchangePath = QFile::encodeName(value).toStdString();
+    } else if (name == QLatin1StringView("osc-prefix")) {
+        if (!network::isOscPrefix(value.toStdString())) {
+            return QStringLiteral(
+                       "Invalid --osc-prefix: '%1' (a '/' first, no '/' last, none "
+                       "of space # * , ? [ ] { })")
+                .arg(value);
+        }
+        result.network.oscPrefix = value.toStdString();
+    } else {
+        // Names are looked up here, once: a receiver that cannot be found stops the start.
+        std::vector<network::Endpoint> endpoints;
+        for (const QString& receiver : values) {
+            try {
+                endpoints.push_back(network::resolveEndpoint(receiver.toStdString()));
+            } catch (const network::BadEndpoint& e) {
+                return QStringLiteral("Invalid --%1 receiver: %2")
+                    .arg(name, QString::fromStdString(e.what()));
+            }
+        }
+        (name == QLatin1StringView("osc") ? result.network.osc : result.network.udp) =
+            std::move(endpoints);
+    }
+    return std::nullopt;
+}
+
+// The value of a kept option as a start would use it.
+QString valueInForce(const QString& name, const CommandLine& c) {
+    const auto receivers = [](const std::vector<network::Endpoint>& endpoints) {
+        QStringList texts;
+        for (const auto& e : endpoints) texts << QString::fromStdString(e.text);
+        return texts.isEmpty() ? QStringLiteral("none") : texts.join(QStringLiteral(", "));
+    };
+    if (name == QLatin1StringView("port")) {
+        return c.device.isEmpty() ? devicePathForPort(2) : c.device;
+    }
+    if (name == QLatin1StringView("exchange-file")) {
+        return QFile::decodeName(QByteArray::fromStdString(c.exchangePath));
+    }
+    if (name == QLatin1StringView("osc-prefix")) return QString::fromStdString(c.network.oscPrefix);
+    return receivers(name == QLatin1StringView("osc") ? c.network.osc : c.network.udp);
 }
 
 }  // namespace
 
-CommandLine parseCommandLine(const QStringList& arguments) {
+CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& saved) {
     QCommandLineParser parser;
     // As the toolkit writes its options: -platform offscreen, -style=fusion.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -78,8 +150,21 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("list-ports"),
         QStringLiteral("List this machine's serial devices and exit: path, stable name, and "
                        "what each says of itself."));
-    parser.addOptions({help, version, port, exchangeFile, osc, udp, oscPrefix, listPorts});
-    acceptToolkitOptions(parser);
+    const QCommandLineOption saveSettings(
+        QStringLiteral("save-settings"),
+        QStringLiteral("Keep the options given with it (--port, --exchange-file, --osc, --udp, "
+                       "--osc-prefix) for every start, in place of those kept before, and "
+                       "exit; given alone, forget them. An option given at a start overrides "
+                       "its kept value. They are kept in "
+                       "$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf (~/.config without "
+                       "it)."));
+    const QCommandLineOption showSettings(
+        QStringLiteral("show-settings"),
+        QStringLiteral("Show the settings a start with the other options given would use, and "
+                       "where each comes from (command line, saved or default), and exit."));
+    parser.addOptions({help, version, port, exchangeFile, osc, udp, oscPrefix, listPorts,
+                       saveSettings, showSettings});
+    const QStringList toolkitOptions = acceptToolkitOptions(parser);
 
     CommandLine result;
     result.exchangePath = std::string(exchange::kDefaultPath);
@@ -109,53 +194,68 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.message = QString::fromUtf8(kProductName) + ' ' + QString::fromUtf8(kVersionText);
         return result;
     }
+    if (int(parser.isSet(listPorts)) + int(parser.isSet(saveSettings)) +
+            int(parser.isSet(showSettings)) >
+        1) {
+        return refuse(
+            QStringLiteral("--list-ports, --save-settings and --show-settings each "
+                           "go alone"));
+    }
     if (parser.isSet(listPorts)) {
         result.action = CommandLine::Action::ListPorts;
         return result;
     }
-    if (parser.isSet(port)) {
-        const QString value = parser.value(port);
-        bool isNumber = false;
-        const int number = value.toInt(&isNumber);
-        if (isNumber) {
-            if (number < 1 || number > MSComm::kHighestPort) {
-                return refuse(QStringLiteral("Invalid port number: %1 (1 to %2)")
-                                  .arg(value)
-                                  .arg(MSComm::kHighestPort));
-            }
-            result.device = devicePathForPort(number);
-        } else if (value.isEmpty()) {
-            return refuse(QStringLiteral("--port needs a device path or a port number"));
-        } else {
-            result.device = value;
-        }
+    const bool saving = parser.isSet(saveSettings);
+    if (saving &&
+        std::ranges::any_of(toolkitOptions, [&](const QString& o) { return parser.isSet(o); })) {
+        return refuse(
+            QStringLiteral("--save-settings keeps only --port, --exchange-file, "
+                           "--osc, --udp and --osc-prefix"));
     }
-    if (parser.isSet(exchangeFile)) {
-        const QString value = parser.value(exchangeFile);
-        if (value.isEmpty()) return refuse(QStringLiteral("--exchange-file needs a path"));
-        result.exchangePath = QFile::encodeName(value).toStdString();
-    }
-    if (parser.isSet(oscPrefix)) {
-        const QString value = parser.value(oscPrefix);
-        if (!network::isOscPrefix(value.toStdString())) {
-            return refuse(QStringLiteral("Invalid --osc-prefix: '%1' (a '/' first, no '/' "
-                                         "last, none of space # * , ? [ ] { })")
-                              .arg(value));
-        }
-        result.network.oscPrefix = value.toStdString();
-    }
-    // Names are looked up here, once: a receiver that cannot be found stops the start.
-    for (const auto& [option, endpoints] :
-         {std::pair{&osc, &result.network.osc}, std::pair{&udp, &result.network.udp}}) {
-        for (const QString& value : parser.values(*option)) {
-            try {
-                endpoints->push_back(network::resolveEndpoint(value.toStdString()));
-            } catch (const network::BadEndpoint& e) {
-                return refuse(
-                    QStringLiteral("Invalid --%1 receiver: %2")
-                        .arg(option->names().constFirst(), QString::fromStdString(e.what())));
+    // Each kept option from the command line, else from the settings file; a saved value
+    // that a start would refuse is passed over.
+    if (!saving) result.settingsProblems = saved.problems;
+    QMap<QString, QString> source;
+    for (const SavedOption& option : kSavedOptions) {
+        const QString name = option.name;
+        if (parser.isSet(name)) {
+            if (auto why = applyOption(name, parser.values(name), result)) return refuse(*why);
+            source[name] = QStringLiteral("command line");
+            result.toSave[name] = parser.values(name);
+        } else if (!saving && saved.values.contains(name)) {
+            if (auto why = applyOption(name, saved.values[name], result)) {
+                result.settingsProblems << settingProblem(saved.path, name,
+                                                          *why + QStringLiteral("; the default "
+                                                                                "is used"));
+            } else {
+                source[name] = QStringLiteral("saved");
             }
         }
+    }
+    if (saving) {
+        result.action = CommandLine::Action::SaveSettings;
+        // A start from the desktop begins in the home directory, not where this ran.
+        if (result.toSave.contains(QStringLiteral("port"))) {
+            result.toSave[QStringLiteral("port")] = {QFileInfo(result.device).absoluteFilePath()};
+        }
+        if (result.toSave.contains(QStringLiteral("exchange-file"))) {
+            result.toSave[QStringLiteral("exchange-file")] = {
+                QFileInfo(QFile::decodeName(QByteArray::fromStdString(result.exchangePath)))
+                    .absoluteFilePath()};
+        }
+        return result;
+    }
+    result.toSave.clear();
+    if (parser.isSet(showSettings)) {
+        result.action = CommandLine::Action::ShowSettings;
+        QStringList lines{QStringLiteral("Settings file: ") + saved.path};
+        for (const SavedOption& option : kSavedOptions) {
+            const QString name = option.name;
+            lines << QStringLiteral("%1: %2 (%3)")
+                         .arg(name, valueInForce(name, result),
+                              source.value(name, QStringLiteral("default")));
+        }
+        result.message = lines.join('\n');
     }
     return result;
 }

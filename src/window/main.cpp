@@ -8,6 +8,34 @@
 #include "window/command_line.h"
 #include "window/glove_window.h"
 #include "window/posix_signals.h"
+#include "window/settings_file.h"
+
+namespace {
+
+void print(const QString& text) {
+    std::fputs(qPrintable(text + '\n'), stdout);
+}
+
+// --save-settings: 0 when the file holds the options, or is gone when there are none.
+int saveSettings(const glove::SettingsFile& file, const glove::OptionValues& values) {
+    try {
+        if (values.isEmpty()) {
+            print((file.remove() ? QStringLiteral("Removed the settings in %1")
+                                 : QStringLiteral("No settings were kept in %1"))
+                      .arg(file.path()) +
+                  QStringLiteral("; the defaults are in force."));
+        } else {
+            file.write(values);
+            print(QStringLiteral("Saved in %1:\n").arg(file.path()) + file.text().trimmed());
+        }
+    } catch (const glove::SettingsError& e) {
+        std::fprintf(stderr, "glove-monitor: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QStringList arguments;
@@ -15,17 +43,25 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("glove-monitor"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(glove::kVersionText));
 
-    const glove::CommandLine options = glove::parseCommandLine(arguments);
+    const glove::SettingsFile settingsFile(glove::SettingsFile::standardPath());
+    const glove::CommandLine options = glove::parseCommandLine(arguments, settingsFile.read());
+    for (const QString& problem : options.settingsProblems) {
+        std::fputs(qPrintable("glove-monitor: " + problem + '\n'), stderr);
+    }
     switch (options.action) {
         case glove::CommandLine::Action::ShowHelp:
         case glove::CommandLine::Action::ShowVersion:
-            std::fputs(qPrintable(options.message + '\n'), stdout);
+        case glove::CommandLine::Action::ShowSettings:
+            print(options.message);
             return 0;
         case glove::CommandLine::Action::ListPorts:
-            for (const QString& line : glove::formatPortList(glove::listSerialPorts())) {
-                std::fputs(qPrintable(line + '\n'), stdout);
-            }
+            for (const QString& line : glove::formatPortList(glove::listSerialPorts())) print(line);
+            print(
+                QStringLiteral("To read a device at every start: glove-monitor --save-settings "
+                               "--port DEVICE"));
             return 0;
+        case glove::CommandLine::Action::SaveSettings:
+            return saveSettings(settingsFile, options.toSave);
         case glove::CommandLine::Action::Refuse:
             std::fputs(qPrintable("glove-monitor: " + options.message + '\n'), stderr);
             return 2;

@@ -150,6 +150,53 @@ streams_every_frame_to_osc_and_udp() {
     ! grep -q receiver "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
 }
 
+# A port saved once is read at every start with no options, and --port still wins.
+saved_port_and_the_command_line() {
+    start_x
+    start_sim --hold 1,200,150,180,100,7,8,9,10
+    "$GLOVE_MONITOR" --save-settings --port "$work/glove" --exchange-file "$exchange" >"$work/saved"
+    local conf="$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf"
+    [ "$(head -n1 "$work/saved")" = "Saved in $conf:" ] || fail "said: $(cat "$work/saved")"
+    grep -qx "port=$work/glove" "$work/saved" || fail "said: $(cat "$work/saved")"
+    [ "$(stat -c %a "$conf")" = 600 ] || fail "mode $(stat -c %a "$conf")"
+    [ ! -e "$HOME/.config" ] || fail "XDG_CONFIG_HOME was not followed"
+    open_monitor
+    click_connect
+    wait_for_text "128  1  200  150  180  100  7  8  9  10"
+    [ "$(cat "$exchange")" = $'128,1,200,150,180,100,7,8,9,10\r' ] || fail "exchange: $(cat -A "$exchange")"
+    click_exit
+    wait_exit 5
+    ! grep -q '^glove-monitor:' "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
+
+    # Another glove elsewhere, named on the command line; the saved exchange file still holds.
+    "$GLOVE_SIM" --link "$work/other" --hold 2,200,150,180,100,1,2,3,4 >/dev/null &
+    pids+=($!)
+    for _ in $(seq 100); do [ -e "$work/other" ] && break; sleep 0.05; done
+    open_monitor --port "$work/other"
+    click_connect
+    wait_for_text "128  2  200  150  180  100  1  2  3  4"
+    [ "$(cat "$exchange")" = $'128,2,200,150,180,100,1,2,3,4\r' ] || fail "exchange: $(cat -A "$exchange")"
+    "$GLOVE_MONITOR" --show-settings --port "$work/other" >"$work/shown"
+    grep -qx "port: $work/other (command line)" "$work/shown" || fail "shown: $(cat "$work/shown")"
+    grep -qx "exchange-file: $exchange (saved)" "$work/shown" || fail "shown: $(cat "$work/shown")"
+    click_exit
+    wait_exit 5
+
+    # Forgotten: the defaults again, and a damaged file is reported without stopping a start.
+    "$GLOVE_MONITOR" --save-settings | grep -q "^Removed the settings in $conf" || fail "not removed"
+    [ ! -e "$conf" ] || fail "the file is still there"
+    printf 'port=0\n' >"$conf"
+    "$GLOVE_MONITOR" --show-settings >"$work/shown" 2>"$work/err" || fail "status $?"
+    grep -qx "port: /dev/ttyS1 (default)" "$work/shown" || fail "shown: $(cat "$work/shown")"
+    [ "$(grep '^glove-monitor:' "$work/err")" = "glove-monitor: $conf: port: Invalid port number: 0 (1 to 255); the default is used" ] ||
+        fail "stderr: $(cat "$work/err")"
+    # A bad option saves nothing.
+    local status=0
+    "$GLOVE_MONITOR" --save-settings --port 0 2>/dev/null || status=$?
+    [ "$status" = 2 ] || fail "status $status"
+    [ "$(cat "$conf")" = "port=0" ] || fail "the file was changed: $(cat "$conf")"
+}
+
 bad_option_opens_no_window() {
     local status=0
     "$GLOVE_MONITOR" --port 0 2>"$work/err" || status=$?
@@ -178,6 +225,9 @@ toolkit_options_reach_the_toolkit() {
 # Serial devices are listed with no display; this machine may have none.
 list_ports_needs_no_display() {
     env -u DISPLAY "$GLOVE_MONITOR" --list-ports >"$work/ports" || fail "status $?"
+    [ "$(tail -n1 "$work/ports")" = "To read a device at every start: glove-monitor --save-settings --port DEVICE" ] ||
+        fail "last line: $(tail -n1 "$work/ports")"
+    sed -i '$d' "$work/ports"
     [ -s "$work/ports" ] || fail "nothing printed"
     [ "$(cat "$work/ports")" = "No serial ports found." ] && return 0
     if grep -v '^/dev/[^ ]' "$work/ports"; then fail "not a device per line"; fi

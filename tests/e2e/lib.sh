@@ -7,6 +7,9 @@ set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xserver.sh"
 exchange="$work/InputFile"
+# Settings of its own: what the person running the tests saved stays out of them.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config"
+mkdir -p "$HOME"
 monitor_pid=""
 window=""
 
@@ -26,8 +29,11 @@ start_sim() {
 }
 
 # start_monitor ARGS...: the program on the simulator's link and the work exchange file.
-start_monitor() {
-    "$GLOVE_MONITOR" --port "$work/glove" --exchange-file "$exchange" "$@" 2>"$work/stderr" &
+start_monitor() { open_monitor --port "$work/glove" --exchange-file "$exchange" "$@"; }
+
+# open_monitor ARGS...: the program with these options only, its window found.
+open_monitor() {
+    "$GLOVE_MONITOR" "$@" 2>"$work/stderr" &
     monitor_pid=$!
     pids+=("$monitor_pid")
     # There is no window manager: wait for the window to be mapped, not to become active.

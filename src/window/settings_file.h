@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QLatin1StringView>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <stdexcept>
+
+namespace glove {
+
+// The options a person may keep from start to start, by their long names, in the order they
+// are checked at a start: names to look up last. A repeatable one holds a list.
+struct SavedOption {
+    QLatin1StringView name;
+    bool repeatable = false;
+};
+inline constexpr std::array kSavedOptions{
+    SavedOption{QLatin1StringView("port")},       SavedOption{QLatin1StringView("exchange-file")},
+    SavedOption{QLatin1StringView("osc-prefix")}, SavedOption{QLatin1StringView("osc"), true},
+    SavedOption{QLatin1StringView("udp"), true},
+};
+
+// Option name to its values as text, as given on the command line or kept in the file.
+using OptionValues = QMap<QString, QStringList>;
+
+// What a settings file holds: the values of the options it keeps, and one line for each
+// key it could not give (or the whole file), naming the file, the key and the reason.
+struct SavedSettings {
+    QString path;
+    OptionValues values;
+    QStringList problems;
+};
+
+// One line about one key of the settings file at `path`.
+QString settingProblem(const QString& path, QStringView key, const QString& reason);
+
+// A settings file that cannot be written or removed; what() says why, in one line.
+class SettingsError : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The settings file, in INI format: one key per kept option. It is read through a symbolic
+// link, as a person may keep it elsewhere, but never written or removed through one.
+class SettingsFile {
+  public:
+    explicit SettingsFile(QString path) : path_(std::move(path)) {}
+
+    // $XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf, ~/.config without it.
+    static QString standardPath();
+
+    [[nodiscard]] const QString& path() const { return path_; }
+
+    // No file gives no values and no problems; a file that cannot be read gives one problem.
+    [[nodiscard]] SavedSettings read() const;
+
+    // Replaces the file with one that holds `values`, readable only by its owner; the old
+    // file stays whole until the new one is complete. Creates the directories it needs.
+    void write(const OptionValues& values) const;
+
+    // False when there was no file.
+    bool remove() const;
+
+    // The file's text as it is now.
+    [[nodiscard]] QString text() const;
+
+  private:
+    void refuseLink(const char* doing) const;
+
+    QString path_;
+};
+
+}  // namespace glove

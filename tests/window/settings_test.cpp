@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "support/temp_files.h"
+#include "window/command_line.h"
+#include "window/settings_file.h"
+
+namespace glove {
+namespace {
+
+using Action = CommandLine::Action;
+
+struct SettingsRig {
+    test::TempDir dir;
+    SettingsFile file{dir.dir() + "/config/glove-monitor/glove-monitor.conf"};
+
+    void holds(const QByteArray& text) const {
+        QDir().mkpath(QFileInfo(file.path()).path());
+        test::writeAll(file.path().toStdString(), text);
+    }
+    CommandLine start(QStringList arguments) const {
+        arguments.prepend("glove-monitor");
+        return parseCommandLine(arguments, file.read());
+    }
+};
+
+mode_t modeOf(const QString& path) {
+    struct stat s {};
+    return ::lstat(QFile::encodeName(path).constData(), &s) == 0 ? s.st_mode : 0;
+}
+
+// A saved file and a command line; what a start uses.
+struct Precedence {
+    const char* saved;
+    QStringList arguments;
+    const char* device;
+    const char* exchangePath;
+    std::vector<std::string> osc;
+    const char* oscPrefix;
+};
+
+class SettingsPrecedence : public ::testing::TestWithParam<Precedence> {};
+
+TEST_P(SettingsPrecedence, CommandLineOverridesTheFileOptionByOption) {
+    const Precedence& p = GetParam();
+    SettingsRig rig;
+    if (*p.saved != '\0') rig.holds(p.saved);
+    const CommandLine c = rig.start(p.arguments);
+    ASSERT_EQ(c.action, Action::Run) << c.message.toStdString();
+    EXPECT_TRUE(c.settingsProblems.isEmpty()) << c.settingsProblems.join('\n').toStdString();
+    EXPECT_EQ(c.device, p.device);
+    EXPECT_EQ(c.exchangePath, p.exchangePath);
+    std::vector<std::string> osc;
+    for (const auto& e : c.network.osc) osc.push_back(e.text);
+    EXPECT_EQ(osc, p.osc);
+    EXPECT_EQ(c.network.oscPrefix, p.oscPrefix);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SettingsPrecedence,
+    ::testing::Values(Precedence{"", {}, "", "/tmp/InputFile", {}, "/glove"},
+                      Precedence{"[General]\nport=/dev/ttyUSB0\nexchange-file=/var/tmp/x\n",
+                                 {},
+                                 "/dev/ttyUSB0",
+                                 "/var/tmp/x",
+                                 {},
+                                 "/glove"},
+                      Precedence{"port=3\nexchange-file=/var/tmp/x\n",
+                                 {"--port", "/tmp/glove"},
+                                 "/tmp/glove",
+                                 "/var/tmp/x",
+                                 {},
+                                 "/glove"},
+                      Precedence{"osc=127.0.0.1:9000, [::1]:9001\nosc-prefix=/left\n",
+                                 {"--osc", "localhost:9002"},
+                                 "",
+                                 "/tmp/InputFile",
+                                 {"localhost:9002"},
+                                 "/left"},
+                      Precedence{"osc=127.0.0.1:9000\n",
+                                 {"--osc-prefix", "/right"},
+                                 "",
+                                 "/tmp/InputFile",
+                                 {"127.0.0.1:9000"},
+                                 "/right"}));
+
+// A damaged file: each bad key is reported once, naming the file and the key, and gets its
+// default; the good keys are used; the start goes on.
+struct Damage {
+    QByteArray text;
+    QStringList badKeys;
+    const char* device;
+};
+
+class DamagedSettings : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(DamagedSettings, AreReportedOnceAndGiveTheirDefaults) {
+    const Damage& d = GetParam();
+    SettingsRig rig;
+    rig.holds(d.text);
+    const CommandLine c = rig.start({});
+    ASSERT_EQ(c.action, Action::Run) << c.message.toStdString();
+    EXPECT_EQ(c.device, d.device);
+    ASSERT_EQ(c.settingsProblems.size(), d.badKeys.size())
+        << c.settingsProblems.join('\n').toStdString();
+    for (qsizetype i = 0; i < d.badKeys.size(); ++i) {
+        EXPECT_TRUE(c.settingsProblems[i].startsWith(rig.file.path() + ": " + d.badKeys[i] + ": "))
+            << c.settingsProblems[i].toStdString();
+        EXPECT_FALSE(c.settingsProblems[i].contains('\n'));
+    }
+    EXPECT_EQ(c.exchangePath, "/tmp/InputFile");
+    EXPECT_TRUE(c.network.osc.empty());
+    EXPECT_EQ(c.network.oscPrefix, "/glove");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedSettings,
+    ::testing::Values(
+        Damage{"port=0\n", {"port"}, ""}, Damage{"port=/dev/a, /dev/b\n", {"port"}, ""},
+        Damage{"port=@Invalid()\n", {"port"}, ""},
+        Damage{"port=/dev/ttyUSB0\nosc=localhost:0\n", {"osc"}, "/dev/ttyUSB0"},
+        Damage{"exchange-file=\nport=/dev/ttyUSB0\n", {"exchange-file"}, "/dev/ttyUSB0"},
+        Damage{"osc-prefix=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\xffgarbage)\n", {"osc-prefix"}, ""},
+        Damage{"osc-prefix=@Rect(1 2 3 4)\nprot=/dev/ttyUSB0\n", {"osc-prefix", "prot"}, ""},
+        Damage{"[serial]\nport=/dev/ttyUSB0\n", {"serial/port"}, ""},
+        Damage{QByteArray("\xff\xfe\0\0port\0=\x80\x81\n[", 14), {"cannot be read"}, ""}));
+
+TEST(DamagedSettings, AFileThatIsNoFileIsReportedOnceAndNeverRead) {
+    SettingsRig rig;
+    QDir().mkpath(rig.file.path());  // a directory in its place
+    EXPECT_EQ(rig.start({}).settingsProblems.size(), 1);
+    QDir().rmdir(rig.file.path());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(rig.file.path()).constData(), 0600), 0);
+    const CommandLine c = rig.start({});  // would block forever if opened
+    ASSERT_EQ(c.settingsProblems.size(), 1);
+    EXPECT_TRUE(c.settingsProblems[0].startsWith(rig.file.path() + ": cannot be read: "));
+    ::unlink(QFile::encodeName(rig.file.path()).constData());
+    rig.holds(QByteArray(100 * 1024, 'x'));
+    EXPECT_EQ(rig.start({}).settingsProblems.size(), 1);
+}
+
+TEST(SettingsFileWrite, IsOwnerOnlyAndReadsBackWhatWasSaved) {
+    SettingsRig rig;
+    const OptionValues values{{"port", {"/dev/serial/by-id/usb-a,b c=d;e\"f\\g#h é"}},
+                              {"osc", {"127.0.0.1:9000", "[::1]:9001"}},
+                              {"udp", {"localhost:9002"}}};
+    rig.file.write(values);
+    EXPECT_EQ(modeOf(rig.file.path()) & 07777, 0600U);
+    EXPECT_EQ(modeOf(QFileInfo(rig.file.path()).path()) & 07777, 0700U);
+    EXPECT_EQ(modeOf(rig.dir.dir() + "/config") & 07777, 0700U);
+    rig.file.write(values);  // replaces what is there
+    const SavedSettings saved = rig.file.read();
+    EXPECT_TRUE(saved.problems.isEmpty()) << saved.problems.join('\n').toStdString();
+    EXPECT_EQ(saved.values, values);
+    EXPECT_EQ(QDir(QFileInfo(rig.file.path()).path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"glove-monitor.conf"});
+    EXPECT_TRUE(rig.file.remove());
+    EXPECT_FALSE(rig.file.remove());
+}
+
+TEST(SettingsFileWrite, NeverGoesThroughALinkAndLeavesNothingWhenItFails) {
+    SettingsRig rig;
+    rig.holds("port=/dev/ttyUSB0\n");
+    const QString target = rig.dir.dir() + "/elsewhere.conf";
+    QFile::rename(rig.file.path(), target);
+    ASSERT_TRUE(QFile::link(target, rig.file.path()));
+    EXPECT_EQ(rig.file.read().values.value("port"), QStringList{"/dev/ttyUSB0"});
+    EXPECT_THROW(rig.file.write({{"port", {"/dev/ttyS0"}}}), SettingsError);
+    EXPECT_THROW(rig.file.remove(), SettingsError);
+    EXPECT_TRUE(S_ISLNK(modeOf(rig.file.path())));
+    EXPECT_EQ(test::readAll(target.toStdString()), "port=/dev/ttyUSB0\n");
+
+    // A directory in the file's place: the rename fails, and no half-written file is left.
+    QFile::remove(rig.file.path());
+    QDir().mkdir(rig.file.path());
+    EXPECT_THROW(rig.file.write({{"port", {"/dev/ttyS0"}}}), SettingsError);
+    EXPECT_EQ(QDir(QFileInfo(rig.file.path()).path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{});
+}
+
+TEST(SaveSettingsOption, ValidatesAsAStartAndKeepsAbsolutePaths) {
+    SettingsRig rig;
+    rig.holds("port=0\n");  // not used, not reported: it is being replaced
+    const CommandLine c = rig.start({"--save-settings", "--port", "3", "--exchange-file", "x",
+                                     "--osc", "127.0.0.1:9000", "--osc", "[::1]:9001"});
+    ASSERT_EQ(c.action, Action::SaveSettings) << c.message.toStdString();
+    EXPECT_TRUE(c.settingsProblems.isEmpty());
+    EXPECT_EQ(c.toSave, (OptionValues{{"port", {"/dev/ttyS2"}},
+                                      {"exchange-file", {QDir::current().filePath("x")}},
+                                      {"osc", {"127.0.0.1:9000", "[::1]:9001"}}}));
+    EXPECT_EQ(rig.start({"--save-settings"}).toSave, OptionValues{});
+    for (const QStringList& bad : {QStringList{"--save-settings", "--port", "0"},
+                                   QStringList{"--save-settings", "-style", "fusion"},
+                                   QStringList{"--save-settings", "--show-settings"},
+                                   QStringList{"--save-settings", "--list-ports"},
+                                   QStringList{"--save-settings", "--udp", "localhost:0"}}) {
+        EXPECT_EQ(rig.start(bad).action, Action::Refuse) << bad.join(' ').toStdString();
+    }
+}
+
+TEST(ShowSettingsOption, SaysWhereEachValueComesFrom) {
+    SettingsRig rig;
+    rig.holds("port=/dev/ttyUSB0\nosc-prefix=/left\nudp=x\n");
+    const CommandLine c = rig.start({"--show-settings", "--osc-prefix", "/right"});
+    ASSERT_EQ(c.action, Action::ShowSettings) << c.message.toStdString();
+    EXPECT_EQ(c.message, "Settings file: " + rig.file.path() +
+                             "\nport: /dev/ttyUSB0 (saved)\nexchange-file: /tmp/InputFile "
+                             "(default)\nosc-prefix: /right (command line)\nosc: none "
+                             "(default)\nudp: none (default)");
+    EXPECT_EQ(c.settingsProblems.size(), 1);  // udp=x
+}
+
+TEST(SettingsFilePath, FollowsXdgConfigHomeWhenItIsAbsolute) {
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", "/home/someone");
+    qputenv("XDG_CONFIG_HOME", "/elsewhere/config");
+    EXPECT_EQ(SettingsFile::standardPath(), "/elsewhere/config/glove-monitor/glove-monitor.conf");
+    qputenv("XDG_CONFIG_HOME", "relative/config");
+    EXPECT_EQ(SettingsFile::standardPath(),
+              "/home/someone/.config/glove-monitor/glove-monitor.conf");
+    qunsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(SettingsFile::standardPath(),
+              "/home/someone/.config/glove-monitor/glove-monitor.conf");
+    qputenv("HOME", home);
+    if (!config.isNull()) qputenv("XDG_CONFIG_HOME", config);
+}
+
+}  // namespace
+}  // namespace glove
