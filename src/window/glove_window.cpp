@@ -54,6 +54,8 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
              .interruptYield = [this] { yield_.interrupt(); },
              .exchangePath = options.exchangePath}),
       exitCommand_(files_, options.exchangePath) {
+    // A run killed while it wrote the exchange file left its next content behind.
+    PosixFiles::removeLeftovers(options.exchangePath);
     setWindowTitle(kCaption);
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
     setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));

@@ -14,6 +14,7 @@
 #include "common/run_time_error.h"
 #include "fault_rig.h"
 #include "monitor/status_text.h"
+#include "support/errors.h"
 #include "support/pty.h"
 #include "support/temp_files.h"
 #include "window_rig.h"
@@ -419,12 +420,33 @@ TEST(FullDisk, KeepsTheLoopRunningWritesNowhereElseAndRecoversWhenThereIsRoom) {
     }
     EXPECT_LE(rig.passes, kRoomAgainAt + 4) << "the frames must be written again soon";
     EXPECT_EQ(PathState::of(rig.path).content, linesFor(plainFrame(rig.passes - 1)));
-    const QStringList onDisk = QDir(QString::fromStdString(disk.path("")))
-                                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const QStringList onDisk =
+        QDir(QString::fromStdString(disk.path("")))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     EXPECT_EQ(onDisk, QStringList{"InputFile"}) << "nothing but the exchange file";
     EXPECT_EQ(QDir(dir.dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"disk"});
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << "a handle was left open";
+}
+
+TEST(FullDisk, AFailedRewriteKeepsTheWholeLastContentAndLeavesNothing) {
+    TempDir dir;
+    TinyDisk disk(dir.dir() + "/disk");
+    if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
+    const std::string path = disk.path("InputFile");
+    test::writeAll(path, linesFor(plainFrame(1)));
+    ASSERT_TRUE(disk.fill());
+    PosixFiles files;
+    files.openForOutput(exchange::kWriterFileNumber, path);
+    EXPECT_EQ(test::errorOf(
+                  [&] { files.writeLine(exchange::kWriterFileNumber, std::string(5000, '1')); }),
+              ErrorNumber::DiskFull);
+    files.closeAll();
+    EXPECT_EQ(PathState::of(path).content, linesFor(plainFrame(1)));
+    disk.emptyFiller();
+    EXPECT_EQ(
+        QDir(dir.dir() + "/disk").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{"InputFile"});
 }
 
 }  // namespace
