@@ -9,6 +9,7 @@
 namespace glove {
 
 class Files;
+class RunTimeError;
 class SerialControl;
 
 // The rotation of a frame that starts at the marker in position `marker` (0-based).
@@ -31,11 +32,14 @@ class FramePoll {
     std::optional<exchange::Frame> readFrame();
     // One line for each frame marker, rotated to it; no line without values.
     void writeExchangeFile(const std::optional<exchange::Frame>& values);
+    // Says on stderr why the file cannot be written, once until it has been written again.
+    void exchangeFileFailed(const RunTimeError& e);
 
     SerialControl& comm_;
     Files& files_;
     QByteArray& dataF_;
     std::string exchangePath_;
+    bool exchangeFileProblemSaid_ = false;
 };
 
 }  // namespace glove

@@ -15,6 +15,7 @@
 #include "fault_rig.h"
 #include "monitor/status_text.h"
 #include "support/errors.h"
+#include "support/message_log.h"
 #include "support/pty.h"
 #include "support/temp_files.h"
 #include "window_rig.h"
@@ -86,6 +87,7 @@ TEST_P(InThePlaceOfTheFile, IsLeftAloneTheLastReadingStaysAndTheFileComesBackAft
     };
     std::vector<std::string> touched;
     const QByteArray fresh = plainFrame(90);
+    test::MessageLog log;
     rig.run(kClearedAt + 6, [&](int pass) {
         for (const auto& [p, state] : untouchable) {
             if (PathState::of(p) != state)
@@ -119,6 +121,8 @@ TEST_P(InThePlaceOfTheFile, IsLeftAloneTheLastReadingStaysAndTheFileComesBackAft
     }
     EXPECT_EQ(rig.display.readingShownBy(rig.passes), valuesTextFor(fresh));
     EXPECT_EQ(PathState::of(rig.path).content, linesFor(fresh)) << "written again once it can be";
+    EXPECT_EQ(log.count("cannot write the exchange file: "), 1) << log.text().toStdString();
+    EXPECT_EQ(log.count(QString::fromStdString(rig.path)), 1) << "said once, with the path";
 }
 
 INSTANTIATE_TEST_SUITE_P(
