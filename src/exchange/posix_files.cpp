@@ -323,13 +323,26 @@ void PosixFiles::release(Handle& h) {
         if (!closed) failIo(closeError, h.path);
         return;
     }
-    // Where the path was free at open, whatever has appeared there since is not ours.
-    const unsigned flags = h.replacesOwnFile ? 0U : RENAME_NOREPLACE;
-    if (::renameat2(AT_FDCWD, h.temporaryPath.c_str(), AT_FDCWD, h.path.c_str(), flags) != 0) {
-        const int error = errno;
-        ::unlink(h.temporaryPath.c_str());
-        failOutput(error, h.path);
+    // Our own file is swapped with the new one rather than renamed over: renaming over a
+    // file makes ext4 write the new data out at once, and the next rewrite then waits for
+    // that write when it drops the file (up to seconds while another program syncs the
+    // disk). Swapped, the short-lived files never reach the disk. Where the path was free
+    // at open, whatever has appeared there since is not ours.
+    const char* from = h.temporaryPath.c_str();
+    const char* to = h.path.c_str();
+    int result = -1;
+    if (h.replacesOwnFile) {
+        result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
     }
+    if (!h.replacesOwnFile || (result != 0 && errno == ENOENT)) {  // or it was deleted since
+        result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    }
+    if (result != 0 && errno == EINVAL) {
+        result = ::rename(from, to);  // a file system without these flags renames atomically
+    }
+    const int error = errno;
+    ::unlink(from);  // the old content after a swap, else nothing or what could not be renamed
+    if (result != 0) failOutput(error, h.path);
 }
 
 void PosixFiles::close(int number) {

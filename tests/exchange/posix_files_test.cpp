@@ -163,6 +163,11 @@ TEST(ExchangeFileRewrite, ReplacesTheWholeContentAtCloseAndLeavesNothingElse) {
     files.close(1);
     EXPECT_EQ(readAll(dir.path()), "128,2,2,2,2,2,2,2,2,2\r\n");
     files.openForOutput(1, dir.path());
+    files.writeLine(1, "128,3,3,3,3,3,3,3,3,3");
+    ASSERT_EQ(::unlink(dir.path().c_str()), 0);
+    files.close(1);
+    EXPECT_EQ(readAll(dir.path()), "128,3,3,3,3,3,3,3,3,3\r\n") << "deleted meanwhile";
+    files.openForOutput(1, dir.path());
     files.closeAll();
     EXPECT_EQ(readAll(dir.path()), "") << "a rewrite without lines leaves an empty file";
     EXPECT_EQ(entriesOf(dir), "InputFile");
