@@ -186,7 +186,8 @@ struct ReaderCounts {
 struct Figures {
     int framesSent = 0;
     int framesWhole = 0;
-    int emptyPolls = 0;  // while the readers read: each one leaves an empty file, as meant
+    int emptyPolls = 0;       // while the readers read: each one leaves an empty file, as meant
+    double emptySeconds = 0;  // until a frame was written again
     ReaderCounts slowReader;
     ReaderCounts fastReader;
     std::vector<double> rewriteMs;  // sorted
@@ -256,6 +257,7 @@ Figures run(bool loaded, int frames) {
     QProcess* fastReader = nullptr;
     std::set<std::uint32_t> whole;
     bool streaming = false;  // the file holds a whole frame, and not yet the last one
+    std::optional<Clock::time_point> emptySince;
     QElapsedTimer clock;
     std::optional<glove::ConnectLoop> loop;
     loop.emplace(glove::ConnectLoop::Parts{
@@ -266,8 +268,18 @@ Figures run(bool loaded, int frames) {
         .poll =
             [&] {
                 framePoll.run();
-                if (slowReader && streaming && dataF.isEmpty()) ++f.emptyPolls;
+                // A read that finds the line silent empties the file, as it is meant to;
+                // how long it stays empty tells those reads from any the rewrite causes.
+                if (slowReader && streaming && dataF.isEmpty()) {
+                    ++f.emptyPolls;
+                    if (!emptySince) emptySince = Clock::now();
+                }
                 if (dataF.size() != kFrameLength) return;
+                if (emptySince) {
+                    f.emptySeconds +=
+                        std::chrono::duration<double>(Clock::now() - *emptySince).count();
+                    emptySince.reset();
+                }
                 QFile file(exchangePath);
                 if (!file.open(QIODevice::ReadOnly)) return;
                 const auto values = wholeContent(file.readAll());
@@ -370,8 +382,17 @@ int main(int argc, char** argv) {
         row((title + ": distinct frames read whole").c_str(),
             [&](const Figures& f) { return text("%ld", (f.*reader).frames); });
     }
-    row("polls that read nothing while streaming",
+    row("polls that found the line silent while streaming",
         [&](const Figures& f) { return text("%d", f.emptyPolls); });
+    row("time the file was empty after them (% of the run)", [&](const Figures& f) {
+        return text("%.2f s (%.2f %%)", f.emptySeconds, 100 * f.emptySeconds / f.seconds);
+    });
+    row("empty reads by the readers (% of their reads)", [&](const Figures& f) {
+        const auto share = [](const ReaderCounts& r) {
+            return r.reads > 0 ? 100.0 * static_cast<double>(r.empty) / r.reads : 0.0;
+        };
+        return text("%.2f %% / %.2f %%", share(f.slowReader), share(f.fastReader));
+    });
     row("rewrites timed", [&](const Figures& f) { return text("%zu", f.rewriteMs.size()); });
     row("rewrite p50 / p99 / max (ms)", [&](const Figures& f) {
         return text("%.3f / %.3f / %.2f", percentile(f.rewriteMs, 0.5),
