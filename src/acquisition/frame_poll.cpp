@@ -3,6 +3,7 @@
 #include <QtDebug>
 #include <optional>
 
+#include "acquisition/frame_feed.h"
 #include "acquisition/serial_control.h"
 #include "common/run_time_error.h"
 #include "exchange/files.h"
@@ -17,6 +18,14 @@ Frame rotatedToMarker(const Frame& values, int marker) {
     Frame line{};
     for (int i = 0; i < kFrameLength; ++i) line[i] = values[(marker + i) % kFrameLength];
     return line;
+}
+
+std::vector<Frame> alignedLines(const Frame& values) {
+    std::vector<Frame> lines;
+    for (int k = 0; k < kFrameLength; ++k) {
+        if (values[k] == kFrameMarker) lines.push_back(rotatedToMarker(values, k));
+    }
+    return lines;
 }
 
 void FramePoll::run() {
@@ -35,6 +44,10 @@ void FramePoll::run() {
     std::optional<Frame> values;
     try {
         values = readFrame();
+        if (feed_ && values) {
+            const std::vector<Frame> lines = alignedLines(*values);
+            if (!lines.empty()) feed_->frameRead(lines);
+        }
     } catch (const RunTimeError&) {
         return;  // a short read leaves the poll; the exchange file keeps its lines
     }
@@ -94,11 +107,8 @@ std::optional<Frame> FramePoll::readFrame() {
 void FramePoll::writeExchangeFile(const std::optional<Frame>& values) {
     files_.openForOutput(exchange::kWriterFileNumber, exchangePath_);
     if (values) {
-        for (int k = 0; k < kFrameLength; ++k) {
-            if ((*values)[k] == kFrameMarker) {
-                files_.writeLine(exchange::kWriterFileNumber,
-                                 exchange::formatLine(rotatedToMarker(*values, k)));
-            }
+        for (const Frame& line : alignedLines(*values)) {
+            files_.writeLine(exchange::kWriterFileNumber, exchange::formatLine(line));
         }
     }
     files_.close(exchange::kWriterFileNumber);

@@ -3,17 +3,21 @@
 #include <QByteArray>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "exchange/exchange_file.h"
 
 namespace glove {
 
 class Files;
+class FrameFeed;
 class RunTimeError;
 class SerialControl;
 
 // The rotation of a frame that starts at the marker in position `marker` (0-based).
 exchange::Frame rotatedToMarker(const exchange::Frame& values, int marker);
+// One rotation for each frame marker, in the order of the markers' positions.
+std::vector<exchange::Frame> alignedLines(const exchange::Frame& values);
 
 // One poll of the glove: read up to ten characters into DataF, take their codes as the
 // frame values, and rewrite the exchange file with one line for each frame marker,
@@ -26,6 +30,8 @@ class FramePoll {
         : comm_(comm), files_(files), dataF_(dataF), exchangePath_(std::move(exchangePath)) {}
 
     void run();
+    // Every frame read whole with a marker also goes to the feed, before the file.
+    void feedTo(FrameFeed& feed) { feed_ = &feed; }
 
   private:
     // The frame values of a whole read, none for an empty one; a short read fails.
@@ -39,6 +45,7 @@ class FramePoll {
     Files& files_;
     QByteArray& dataF_;
     std::string exchangePath_;
+    FrameFeed* feed_ = nullptr;
     bool exchangeFileProblemSaid_ = false;
 };
 

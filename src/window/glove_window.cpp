@@ -91,6 +91,7 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     : QWidget(parent),
       endProgram_(options.endProgram ? std::move(options.endProgram)
                                      : [] { QCoreApplication::exit(0); }),
+      textShown_(std::move(options.textShown)),
       text1_(new QLineEdit(this)),
       command1_(new QPushButton(QStringLiteral("Connect"), this)),
       exit_(new QPushButton(QStringLiteral("Exit"), this)),
@@ -111,6 +112,7 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
       exitCommand_(files_, options.exchangePath) {
     // A run killed while it wrote the exchange file left its next content behind.
     PosixFiles::removeLeftovers(options.exchangePath);
+    if (options.feed) poll_.feedTo(*options.feed);
     setWindowTitle(kCaption);
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
     setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));
@@ -192,10 +194,10 @@ void GloveWindow::setText(const QString& text) {
         this,
         [this] {
             textQueued_ = false;
-            if (text1_->text() != text_) {
-                text1_->setText(text_);
-                text1_->setCursorPosition(0);  // shown from value 1, whatever the width
-            }
+            if (text1_->text() == text_) return;
+            text1_->setText(text_);
+            text1_->setCursorPosition(0);  // shown from value 1, whatever the width
+            if (textShown_) textShown_(text1_->text());
         },
         Qt::QueuedConnection);
 }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <vector>
+
+#include "acquisition/frame_feed.h"
 #include "acquisition/mscomm.h"
 #include "exchange/posix_files.h"
 #include "support/message_log.h"
@@ -166,6 +169,81 @@ TEST_F(Poll, SymbolicLinkAtTheExchangePathIsNotFollowedAndSaidOncePerEpisode) {
         sendAndPoll(bytes({128, 2, 2, 2, 2, 2, 2, 2, 2, 2}));
         EXPECT_EQ(exchange(), "128,2,2,2,2,2,2,2,2,2\r\n") << "written again by itself";
     }
+}
+
+// What the poll fed, and what the exchange file held at that moment.
+struct RecordingFeed final : FrameFeed {
+    explicit RecordingFeed(std::string path) : path(std::move(path)) {}
+    void frameRead(std::span<const exchange::Frame> lines) noexcept override {
+        fed.emplace_back(lines.begin(), lines.end());
+        fileThen.push_back(readAll(path));
+    }
+    std::string path;
+    std::vector<std::vector<exchange::Frame>> fed;
+    std::vector<QByteArray> fileThen;
+};
+
+struct FeedCase {
+    const char* name;
+    QByteArray frame;
+    std::vector<exchange::Frame> fed;  // empty: the poll feeds nothing
+};
+
+class Feed : public Poll, public ::testing::WithParamInterface<FeedCase> {};
+
+TEST_P(Feed, TakesEveryLineOfAWholeFrameBeforeTheFileIsRewritten) {
+    RecordingFeed feed(path);
+    poll.feedTo(feed);
+    writeAll(path, "old");
+    sendAndPoll(GetParam().frame);
+    if (GetParam().fed.empty()) {
+        EXPECT_TRUE(feed.fed.empty());
+        return;
+    }
+    ASSERT_EQ(feed.fed.size(), 1U) << "one call per poll";
+    EXPECT_EQ(feed.fed[0], GetParam().fed);
+    EXPECT_EQ(feed.fileThen[0], "old");
+    std::string lines;
+    for (const auto& line : GetParam().fed) lines += exchange::formatLine(line) + "\r\n";
+    EXPECT_EQ(exchange().toStdString(), lines) << "the feed sees what the file gets";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reads, Feed,
+    ::testing::Values(
+        FeedCase{"OneMarker",
+                 bytes({7, 0, 128, 40, 50, 60, 70, 80, 90, 100}),
+                 {{128, 40, 50, 60, 70, 80, 90, 100, 7, 0}}},
+        FeedCase{"TwoMarkers",
+                 bytes({1, 128, 3, 4, 5, 6, 128, 8, 9, 10}),
+                 {{128, 3, 4, 5, 6, 128, 8, 9, 10, 1}, {128, 8, 9, 10, 1, 128, 3, 4, 5, 6}}},
+        FeedCase{
+            "AllMarkers", QByteArray(10, char(128)),
+            std::vector<exchange::Frame>(10, {128, 128, 128, 128, 128, 128, 128, 128, 128, 128})},
+        FeedCase{"NoMarker", bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 0}), {}},
+        FeedCase{"ShortRead", bytes({128, 5, 5, 5}), {}}, FeedCase{"EmptyRead", {}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FeedWithoutFile, GetsTheFrameWhenTheExchangeFileCannotBeWritten) {
+    test::Pty glove;
+    test::TempDir dir;
+    const std::string path = dir.path("missing-directory/InputFile");
+    MSComm comm{glove.path()};
+    comm.setInputLen(10);
+    PosixFiles files;
+    QByteArray dataF;
+    FramePoll poll(comm, files, dataF, path);
+    RecordingFeed feed(path);
+    poll.feedTo(feed);
+    for (const int value : {1, 2}) {
+        glove.send(bytes({128, value, 0, 0, 0, 0, 0, 0, 0, 0}));
+        processEventsFor(20ms);
+        poll.run();
+    }
+    ASSERT_EQ(feed.fed.size(), 2U);
+    const exchange::Frame second{128, 2, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(feed.fed[1], std::vector{second});
+    EXPECT_EQ(readAll(path), "<missing>");
 }
 
 TEST(PollWithoutDevice, ClearsDataFAndLeavesTheFileAlone) {
