@@ -12,9 +12,9 @@ namespace glove {
 // world-writable directory under a well-known name, so no open ever follows a symbolic
 // link, and output only ever replaces a regular, single-link file of our own user.
 //
-// Output goes to a new file of unpredictable name in the same directory, renamed over the
-// path when it is closed: a reader that opens the path at any moment finds the whole
-// previous content or the whole new one, never an empty or half-written file.
+// Output goes to a new file of unpredictable name in the same directory, put in the path's
+// place in one step when it is closed: a reader that opens the path at any moment finds
+// the whole previous content or the whole new one, never an empty or half-written file.
 class PosixFiles final : public Files {
   public:
     static constexpr int kHighestFileNumber = 511;
@@ -60,7 +60,7 @@ class PosixFiles final : public Files {
     void checkCanOpen(int number, const std::string& path) const;
     // Whether our own file is at the path; fails if something else is there.
     static bool checkReplaceable(const std::string& path);
-    // Closes the descriptor; output is renamed over its path, or discarded after a failure.
+    // Closes the descriptor; output takes its path's place, or is discarded after a failure.
     static void release(Handle& h);
     void checkPathNotOpen(const std::string& path) const;  // 55 if open under any number
     Handle& handle(int number, Mode mode);
