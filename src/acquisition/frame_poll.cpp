@@ -1,5 +1,6 @@
 #include "acquisition/frame_poll.h"
 
+#include <QtDebug>
 #include <optional>
 
 #include "acquisition/frame_feed.h"
@@ -47,20 +48,39 @@ void FramePoll::run() {
             const std::vector<Frame> lines = alignedLines(*values);
             if (!lines.empty()) feed_->frameRead(lines);
         }
+    } catch (const RunTimeError&) {
+        return;  // a short read leaves the poll; the exchange file keeps its lines
+    }
+    try {
         writeExchangeFile(values);
     } catch (const RunTimeError& e) {
         // Any error but "already open" leaves the poll as the failing step left things.
-        if (e.number() != ErrorNumber::FileAlreadyOpen) return;
+        if (e.number() != ErrorNumber::FileAlreadyOpen) return exchangeFileFailed(e);
         // The exchange file is still open, by an interrupted poll or by the loop's read-back
         // whose read has failed. Closing file number 0 releases every handle, and the frame
         // just taken from the port is written after all instead of being lost.
         files_.close(Files::kAllFiles);
         try {
             writeExchangeFile(values);
-        } catch (const RunTimeError&) {
-            // Leaves the poll: the next one writes again.
+        } catch (const RunTimeError& again) {
+            return exchangeFileFailed(again);  // the next poll writes again
         }
     }
+    // Written: a later problem is a new one, and is said again.
+    exchangeFileProblemSaid_ = false;
+}
+
+void FramePoll::exchangeFileFailed(const RunTimeError& e) {
+    // The user has to mend the path (a link or another user's file there, a missing
+    // directory, a full disk), so it is said once, not 48 times a second; the poll goes
+    // on trying and writes again by itself once it can.
+    if (exchangeFileProblemSaid_) return;
+    exchangeFileProblemSaid_ = true;
+    qWarning().noquote() << QStringLiteral(
+                                "glove-monitor: cannot write the exchange file: %1 (error %2); "
+                                "it is written again as soon as it can be")
+                                .arg(QString::fromStdString(e.what()))
+                                .arg(static_cast<int>(e.number()));
 }
 
 std::optional<Frame> FramePoll::readFrame() {

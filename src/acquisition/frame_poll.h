@@ -11,6 +11,7 @@ namespace glove {
 
 class Files;
 class FrameFeed;
+class RunTimeError;
 class SerialControl;
 
 // The rotation of a frame that starts at the marker in position `marker` (0-based).
@@ -37,12 +38,15 @@ class FramePoll {
     std::optional<exchange::Frame> readFrame();
     // One line for each frame marker, rotated to it; no line without values.
     void writeExchangeFile(const std::optional<exchange::Frame>& values);
+    // Says on stderr why the file cannot be written, once until it has been written again.
+    void exchangeFileFailed(const RunTimeError& e);
 
     SerialControl& comm_;
     Files& files_;
     QByteArray& dataF_;
     std::string exchangePath_;
     FrameFeed* feed_ = nullptr;
+    bool exchangeFileProblemSaid_ = false;
 };
 
 }  // namespace glove

@@ -13,7 +13,8 @@ class Files {
 
     virtual ~Files() = default;
 
-    // Creates the file or truncates it; 55 if the path or the number is already open.
+    // Starts the file's new content, which replaces the old one whole at close (created
+    // if missing); 55 if the path or the number is already open.
     virtual void openForOutput(int number, const std::string& path) = 0;
     // 53 if the file does not exist; 55 if the path or the number is already open.
     virtual void openForInput(int number, const std::string& path) = 0;

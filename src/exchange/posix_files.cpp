@@ -1,13 +1,18 @@
 #include "exchange/posix_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
 #include "common/run_time_error.h"
@@ -43,18 +48,71 @@ constexpr std::size_t kLongestItem = 40;
     }
 }
 
+// Creating or renaming into a directory that does not exist.
+[[noreturn]] void failOutput(int error, const std::string& path) {
+    if (error == ENOENT) fail(ErrorNumber::PathNotFound, "Path not found", path);
+    failOpen(error, path);
+}
+
 [[noreturn]] void failIo(int error, const std::string& path) {
     if (error == ENOSPC || error == EDQUOT) fail(ErrorNumber::DiskFull, "Disk full", path);
     fail(ErrorNumber::DeviceIoError, std::string("Device I/O error (") + std::strerror(error) + ")",
          path);
 }
 
+// New files get this mode less the umask, as any program's new files do.
+constexpr mode_t kNewFileMode = 0644;
+
 int openNoFollow(const std::string& path, int flags) {
     int fd = -1;
     do {
-        fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+        fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                    kNewFileMode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// A temporary file is named after its path, hidden, with random characters that nobody
+// can guess ahead: "/tmp/.InputFile.Xq3-9aZ_k2Lm" for "/tmp/InputFile".
+constexpr std::string_view kRandomAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+constexpr std::size_t kRandomLength = 12;  // six bits each: 72 bits
+constexpr int kNameAttempts = 16;
+
+std::size_t nameStart(const std::string& path) {
+    return path.rfind('/') + 1;  // 0 without a slash
+}
+
+std::string temporaryPrefix(const std::string& path) {
+    const std::size_t start = nameStart(path);
+    return path.substr(0, start) + '.' + path.substr(start) + '.';
+}
+
+bool isTemporaryName(std::string_view name, std::string_view prefix) {
+    return name.size() == prefix.size() + kRandomLength && name.starts_with(prefix) &&
+           name.substr(prefix.size()).find_first_not_of(kRandomAlphabet) == std::string_view::npos;
+}
+
+std::string randomSuffix(const std::string& path) {
+    std::array<unsigned char, kRandomLength * 6 / 8> bits{};
+    ssize_t n = 0;
+    do {
+        n = ::getrandom(bits.data(), bits.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    if (n != static_cast<ssize_t>(bits.size())) failIo(errno, path);
+    std::string suffix;
+    for (std::size_t i = 0; i < bits.size(); i += 3) {
+        const unsigned group = bits[i] << 16U | bits[i + 1] << 8U | bits[i + 2];
+        for (int shift = 18; shift >= 0; shift -= 6)
+            suffix += kRandomAlphabet[group >> shift & 63U];
+    }
+    return suffix;
+}
+
+const char* kindOf(mode_t mode) {
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a directory";
+    return "something other than a regular file";
 }
 
 bool isNumberText(std::string_view text) {
@@ -84,7 +142,11 @@ bool isNumberText(std::string_view text) {
 }  // namespace
 
 PosixFiles::~PosixFiles() {
-    for (auto& [number, h] : handles_) ::close(h.fd);
+    // Nothing is published from here: output that was never closed is discarded.
+    for (auto& [number, h] : handles_) {
+        ::close(h.fd);
+        if (h.mode == Mode::Output) ::unlink(h.temporaryPath.c_str());
+    }
 }
 
 void PosixFiles::checkCanOpen(int number, const std::string& path) const {
@@ -101,32 +163,54 @@ void PosixFiles::checkPathNotOpen(const std::string& path) const {
     }
 }
 
+bool PosixFiles::checkReplaceable(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return false;  // the path is free, or its directory is missing
+        failOpen(errno, path);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        fail(ErrorNumber::PathAccessError,
+             std::string("Path/File access error (") + kindOf(st.st_mode) + " is there)", path);
+    }
+    // A file made read-only is not replaced, just as it was never written in place.
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+        failOpen(errno, path);
+    }
+    if (st.st_uid != ::geteuid()) {
+        fail(ErrorNumber::PathAccessError,
+             "Path/File access error (a file of another user is there)", path);
+    }
+    if (st.st_nlink != 1) {
+        fail(ErrorNumber::PathAccessError,
+             "Path/File access error (a file with more than one link is there)", path);
+    }
+    return true;
+}
+
 void PosixFiles::openForOutput(int number, const std::string& path) {
     checkCanOpen(number, path);
-    // Not O_TRUNC: what is at the path is truncated only once it is known to be ours.
-    const int fd = openNoFollow(path, O_WRONLY | O_CREAT);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT) fail(ErrorNumber::PathNotFound, "Path not found", path);
-        failOpen(error, path);
+    const bool replacesOwnFile = checkReplaceable(path);
+    const std::string prefix = temporaryPrefix(path);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string temporaryPath = prefix + randomSuffix(path);
+        const int fd = openNoFollow(temporaryPath, O_WRONLY | O_CREAT | O_EXCL);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            failOutput(errno, path);
+        }
+        // Held until the file is renamed or removed: it tells a later run's clean-up that
+        // this file is still being written. Without locks the clean-up merely keeps less.
+        (void)::flock(fd, LOCK_EX | LOCK_NB);
+        Handle& h = handles_[number];
+        h.fd = fd;
+        h.mode = Mode::Output;
+        h.path = path;
+        h.temporaryPath = std::move(temporaryPath);
+        h.replacesOwnFile = replacesOwnFile;
+        return;
     }
-    struct stat st {};
-    const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-                      st.st_uid == ::geteuid();
-    if (!ours) {
-        ::close(fd);
-        fail(ErrorNumber::PathAccessError,
-             "Path/File access error (not a regular file of this user with a single link)", path);
-    }
-    if (::ftruncate(fd, 0) != 0) {
-        const int error = errno;
-        ::close(fd);
-        failOpen(error, path);
-    }
-    Handle& h = handles_[number];
-    h.fd = fd;
-    h.mode = Mode::Output;
-    h.path = path;
+    fail(ErrorNumber::PathAccessError, "Path/File access error (no free temporary name)", path);
 }
 
 void PosixFiles::openForInput(int number, const std::string& path) {
@@ -161,7 +245,10 @@ void PosixFiles::writeLine(int number, std::string_view line) {
     while (done < text.size()) {
         const ssize_t n = ::write(h.fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) failIo(errno, h.path);
+        if (n < 0) {
+            h.writeFailed = true;
+            failIo(errno, h.path);
+        }
         done += static_cast<std::size_t>(n);
     }
 }
@@ -222,6 +309,43 @@ double PosixFiles::readNumber(int number) {
     return value;
 }
 
+void PosixFiles::release(Handle& h) {
+    const bool closed = ::close(h.fd) == 0 || errno == EINTR;
+    const int closeError = errno;
+    if (h.mode == Mode::Input) {
+        if (!closed) failIo(closeError, h.path);
+        return;
+    }
+    // From here the temporary file is renamed or removed: none is ever left behind.
+    if (!closed || h.writeFailed) {
+        // Lines may be missing: the path keeps its whole previous content. A failed write
+        // was reported when it happened.
+        ::unlink(h.temporaryPath.c_str());
+        if (!closed) failIo(closeError, h.path);
+        return;
+    }
+    // Our own file is swapped with the new one rather than renamed over: renaming over a
+    // file makes ext4 write the new data out at once, and the next rewrite then waits for
+    // that write when it drops the file (up to seconds while another program syncs the
+    // disk). Swapped, the short-lived files never reach the disk. Where the path was free
+    // at open, whatever has appeared there since is not ours.
+    const char* from = h.temporaryPath.c_str();
+    const char* to = h.path.c_str();
+    int result = -1;
+    if (h.replacesOwnFile) {
+        result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
+    }
+    if (!h.replacesOwnFile || (result != 0 && errno == ENOENT)) {  // or it was deleted since
+        result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    }
+    if (result != 0 && errno == EINVAL) {
+        result = ::rename(from, to);  // a file system without these flags renames atomically
+    }
+    const int error = errno;
+    ::unlink(from);  // the old content after a swap, else nothing or what could not be renamed
+    if (result != 0) failOutput(error, h.path);
+}
+
 void PosixFiles::close(int number) {
     if (number == kAllFiles) {
         closeAll();
@@ -229,23 +353,23 @@ void PosixFiles::close(int number) {
     }
     const auto it = handles_.find(number);
     if (it == handles_.end()) return;
-    const int fd = it->second.fd;
-    const std::string path = it->second.path;
-    handles_.erase(it);
-    // The handle is gone either way; a failed close means written lines may be lost.
-    if (::close(fd) != 0 && errno != EINTR) failIo(errno, path);
+    // The handle is gone either way; a failure means the written lines may be lost.
+    auto node = handles_.extract(it);
+    release(node.mapped());
 }
 
 void PosixFiles::closeAll() {
-    // Close every handle before reporting the first failure, so none is left open.
-    std::string firstFailure;
+    // Release every handle before reporting the first failure, so none is left open.
+    std::optional<RunTimeError> firstFailure;
     for (auto& [number, h] : handles_) {
-        if (::close(h.fd) != 0 && errno != EINTR && firstFailure.empty()) {
-            firstFailure = h.path + " (" + std::strerror(errno) + ")";
+        try {
+            release(h);
+        } catch (const RunTimeError& e) {
+            if (!firstFailure) firstFailure = e;
         }
     }
     handles_.clear();
-    if (!firstFailure.empty()) fail(ErrorNumber::DeviceIoError, "Device I/O error", firstFailure);
+    if (firstFailure) throw *firstFailure;
 }
 
 void PosixFiles::remove(const std::string& path) {
@@ -256,6 +380,28 @@ void PosixFiles::remove(const std::string& path) {
         if (error == EISDIR) fail(ErrorNumber::PathAccessError, "Path/File access error", path);
         failOpen(error, path);
     }
+}
+
+void PosixFiles::removeLeftovers(const std::string& path) {
+    const std::size_t start = nameStart(path);
+    const std::string directory = start == 0 ? std::string(".") : path.substr(0, start);
+    const std::string prefix = '.' + path.substr(start) + '.';
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryName(entry->d_name, prefix)) continue;
+        const int fd = ::openat(dirFd, entry->d_name,
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        // A run still writing holds the lock; a killed run's lock went with it.
+        const bool leftover = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                              st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (leftover) ::unlinkat(dirFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
 }
 
 }  // namespace glove

@@ -10,7 +10,11 @@ namespace glove {
 
 // Files on the local file system through POSIX calls. The exchange file lives in a
 // world-writable directory under a well-known name, so no open ever follows a symbolic
-// link, and output only ever truncates a regular, single-link file of our own user.
+// link, and output only ever replaces a regular, single-link file of our own user.
+//
+// Output goes to a new file of unpredictable name in the same directory, put in the path's
+// place in one step when it is closed: a reader that opens the path at any moment finds
+// the whole previous content or the whole new one, never an empty or half-written file.
 class PosixFiles final : public Files {
   public:
     static constexpr int kHighestFileNumber = 511;
@@ -28,6 +32,11 @@ class PosixFiles final : public Files {
     void closeAll() override;
     void remove(const std::string& path) override;
 
+    // Removes the temporary files that a run killed while writing `path` left behind;
+    // those of a run still writing are kept. Nothing is reported: a leftover that cannot
+    // be removed is only clutter.
+    static void removeLeftovers(const std::string& path);
+
     [[nodiscard]] bool isOpen(int number) const { return handles_.contains(number); }
 
   private:
@@ -37,6 +46,10 @@ class PosixFiles final : public Files {
         int fd = -1;
         Mode mode = Mode::Input;
         std::string path;
+        // Output: the new content's file until close renames it over the path.
+        std::string temporaryPath;
+        bool replacesOwnFile = false;  // else the path was free and must still be at close
+        bool writeFailed = false;      // then close discards it and the path keeps its content
         // Read-ahead for input, so items come from memory, not one system call a byte.
         std::array<char, 4096> buffer{};
         std::size_t begin = 0;
@@ -45,6 +58,10 @@ class PosixFiles final : public Files {
     };
 
     void checkCanOpen(int number, const std::string& path) const;
+    // Whether our own file is at the path; fails if something else is there.
+    static bool checkReplaceable(const std::string& path);
+    // Closes the descriptor; output takes its path's place, or is discarded after a failure.
+    static void release(Handle& h);
     void checkPathNotOpen(const std::string& path) const;  // 55 if open under any number
     Handle& handle(int number, Mode mode);
     static int nextChar(Handle& h);  // -1 at the end of the file

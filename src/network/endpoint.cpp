@@ -1,6 +1,7 @@
 #include "network/endpoint.h"
 
 #include <netdb.h>
+#include <netinet/in.h>
 
 #include <charconv>
 #include <cstring>
@@ -11,6 +12,9 @@ namespace glove::network {
 namespace {
 
 constexpr int kHighestPort = 65535;
+// Room for the status text and the arguments in one datagram, with a margin: a longer
+// prefix would make every message too long to send.
+constexpr std::size_t kLongestOscPrefix = 1024;
 
 struct AddrInfoFree {
     void operator()(addrinfo* info) const { ::freeaddrinfo(info); }
@@ -70,6 +74,17 @@ Endpoint resolveEndpoint(std::string_view value) {
             break;
         }
     }
+    if (chosen->ai_family == AF_INET6) {
+        // Without its interface a link-local address names no network, and every send
+        // would fail: refuse it now rather than report it for ever after.
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(chosen->ai_addr);
+        const bool linkLocal =
+            IN6_IS_ADDR_LINKLOCAL(&v6->sin6_addr) || IN6_IS_ADDR_MC_LINKLOCAL(&v6->sin6_addr);
+        if (linkLocal && v6->sin6_scope_id == 0) {
+            throw BadEndpoint(text + ": a link-local address needs its interface, as in [" + host +
+                              "%eth0]:" + std::string(port));
+        }
+    }
     Endpoint endpoint{.text = text};
     std::memcpy(&endpoint.address, chosen->ai_addr, chosen->ai_addrlen);
     endpoint.length = chosen->ai_addrlen;
@@ -77,7 +92,9 @@ Endpoint resolveEndpoint(std::string_view value) {
 }
 
 bool isOscPrefix(std::string_view prefix) {
-    if (!prefix.starts_with('/') || prefix.ends_with('/')) return false;
+    if (!prefix.starts_with('/') || prefix.ends_with('/') || prefix.size() > kLongestOscPrefix) {
+        return false;
+    }
     for (const char c : prefix) {
         if (c <= ' ' || c > '~' || std::string_view("#*,?[]{}").find(c) != std::string_view::npos) {
             return false;

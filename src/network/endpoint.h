@@ -24,8 +24,8 @@ class BadEndpoint : public std::runtime_error {
 // with addresses of both families is taken as IPv4, where most receivers listen.
 Endpoint resolveEndpoint(std::string_view value);
 
-// An OSC address prefix: a '/' first, printable ASCII, no trailing '/' and none of the
-// characters OSC keeps for patterns (space # * , ? [ ] { }).
+// An OSC address prefix: a '/' first, printable ASCII, no trailing '/', none of the
+// characters OSC keeps for patterns (space # * , ? [ ] { }), and at most 1024 characters.
 bool isOscPrefix(std::string_view prefix);
 
 }  // namespace glove::network

@@ -2,13 +2,20 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QtDebug>
+#include <algorithm>
+#include <cmath>
 
 #include "acquisition/mscomm.h"
 #include "common/run_time_error.h"
+#include "monitor/status_text.h"
 #include "window/hand_figure.h"
 #include "window/twips.h"
 
@@ -29,6 +36,54 @@ constexpr twips::Rect kText1{1080, 3360, 3855, 375};
 constexpr twips::Rect kLabel1{1800, 6480, 2415, 255};
 
 constexpr auto kWebAddress = "example.org/glove";
+
+// The texts the box must show whole: the status texts, and the widest values line, ten
+// three-digit values of the font's widest digit.
+QStringList widestTexts(const QFontMetricsF& metrics) {
+    QChar widest = u'0';
+    for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
+        if (metrics.horizontalAdvance(digit) > metrics.horizontalAdvance(widest)) widest = digit;
+    }
+    const QString value(3, widest);
+    QStringList values;
+    for (int i = 0; i < exchange::kFrameLength; ++i) values << value;
+    return {values.join(QStringLiteral("  ")), status::kConnecting, status::kGesture,
+            status::kBattery, status::kNoDevice};
+}
+
+bool fitsWidth(const QFont& font, const QStringList& texts, qreal width) {
+    const QFontMetricsF metrics(font);
+    // A line edit scrolls once the text and its one-pixel cursor are wider than its text area.
+    constexpr qreal kCursorWidth = 1;
+    return std::ranges::all_of(texts, [&](const QString& text) {
+        return std::round(metrics.horizontalAdvance(text)) + kCursorWidth <= width;
+    });
+}
+
+// The box's own font if every text fits its width, else that font reduced only as far as
+// needed: the user reads the whole line, value 1 first, and never a larger font.
+QFont fittingFont(const QLineEdit& box) {
+    constexpr int kLineEditMargin = 2;  // what a line edit keeps free left and right of its text
+    QStyleOptionFrame option;
+    option.initFrom(&box);
+    option.lineWidth = box.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &box);
+    const QMargins margins = box.textMargins();
+    const qreal width =
+        box.style()->subElementRect(QStyle::SE_LineEditContents, &option, &box).width() -
+        margins.left() - margins.right() - 2 * kLineEditMargin;
+
+    QFont font = box.font();
+    const QStringList texts = widestTexts(QFontMetricsF(font));
+    // Down from the usual size in steps too small to skip a pixel size, as glyph widths
+    // grow in whole pixels rather than with the size.
+    constexpr qreal kStep = 0.1;  // points
+    for (qreal size = QFontInfo(font).pointSizeF();
+         !fitsWidth(font, texts, width) && size > kStep;) {
+        size -= kStep;
+        font.setPointSizeF(size);
+    }
+    return font;
+}
 
 }  // namespace
 
@@ -55,6 +110,8 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
              .interruptYield = [this] { yield_.interrupt(); },
              .exchangePath = options.exchangePath}),
       exitCommand_(files_, options.exchangePath) {
+    // A run killed while it wrote the exchange file left its next content behind.
+    PosixFiles::removeLeftovers(options.exchangePath);
     if (options.feed) poll_.feedTo(*options.feed);
     setWindowTitle(kCaption);
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
@@ -74,6 +131,7 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     command1_->setGeometry(twips::toPixels(kCommand1));
     text1_->setGeometry(twips::toPixels(kText1));
     text1_->setReadOnly(true);  // a status line, not an input
+    if (const QFont font = fittingFont(*text1_); font != text1_->font()) text1_->setFont(font);
     label1_->setGeometry(twips::toPixels(kLabel1));
     label1_->setAlignment(Qt::AlignCenter);
     label1_->setFocusPolicy(Qt::NoFocus);
@@ -138,6 +196,7 @@ void GloveWindow::setText(const QString& text) {
             textQueued_ = false;
             if (text1_->text() == text_) return;
             text1_->setText(text_);
+            text1_->setCursorPosition(0);  // shown from value 1, whatever the width
             if (textShown_) textShown_(text1_->text());
         },
         Qt::QueuedConnection);

@@ -8,6 +8,7 @@
 #include "acquisition/frame_feed.h"
 #include "acquisition/mscomm.h"
 #include "exchange/posix_files.h"
+#include "support/message_log.h"
 #include "support/pty.h"
 #include "support/temp_files.h"
 
@@ -151,13 +152,23 @@ TEST_F(Poll, HandleLeftOpenByAnInterruptedPollIsReleasedByTheNext) {
     EXPECT_EQ(exchange(), "128,2,2,2,2,2,2,2,2,2\r\n");
 }
 
-TEST_F(Poll, SymbolicLinkAtTheExchangePathIsNotFollowed) {
+TEST_F(Poll, SymbolicLinkAtTheExchangePathIsNotFollowedAndSaidOncePerEpisode) {
     const std::string victim = dir.path("victim");
     writeAll(victim, "precious");
-    ASSERT_EQ(::symlink(victim.c_str(), path.c_str()), 0);
-    sendAndPoll(bytes({128, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
-    EXPECT_EQ(readAll(victim), "precious");
-    EXPECT_FALSE(files.isOpen(1));
+    test::MessageLog log;
+    for (int episode = 1; episode <= 2; ++episode) {
+        ::unlink(path.c_str());
+        ASSERT_EQ(::symlink(victim.c_str(), path.c_str()), 0);
+        for (int i = 0; i < 3; ++i) sendAndPoll(bytes({128, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+        EXPECT_EQ(readAll(victim), "precious");
+        EXPECT_FALSE(files.isOpen(1));
+        EXPECT_EQ(log.count("cannot write the exchange file"), episode) << log.text().toStdString();
+        EXPECT_EQ(log.count(QString::fromStdString(path) + " (error 75)"), episode);
+        EXPECT_EQ(log.count("symbolic link"), episode);
+        ::unlink(path.c_str());
+        sendAndPoll(bytes({128, 2, 2, 2, 2, 2, 2, 2, 2, 2}));
+        EXPECT_EQ(exchange(), "128,2,2,2,2,2,2,2,2,2\r\n") << "written again by itself";
+    }
 }
 
 // What the poll fed, and what the exchange file held at that moment.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <array>
 
@@ -143,6 +144,67 @@ TEST(NumberedFiles, CloseZeroClosesEveryFileAndClosingAClosedNumberIsHarmless) {
     EXPECT_EQ(errorOf([&] { files.readNumber(1); }), ErrorNumber::BadFileMode);
     EXPECT_EQ(errorOf([&] { files.writeLine(3, "x"); }), ErrorNumber::BadFileNumber);
     EXPECT_EQ(errorOf([&] { files.openForOutput(0, dir.path("b")); }), ErrorNumber::BadFileNumber);
+}
+
+// Every name in the directory, dangling links included, sorted.
+std::string entriesOf(const TempDir& dir) {
+    const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    return QDir(dir.dir()).entryList(all, QDir::Name).join(' ').toStdString();
+}
+
+// A reader opening the path at any moment finds a whole content: the old until close.
+TEST(ExchangeFileRewrite, ReplacesTheWholeContentAtCloseAndLeavesNothingElse) {
+    TempDir dir;
+    writeAll(dir.path(), "128,1,1,1,1,1,1,1,1,1\r\n");
+    PosixFiles files;
+    files.openForOutput(1, dir.path());
+    files.writeLine(1, "128,2,2,2,2,2,2,2,2,2");
+    EXPECT_EQ(readAll(dir.path()), "128,1,1,1,1,1,1,1,1,1\r\n") << "emptied before close";
+    files.close(1);
+    EXPECT_EQ(readAll(dir.path()), "128,2,2,2,2,2,2,2,2,2\r\n");
+    files.openForOutput(1, dir.path());
+    files.writeLine(1, "128,3,3,3,3,3,3,3,3,3");
+    ASSERT_EQ(::unlink(dir.path().c_str()), 0);
+    files.close(1);
+    EXPECT_EQ(readAll(dir.path()), "128,3,3,3,3,3,3,3,3,3\r\n") << "deleted meanwhile";
+    files.openForOutput(1, dir.path());
+    files.closeAll();
+    EXPECT_EQ(readAll(dir.path()), "") << "a rewrite without lines leaves an empty file";
+    EXPECT_EQ(entriesOf(dir), "InputFile");
+}
+
+class NewExchangeFile : public ::testing::TestWithParam<mode_t> {};
+
+TEST_P(NewExchangeFile, HasTheUsualModeLessTheUmask) {
+    TempDir dir;
+    const mode_t previous = ::umask(GetParam());
+    PosixFiles files;
+    files.openForOutput(1, dir.path());
+    files.close(1);
+    ::umask(previous);
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644 & ~GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Umasks, NewExchangeFile, ::testing::Values(022, 077, 002, 0));
+
+TEST(ExchangeFileRewrite, StartUpRemovesOnlyWhatAKilledRunLeft) {
+    TempDir dir;
+    const std::string killedRuns = dir.path(".InputFile.Ab3-_Zz09xYw");
+    writeAll(killedRuns, "128,3");
+    writeAll(dir.path(".InputFile.notours"), "kept");
+    ASSERT_EQ(::symlink(killedRuns.c_str(), dir.path(".InputFile.LinkLinkLink").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.path(".InputFile.DirectoryDir").c_str(), 0700), 0);
+    PosixFiles running;  // another run, between open and close
+    running.openForOutput(1, dir.path());
+    std::string expected = entriesOf(dir);
+    expected.erase(expected.find(".InputFile.Ab3-_Zz09xYw "), 24);
+
+    PosixFiles::removeLeftovers(dir.path());
+    EXPECT_EQ(entriesOf(dir), expected);
+    running.close(1);
+    EXPECT_EQ(readAll(dir.path()), "") << "the running writer's file was kept";
 }
 
 // Whatever is at the exchange path that is not our own plain file is left untouched.

@@ -14,6 +14,8 @@
 #include "common/run_time_error.h"
 #include "fault_rig.h"
 #include "monitor/status_text.h"
+#include "support/errors.h"
+#include "support/message_log.h"
 #include "support/pty.h"
 #include "support/temp_files.h"
 #include "window_rig.h"
@@ -85,6 +87,7 @@ TEST_P(InThePlaceOfTheFile, IsLeftAloneTheLastReadingStaysAndTheFileComesBackAft
     };
     std::vector<std::string> touched;
     const QByteArray fresh = plainFrame(90);
+    test::MessageLog log;
     rig.run(kClearedAt + 6, [&](int pass) {
         for (const auto& [p, state] : untouchable) {
             if (PathState::of(p) != state)
@@ -118,6 +121,8 @@ TEST_P(InThePlaceOfTheFile, IsLeftAloneTheLastReadingStaysAndTheFileComesBackAft
     }
     EXPECT_EQ(rig.display.readingShownBy(rig.passes), valuesTextFor(fresh));
     EXPECT_EQ(PathState::of(rig.path).content, linesFor(fresh)) << "written again once it can be";
+    EXPECT_EQ(log.count("cannot write the exchange file: "), 1) << log.text().toStdString();
+    EXPECT_EQ(log.count(QString::fromStdString(rig.path)), 1) << "said once, with the path";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -419,12 +424,33 @@ TEST(FullDisk, KeepsTheLoopRunningWritesNowhereElseAndRecoversWhenThereIsRoom) {
     }
     EXPECT_LE(rig.passes, kRoomAgainAt + 4) << "the frames must be written again soon";
     EXPECT_EQ(PathState::of(rig.path).content, linesFor(plainFrame(rig.passes - 1)));
-    const QStringList onDisk = QDir(QString::fromStdString(disk.path("")))
-                                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const QStringList onDisk =
+        QDir(QString::fromStdString(disk.path("")))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     EXPECT_EQ(onDisk, QStringList{"InputFile"}) << "nothing but the exchange file";
     EXPECT_EQ(QDir(dir.dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"disk"});
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << "a handle was left open";
+}
+
+TEST(FullDisk, AFailedRewriteKeepsTheWholeLastContentAndLeavesNothing) {
+    TempDir dir;
+    TinyDisk disk(dir.dir() + "/disk");
+    if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
+    const std::string path = disk.path("InputFile");
+    test::writeAll(path, linesFor(plainFrame(1)));
+    ASSERT_TRUE(disk.fill());
+    PosixFiles files;
+    files.openForOutput(exchange::kWriterFileNumber, path);
+    EXPECT_EQ(test::errorOf(
+                  [&] { files.writeLine(exchange::kWriterFileNumber, std::string(5000, '1')); }),
+              ErrorNumber::DiskFull);
+    files.closeAll();
+    EXPECT_EQ(PathState::of(path).content, linesFor(plainFrame(1)));
+    disk.emptyFiller();
+    EXPECT_EQ(
+        QDir(dir.dir() + "/disk").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{"InputFile"});
 }
 
 }  // namespace

@@ -155,8 +155,8 @@ TinyDisk::TinyDisk(const QString& directory) : directory_(QFile::encodeName(dire
         whyNot_ = std::string("mkdir: ") + std::strerror(errno);
         return;
     }
-    // One page: a single block written fills it.
-    if (::mount("tmpfs", directory_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=4k,mode=0755") !=
+    // Two pages: room for the exchange file and its next content, and little else.
+    if (::mount("tmpfs", directory_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=8k,mode=0755") !=
         0) {
         whyNot_ = std::string("mount: ") + std::strerror(errno);
         return;

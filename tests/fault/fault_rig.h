@@ -64,7 +64,7 @@ int openDescriptorCount();
 std::size_t memoryInUse();
 bool runningAsRoot();
 
-// A tmpfs of one page mounted on a directory for one test, unmounted with it. Mounting
+// A tmpfs of two pages mounted on a directory for one test, unmounted with it. Mounting
 // needs root; mounted() says whether it worked and why not.
 class TinyDisk {
   public:

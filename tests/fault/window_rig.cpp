@@ -47,10 +47,17 @@ bool WindowRig::connectAndRun(std::vector<std::function<bool()>> stages,
 }
 
 int WindowRig::descriptorsOn(const std::string& path) const {
+    // The path itself, or the hidden file that will be renamed over it.
+    const std::filesystem::path file(path);
+    const std::string temporary = "." + file.filename().string() + ".";
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code error;
-        if (std::filesystem::read_symlink(entry.path(), error) == path) ++count;
+        const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), error);
+        if (target == file || (target.parent_path() == file.parent_path() &&
+                               target.filename().string().starts_with(temporary))) {
+            ++count;
+        }
     }
     return count;
 }

@@ -27,7 +27,7 @@ class WindowRig {
     // the window is closed and false returned.
     bool connectAndRun(std::vector<std::function<bool()>> stages, std::chrono::seconds deadline);
 
-    // Descriptors of this process open on the path.
+    // Descriptors of this process open on the path or on its next content.
     [[nodiscard]] int descriptorsOn(const std::string& path) const;
 
     int ended = 0;

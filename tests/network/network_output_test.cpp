@@ -114,8 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
     Values, Endpoints,
     ::testing::Values(
         EndpointCase{"127.0.0.1:9000", AF_INET, ""}, EndpointCase{"localhost:9000", AF_INET, ""},
-        EndpointCase{"[::1]:9000", AF_INET6, ""}, EndpointCase{"[ff02::1]:9000", AF_INET6, ""},
-        EndpointCase{"239.255.0.1:9000", AF_INET, ""},
+        EndpointCase{"[::1]:9000", AF_INET6, ""}, EndpointCase{"[ff02::1%lo]:9000", AF_INET6, ""},
+        EndpointCase{"[ff15::1]:9000", AF_INET6, ""}, EndpointCase{"239.255.0.1:9000", AF_INET, ""},
         EndpointCase{"255.255.255.255:9000", AF_INET, ""}, EndpointCase{"::1:9000", 0, "brackets"},
         EndpointCase{"[::1]9000", 0, "[IPv6 address]:PORT"},
         EndpointCase{"[::1:9000", 0, "[IPv6 address]:PORT"},
@@ -126,7 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
         EndpointCase{"localhost:", 0, "1 to 65535"}, EndpointCase{"localhost:+80", 0, "1 to 65535"},
         EndpointCase{"localhost:80x", 0, "1 to 65535"},
         EndpointCase{"localhost:99999999999", 0, "1 to 65535"},
-        EndpointCase{"no-such-host.invalid:9000", 0, "cannot resolve"}));
+        EndpointCase{"no-such-host.invalid:9000", 0, "cannot resolve"},
+        EndpointCase{"[fe80::1]:9000", 0, "needs its interface"},
+        EndpointCase{"[ff02::1]:9000", 0, "needs its interface"}));
 
 TEST(OscPrefix, TakesAddressesAndRefusesPatternsAndOddCharacters) {
     for (const char* good : {"/glove", "/left/hand", "/g-1_x.y"})
@@ -135,6 +137,8 @@ TEST(OscPrefix, TakesAddressesAndRefusesPatternsAndOddCharacters) {
                             "/a]", "/a{", "/a}", "/a\tb", "/\xc3\xa9"}) {
         EXPECT_FALSE(isOscPrefix(bad)) << bad;
     }
+    EXPECT_TRUE(isOscPrefix("/" + std::string(1023, 'a')));
+    EXPECT_FALSE(isOscPrefix("/" + std::string(1024, 'a'))) << "no message would fit a datagram";
 }
 
 TEST(Streaming, EachFrameGoesToEveryReceiverInItsOwnForm) {

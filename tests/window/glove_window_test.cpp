@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -65,6 +66,41 @@ TEST_F(Window, TextBoxHasTheFocusAndTabFollowsTheWindowsOrder) {
     for (QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+    }
+}
+
+// Whether the box, scrolled as far as its cursor at the end of the text needs, still
+// shows the text's first character: then the whole text fits.
+bool showsWhole(QLineEdit& box, const QString& text) {
+    box.setText(text);
+    box.setCursorPosition(static_cast<int>(text.size()));
+    box.grab();  // the box scrolls as it paints
+    const QPoint firstCharacter(box.contentsRect().left() + box.textMargins().left() + 3,
+                                box.height() / 2);
+    return box.cursorPositionAt(firstCharacter) == 0;
+}
+
+TEST_F(Window, TextBoxShowsTheWidestValuesLineAndEveryStatusWholeInAFontNoLarger) {
+    QLineEdit& box = *window.Text1();
+    const QString widest = QStringLiteral("255  255  255  255  255  255  255  255  255  255");
+    for (const QString& text :
+         {widest, QStringLiteral("188  188  188  188  188  188  188  188  188  188"),
+          status::kGesture, status::kBattery, status::kNoDevice, status::kConnecting}) {
+        window.setText(text);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(box.text(), text);
+        EXPECT_EQ(box.cursorPosition(), 0) << "shown from its start";
+        EXPECT_TRUE(showsWhole(box, text)) << text.toStdString();
+    }
+    const QFont font = box.font();
+    const qreal usual = QFontInfo(QApplication::font(&box)).pointSizeF();
+    EXPECT_LE(QFontInfo(font).pointSizeF(), usual) << "never enlarged";
+    if (QFontInfo(font).pointSizeF() < usual) {  // reduced only as far as needed
+        QFont larger = font;
+        larger.setPointSizeF(font.pointSizeF() + 0.2);
+        box.setFont(larger);
+        EXPECT_FALSE(showsWhole(box, widest)) << "reduced more than needed";
+        box.setFont(font);
     }
 }
 
