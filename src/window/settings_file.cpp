@@ -58,7 +58,16 @@ void syncDirectory(const QString& dir) {
 }  // namespace
 
 QString settingProblem(const QString& path, QStringView key, const QString& reason) {
-    return QStringLiteral("%1: %2: %3").arg(path, key, reason);
+    // Keys and values may hold control characters: the report stays one printable line.
+    QString line;
+    for (const QChar c : QStringLiteral("%1: %2: %3").arg(path, key, reason)) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            line += c;
+        }
+    }
+    return line;
 }
 
 QString SettingsFile::standardPath() {
