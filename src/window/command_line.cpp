@@ -18,8 +18,9 @@ void acceptToolkitOptions(QCommandLineParser& parser) {
         "platform",        "platformpluginpath", "platformtheme", "plugin",
         "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
         "display",         "geometry",           "name",          "visual",
-        "style",           "stylesheet",         "qmljsdebugger"};
-    const char* const flags[] = {"reverse", "widgetcount", "sync", "nograb", "dograb"};
+        "style",           "stylesheet",         "qmljsdebugger", "title"};
+    const char* const flags[] = {"reverse", "widgetcount", "sync",
+                                 "nograb",  "dograb",      "testability"};
     for (const char* name : withValue) {
         QCommandLineOption option(QString::fromLatin1(name), {}, QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
