@@ -21,8 +21,9 @@ QStringList acceptToolkitOptions(QCommandLineParser& parser) {
         "platform",        "platformpluginpath", "platformtheme", "plugin",
         "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
         "display",         "geometry",           "name",          "visual",
-        "style",           "stylesheet",         "qmljsdebugger"};
-    const char* const flags[] = {"reverse", "widgetcount", "sync", "nograb", "dograb"};
+        "style",           "stylesheet",         "qmljsdebugger", "title"};
+    const char* const flags[] = {"reverse", "widgetcount", "sync",
+                                 "nograb",  "dograb",      "testability"};
     QStringList names;
     for (const char* name : withValue) {
         QCommandLineOption option(QString::fromLatin1(name), {}, QStringLiteral("value"));

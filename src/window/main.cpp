@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
                                    if (network) network->textShown(text.toStdString());
                                }});
 
-    // SIGINT and SIGTERM end the program as Exit does, so the exchange file never outlives it.
+    // SIGINT, SIGTERM and SIGHUP end the program as Exit does, so the exchange file never outlives it.
     if (!glove::watchTerminationSignals(window, [&window] { window.close(); })) {
         std::perror("glove-monitor: cannot catch signals");
     }

@@ -29,8 +29,9 @@ bool watchTerminationSignals(QObject& context, std::function<void()> onSignal) {
     action.sa_handler = writeWakeByte;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGINT, &action, nullptr) != 0 || ::sigaction(SIGTERM, &action, nullptr) != 0) {
-        return false;
+    // SIGHUP too: closing the terminal the program was started from is a way of ending it.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        if (::sigaction(signal, &action, nullptr) != 0) return false;
     }
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &context);
     QObject::connect(notifier, &QSocketNotifier::activated, &context,

@@ -148,6 +148,7 @@ signal_while_streaming() {
 
 sigterm_while_streaming() { signal_while_streaming TERM; }
 sigint_while_streaming() { signal_while_streaming INT; }
+sighup_while_streaming() { signal_while_streaming HUP; }
 
 # SIGTERM while the exchange path cannot be deleted: the program ends all the same.
 sigterm_with_undeletable_exchange_file() {
