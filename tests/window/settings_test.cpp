@@ -203,18 +203,6 @@ TEST(SaveSettingsOption, ValidatesAsAStartAndKeepsAbsolutePaths) {
     }
 }
 
-TEST(ShowSettingsOption, SaysWhereEachValueComesFrom) {
-    SettingsRig rig;
-    rig.holds("port=/dev/ttyUSB0\nosc-prefix=/left\nudp=x\n");
-    const CommandLine c = rig.start({"--show-settings", "--osc-prefix", "/right"});
-    ASSERT_EQ(c.action, Action::ShowSettings) << c.message.toStdString();
-    EXPECT_EQ(c.message, "Settings file: " + rig.file.path() +
-                             "\nport: /dev/ttyUSB0 (saved)\nexchange-file: /tmp/InputFile "
-                             "(default)\nosc-prefix: /right (command line)\nosc: none "
-                             "(default)\nudp: none (default)");
-    EXPECT_EQ(c.settingsProblems.size(), 1);  // udp=x
-}
-
 TEST(SettingsFilePath, FollowsXdgConfigHomeWhenItIsAbsolute) {
     const QByteArray home = qgetenv("HOME");
     const QByteArray config = qgetenv("XDG_CONFIG_HOME");
