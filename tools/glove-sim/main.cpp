@@ -15,6 +15,8 @@
 
 #include "frame_maker.h"
 #include "line_timing.h"
+#include "record/recording_format.h"
+#include "replay.h"
 #include "sim_line.h"
 #include "sim_options.h"
 
@@ -119,8 +121,27 @@ Ending stream(SerialLine& line, const SimOptions& options) {
     return ending(pacer.waitForSlot());
 }
 
+// Plays a recording: the same line and clock as a scenario's stream.
+Ending replayInto(SerialLine& line, const ReplaySchedule& schedule, const SimOptions& options) {
+    const auto keepGoing = [] { return stopRequested == 0; };
+    const bool finished = replay(schedule,
+                                 {.baud = options.baud,
+                                  .burst = options.burst,
+                                  .frameLimit = options.frameLimit,
+                                  .runNanos = options.runNanos},
+                                 {.now = monotonicNanos,
+                                  .sleepUntil = sleepUntil,
+                                  .write = [&](std::span<const std::uint8_t> bytes) {
+                                      return line.writeAll(bytes, keepGoing);
+                                  }});
+    return finished ? Ending::Finished : Ending::Stopped;
+}
+
 int run(const SimOptions& options) {
     installStopHandlers();
+    // A recording is read and checked whole before anything is opened.
+    std::optional<ReplaySchedule> schedule;
+    if (options.replay) schedule.emplace(*options.replay, options.baud, std::cerr);
     SerialLine line =
         options.devicePath.empty()
             ? SerialLine::openPseudoTerminal(options.baud)
@@ -130,7 +151,7 @@ int run(const SimOptions& options) {
     // The one line on stdout, flushed: callers wait for it to learn where to read.
     std::cout << line.path() << std::endl;
 
-    const Ending ending = stream(line, options);
+    const Ending ending = schedule ? replayInto(line, *schedule, options) : stream(line, options);
     // An unplugged glove just vanishes: no drain, and returning closes the line and removes
     // the link, so the reader sees a hang-up with bytes possibly still in flight.
     if (ending == Ending::Finished && options.stream.scenario != Scenario::Unplug) line.drain();
@@ -153,6 +174,9 @@ int main(int argc, char* argv[]) {
         return run(commandLine.options);
     } catch (const UsageError& error) {
         std::cerr << "glove-sim: " << error.what() << " (see --help)\n";
+        return usageFailure;
+    } catch (const glove::record::BadRecording& error) {
+        std::cerr << "glove-sim: " << error.what() << '\n';
         return usageFailure;
     } catch (const std::exception& error) {
         std::cerr << "glove-sim: " << error.what() << '\n';

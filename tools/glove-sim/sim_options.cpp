@@ -71,6 +71,18 @@ std::int64_t durationNanos(const QCommandLineParser& parser, const QCommandLineO
     return std::llround(seconds * static_cast<double>(nanosPerSecond));
 }
 
+double replaySpeed(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    if (!parser.isSet(option)) return 1;
+    const QString raw = parser.value(option);
+    bool ok = false;
+    const double speed = raw.toDouble(&ok);
+    if (!ok || !(speed >= slowestReplay && speed <= fastestReplay))
+        throw UsageError(optionName(option) + " must be a number from " +
+                         text(QString::number(slowestReplay)) + " to " +
+                         text(QString::number(fastestReplay)) + " (got '" + text(raw) + "')");
+    return speed;
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments) {
@@ -123,6 +135,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         "values");
     parser.addOptions(
         {scenario, device, link, baud, burst, seed, frames, runFor, offset, count, hold});
+    const QCommandLineOption replay(
+        "replay", "Play this recording of the monitor's instead of a scenario, frame by frame.",
+        "file");
+    const QCommandLineOption speed("speed",
+                                   "Play the recording this many times as fast (" +
+                                       number(slowestReplay) + "-" + number(fastestReplay) +
+                                       ", default 1).",
+                                   "x");
+    const QCommandLineOption loop("loop", "Start the recording over when it ends.");
+    parser.addOptions({replay, speed, loop});
 
     if (!parser.parse(arguments)) throw UsageError(text(parser.errorText()));
     CommandLine commandLine;
@@ -160,6 +182,18 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(hold)) options.stream.hold = heldPose(parser.value(hold));
     options.devicePath = text(parser.value(device));
     options.linkPath = text(parser.value(link));
+    if (parser.isSet(replay)) {
+        // A recording brings its own frames and timing.
+        for (const QCommandLineOption* other : {&scenario, &hold, &count, &offset, &seed}) {
+            if (parser.isSet(*other))
+                throw UsageError("--replay does not go with " + optionName(*other));
+        }
+        options.replay = ReplaySettings{.path = text(parser.value(replay)),
+                                        .speed = replaySpeed(parser, speed),
+                                        .loop = parser.isSet(loop)};
+    } else if (parser.isSet(speed) || parser.isSet(loop)) {
+        throw UsageError(optionName(parser.isSet(speed) ? speed : loop) + " needs --replay");
+    }
     if (!options.devicePath.empty() && !termiosSpeed(options.baud))
         throw UsageError("--baud " + std::to_string(options.baud) +
                          " is not a rate a serial port can be set to");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "frame_maker.h"
+#include "replay.h"
 
 namespace glove_sim {
 
@@ -24,6 +25,8 @@ struct SimOptions {
     std::optional<std::int64_t> runNanos;
     std::string devicePath;  // empty: make a pseudo-terminal
     std::string linkPath;    // empty: no link
+    // Set: play this recording instead of a scenario.
+    std::optional<ReplaySettings> replay;
 };
 
 struct CommandLine {
