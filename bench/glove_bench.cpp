@@ -18,27 +18,20 @@
 
 #include "acquisition/frame_poll.h"
 #include "acquisition/mscomm.h"
+#include "bench_support.h"
 #include "exchange/posix_files.h"
-#include "frame_maker.h"
-#include "line_timing.h"
 #include "monitor/connect_loop.h"
 #include "monitor/glove_display.h"
 #include "monitor/paced_yield.h"
-#include "support/pty.h"
 #include "window/glove_window.h"
 #include "window/hand_figure.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr std::uint32_t kBaud = 4800;
-
-double threadCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::Clock;
+using bench::counterOf;
+using bench::Glove;
+using bench::threadCpuSeconds;
 
 long peakResidentKiB() {
     rusage usage{};
@@ -63,45 +56,6 @@ class CountingDisplay final : public glove::GloveDisplay {
     glove::GloveDisplay& shown_;
 };
 
-// Streams counted frames into the pseudo-terminal at the line's pace, remembering when the
-// last byte of each frame was written.
-class Glove {
-  public:
-    Glove(const glove::test::Pty& pty, int frames) : pty_(pty), sent_(frames), sentAt_(frames) {}
-
-    void start() {
-        thread_ = std::thread([this] {
-            glove_sim::FrameMaker maker({.scenario = glove_sim::Scenario::Wave, .count = true});
-            const auto begin = Clock::now();
-            std::uint64_t byte = 0;
-            for (std::size_t frame = 0; frame < sentAt_.size(); ++frame) {
-                const glove_sim::Chunk chunk = maker.next();
-                std::copy_n(chunk.bytes.begin(), sent_[frame].size(), sent_[frame].begin());
-                for (const std::uint8_t b : chunk.bytes) {
-                    std::this_thread::sleep_until(
-                        begin + std::chrono::nanoseconds(glove_sim::lineTimeNanos(++byte, kBaud)));
-                    pty_.send(QByteArray(1, static_cast<char>(b)));
-                }
-                sentAt_[frame] = Clock::now();
-            }
-            done_ = true;
-        });
-    }
-    void join() { thread_.join(); }
-    [[nodiscard]] bool done() const { return done_; }
-    [[nodiscard]] Clock::time_point sentAt(std::size_t frame) const { return sentAt_.at(frame); }
-    [[nodiscard]] const glove::exchange::Frame& sent(std::size_t frame) const {
-        return sent_.at(frame);
-    }
-
-  private:
-    const glove::test::Pty& pty_;
-    std::vector<glove::exchange::Frame> sent_;
-    std::vector<Clock::time_point> sentAt_;
-    std::atomic<bool> done_ = false;
-    std::thread thread_;
-};
-
 struct Figures {
     int framesSent = 0;
     int framesWhole = 0;
@@ -121,15 +75,6 @@ std::optional<glove::exchange::Frame> valuesOf(const QByteArray& line) {
     glove::exchange::Frame values{};
     for (std::size_t i = 0; i < values.size(); ++i) values[i] = texts[i].toInt();
     return values;
-}
-
-// The counter a frame carries in values 7 to 10.
-std::uint32_t counterOf(const glove::exchange::Frame& values) {
-    glove_sim::CounterValues counter{};
-    for (std::size_t i = 0; i < counter.size(); ++i) {
-        counter[i] = static_cast<std::uint8_t>(values[glove_sim::counterFirstValue - 1 + i]);
-    }
-    return glove_sim::decodeCounter(counter);
 }
 
 Figures run(bool paced, int frames, double silentSeconds) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmark: a minute of streaming and a minute of silence with each
-# yield, then the start-up figures. Prints a table for docs/benchmark.md.
+# yield, then the start-up figures, then a minute streamed to OSC and UDP receivers.
+# Prints tables for docs/benchmark.md.
 #     bench/run.sh [--frames N] [--silent-seconds S]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,3 +15,5 @@ echo
 build/default/bench/glove_bench "$@" 2>/dev/null
 echo
 bench/startup.sh build/default
+echo
+build/default/bench/network_bench 2>/dev/null

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
+    liblo-dev liblo-tools python3
     libgtest-dev
     clang libclang-rt-14-dev
     fonts-dejavu-core

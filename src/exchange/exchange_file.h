@@ -21,6 +21,9 @@ inline constexpr int kFrameMarker = 128;
 
 using Frame = std::array<int, kFrameLength>;
 
+// Every line of the file ends so, the last included.
+inline constexpr std::string_view kLineEnd = "\r\n";
+
 // "128,40,50,60,70,80,90,100,7,0": decimal, no sign or padding, single commas.
 std::string formatLine(const Frame& frame);
 

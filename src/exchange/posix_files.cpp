@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "common/run_time_error.h"
+#include "exchange/exchange_file.h"
 
 namespace glove {
 
@@ -155,7 +156,7 @@ PosixFiles::Handle& PosixFiles::handle(int number, Mode mode) {
 void PosixFiles::writeLine(int number, std::string_view line) {
     Handle& h = handle(number, Mode::Output);
     std::string text(line);
-    text += "\r\n";
+    text += exchange::kLineEnd;
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(h.fd, text.data() + done, text.size() - done);

@@ -27,7 +27,23 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Where to write each aligned frame (default %1).")
             .arg(QString::fromLatin1(exchange::kDefaultPath.data(), exchange::kDefaultPath.size())),
         QStringLiteral("PATH"));
-    parser.addOptions({help, version, port, exchangeFile});
+    const QCommandLineOption osc(
+        QStringLiteral("osc"),
+        QStringLiteral("Send each frame and each new status text as OSC messages to HOST:PORT "
+                       "(a name, an IPv4 address or [IPv6 address]; repeatable)."),
+        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption udp(
+        QStringLiteral("udp"),
+        QStringLiteral("Send each frame's exchange file lines as one datagram to HOST:PORT "
+                       "(repeatable)."),
+        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption oscPrefix(
+        QStringLiteral("osc-prefix"),
+        QStringLiteral("Start every OSC address with PREFIX instead of %1.")
+            .arg(QString::fromLatin1(network::kDefaultOscPrefix.data(),
+                                     network::kDefaultOscPrefix.size())),
+        QStringLiteral("PREFIX"));
+    parser.addOptions({help, version, port, exchangeFile, osc, udp, oscPrefix});
 
     CommandLine result;
     result.exchangePath = std::string(exchange::kDefaultPath);
@@ -73,6 +89,28 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         const QString value = parser.value(exchangeFile);
         if (value.isEmpty()) return refuse(QStringLiteral("--exchange-file needs a path"));
         result.exchangePath = QFile::encodeName(value).toStdString();
+    }
+    if (parser.isSet(oscPrefix)) {
+        const QString value = parser.value(oscPrefix);
+        if (!network::isOscPrefix(value.toStdString())) {
+            return refuse(QStringLiteral("Invalid --osc-prefix: '%1' (a '/' first, no '/' "
+                                         "last, none of space # * , ? [ ] { })")
+                              .arg(value));
+        }
+        result.network.oscPrefix = value.toStdString();
+    }
+    // Names are looked up here, once: a receiver that cannot be found stops the start.
+    for (const auto& [option, endpoints] :
+         {std::pair{&osc, &result.network.osc}, std::pair{&udp, &result.network.udp}}) {
+        for (const QString& value : parser.values(*option)) {
+            try {
+                endpoints->push_back(network::resolveEndpoint(value.toStdString()));
+            } catch (const network::BadEndpoint& e) {
+                return refuse(
+                    QStringLiteral("Invalid --%1 receiver: %2")
+                        .arg(option->names().constFirst(), QString::fromStdString(e.what())));
+            }
+        }
     }
     return result;
 }

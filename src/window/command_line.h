@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "network/network_output.h"
+
 namespace glove {
 
 inline const QString kProductName = QStringLiteral("Glove Monitor");
@@ -16,11 +18,13 @@ struct CommandLine {
     Action action = Action::Run;
     QString device;            // empty: serial port 2's device
     std::string exchangePath;  // the exchange file's path
-    QString message;           // help, version or what is wrong
+    network::NetworkSettings network;
+    QString message;  // help, version or what is wrong
 };
 
-// Reads --port DEVICE (a device path, or a port number), --exchange-file PATH, --help
-// and --version. Needs no application object, so it runs before any window can open.
+// Reads --port DEVICE (a device path, or a port number), --exchange-file PATH, the
+// receivers --osc HOST:PORT and --udp HOST:PORT (resolved here, once), --osc-prefix PREFIX,
+// --help and --version. Needs no application object, so it runs before any window can open.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 }  // namespace glove

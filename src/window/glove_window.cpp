@@ -54,6 +54,8 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
              .interruptYield = [this] { yield_.interrupt(); },
              .exchangePath = options.exchangePath}),
       exitCommand_(files_, options.exchangePath) {
+    if (options.feed) poll_.feedTo(*options.feed);
+    textShown_ = std::move(options.textShown);
     setWindowTitle(kCaption);
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
     setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));
@@ -134,7 +136,9 @@ void GloveWindow::setText(const QString& text) {
         this,
         [this] {
             textQueued_ = false;
-            if (text1_->text() != text_) text1_->setText(text_);
+            if (text1_->text() == text_) return;
+            text1_->setText(text_);
+            if (textShown_) textShown_(text1_->text());
         },
         Qt::QueuedConnection);
 }

@@ -34,6 +34,9 @@ class GloveWindow final : public QWidget, public GloveDisplay {
         std::string exchangePath = std::string(exchange::kDefaultPath);
         // How Exit ends the program; tests record it instead.
         std::function<void()> endProgram;
+        FrameFeed* feed = nullptr;  // takes every frame the poll reads whole
+        // Told each text the text box takes, as the box shows it.
+        std::function<void(const QString&)> textShown = {};
     };
 
     explicit GloveWindow(Options options, QWidget* parent = nullptr);
@@ -68,6 +71,7 @@ class GloveWindow final : public QWidget, public GloveDisplay {
     void endProgram();
 
     std::function<void()> endProgram_;
+    std::function<void(const QString&)> textShown_;
     QLineEdit* text1_ = nullptr;
     QPushButton* command1_ = nullptr;
     QPushButton* exit_ = nullptr;

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <system_error>
 
 #include "window/command_line.h"
 #include "window/glove_window.h"
@@ -52,9 +53,25 @@ int main(int argc, char** argv) {
             break;
     }
 
+    // Outlives the window, which feeds it, and says what it dropped when the program ends.
+    std::optional<glove::network::NetworkOutput> network;
+    if (!options.network.osc.empty() || !options.network.udp.empty()) {
+        try {
+            network.emplace(options.network);
+        } catch (const std::system_error& e) {
+            std::fprintf(stderr, "glove-monitor: cannot send to the network: %s\n", e.what());
+            return 2;
+        }
+    }
+
     QApplication app(argc, argv);
-    glove::GloveWindow window(
-        {.device = options.device, .exchangePath = options.exchangePath, .endProgram = {}});
+    glove::GloveWindow window({.device = options.device,
+                               .exchangePath = options.exchangePath,
+                               .endProgram = {},
+                               .feed = network ? &*network : nullptr,
+                               .textShown = [&network](const QString& text) {
+                                   if (network) network->textShown(text.toStdString());
+                               }});
 
     std::optional<QSocketNotifier> signalNotifier;
     if (catchTerminationSignals()) {

@@ -98,11 +98,67 @@ sigterm_is_an_exit() {
     [ ! -e "$exchange" ] || fail "the exchange file is still there"
 }
 
+# liblo's oscdump and a plain UDP receiver: every counted frame of ten seconds arrives, in
+# order, with the pose; the status texts arrive; a datagram holds what the exchange file held.
+streams_every_frame_to_osc_and_udp() {
+    start_x
+    local osc_port udp_port
+    osc_port="$(free_port)"
+    udp_port="$(free_port)"
+    start_receivers "$osc_port" "$udp_port"
+    start_sim --count --hold 1,200,150,180,100,7,8,9,10
+    start_monitor --osc "127.0.0.1:$osc_port" --udp "localhost:$udp_port"
+    click_connect
+    for _ in $(seq 100); do grep -q /glove/frame "$work/osc" && break; sleep 0.05; done
+    sleep 11
+    # The file as one frame left it, in hex, to find among the datagrams.
+    local snapshot=""
+    for _ in $(seq 100); do
+        snapshot="$(od -An -v -tx1 "$exchange" 2>/dev/null | tr -d ' \n')"
+        [[ "$snapshot" == 3132382c312c3230302c* && "$snapshot" == *0d0a ]] && break
+        sleep 0.01
+    done
+    sleep 0.2
+    click_exit
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+
+    local problem
+    problem="$(awk '$2 == "/glove/frame" {
+        if ($3 != "iiiiiiiiii" || $4 != 128 || $5 != 1 || $6 != 200 || $7 != 150 || $8 != 180 ||
+            $9 != 100) { print "not the pose: " $0; found = 1; exit }
+        counter = (($10 * 128 + $11) * 128 + $12) * 128 + $13
+        if (n++ && counter != last + 1) { print last + 1; found = 1; exit }
+        last = counter
+    }
+    END { if (!found && n < 480) print "only " n " frames" }' "$work/osc")"
+    if [[ "$problem" =~ ^[0-9]+$ ]]; then
+        # Tell a frame the network lost from one the poll never read whole: UDP has it or not.
+        local line
+        line="$(printf '128,1,200,150,180,100,%d,%d,%d,%d\r\n' $((problem >> 21 & 127)) \
+            $((problem >> 14 & 127)) $((problem >> 7 & 127)) $((problem & 127)) |
+            od -An -v -tx1 | tr -d ' \n')"
+        grep -qx "$line" "$work/udp" && problem="frame $problem missing from OSC, not from UDP" ||
+            problem="frame $problem missing from OSC and UDP"
+    fi
+    [ -z "$problem" ] || fail "$problem"
+    grep -qF '/glove/status s "Connecting....."' "$work/osc" || fail "no Connecting status"
+    grep -qE '/glove/status s "128  1  200  150  180  100  [0-9]+  [0-9]+  [0-9]+  [0-9]+"' \
+        "$work/osc" || fail "no values line status"
+    grep -qx "$snapshot" "$work/udp" || fail "no datagram holds the exchange file's $snapshot"
+    [ "$(wc -l <"$work/udp")" -ge 480 ] || fail "only $(wc -l <"$work/udp") datagrams"
+    ! grep -q receiver "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
+}
+
 bad_option_opens_no_window() {
     local status=0
     "$GLOVE_MONITOR" --port 0 2>"$work/err" || status=$?
     [ "$status" = 2 ] || fail "status $status"
     grep -q "Invalid port number" "$work/err" || fail "message: $(cat "$work/err")"
+    status=0
+    "$GLOVE_MONITOR" --udp 127.0.0.1:9000 --osc no-such-host.invalid:9000 2>"$work/err" || status=$?
+    [ "$status" = 2 ] || fail "status $status for a name that does not resolve"
+    grep -q "cannot resolve no-such-host.invalid" "$work/err" || fail "message: $(cat "$work/err")"
     [ "$("$GLOVE_MONITOR" --version)" = "Glove Monitor 1.00" ] || fail "--version"
 }
 

@@ -81,3 +81,25 @@ wait_exit() {
     exit_status=0
     wait "$monitor_pid" || exit_status=$?
 }
+
+# A free UDP port.
+free_port() {
+    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])'
+}
+
+# start_receivers OSC_PORT UDP_PORT: liblo's oscdump into $work/osc, and a plain UDP
+# receiver that writes each datagram as one line of hex into $work/udp.
+start_receivers() {
+    oscdump -L "$1" >"$work/osc" 2>&1 &
+    pids+=($!)
+    python3 -u -c '
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", int(sys.argv[1])))
+print("listening", file=sys.stderr)
+while True: print(s.recv(2048).hex())' "$2" >"$work/udp" 2>"$work/udp-ready" &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/udp-ready" ] && return 0; sleep 0.05; done
+    fail "the UDP receiver did not start"
+}

@@ -3,6 +3,11 @@
 # clicked with xdotool, run as an unprivileged user or ended by a signal mid-stream.
 #     process_faults.sh CASE
 # GLOVE_MONITOR and GLOVE_SIM name the binaries. Exit status 77: skipped.
+# Cases that take the network away run in a network namespace of their own.
+if [[ "${1:-}" == network_* && -z "${GLOVE_OWN_NETWORK:-}" ]]; then
+    unshare --net true 2>/dev/null || { echo "SKIP: needs a network namespace (root)"; exit 77; }
+    GLOVE_OWN_NETWORK=1 exec unshare --net bash "$0" "$@"
+fi
 source "$(dirname "$0")/../e2e/lib.sh"
 
 readonly skipped=77
@@ -33,6 +38,17 @@ wait_for_exchange() {
         sleep 0.05
     done
     fail "exchange: $(cat -A "$exchange")"
+}
+
+# Some frame reaches the exchange file within five seconds.
+wait_for_a_frame_written() {
+    # The file is rewritten every pass: a look may find it between truncation and write.
+    local line=$'^128(,(0|[1-9][0-9]{0,2})){9}\r$'
+    for _ in $(seq 100); do
+        grep -Eq "$line" "$exchange" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    fail "no frame written"
 }
 
 # The monitor's stderr holds no sanitizer report and no crash.
@@ -116,13 +132,7 @@ signal_while_streaming() {
     start_sim --scenario wave --burst --baud 115200
     start_monitor
     click_connect
-    # The file is rewritten every pass: a look may find it between truncation and write.
-    local line=$'^128(,(0|[1-9][0-9]{0,2})){9}\r$' written=no
-    for _ in $(seq 100); do
-        grep -Eq "$line" "$exchange" 2>/dev/null && { written=yes; break; }
-        sleep 0.05
-    done
-    [ "$written" = yes ] || fail "no frame written"
+    wait_for_a_frame_written
     kill "-$1" "$monitor_pid"
     wait_exit 5
     [ "$exit_status" = 0 ] || fail "exit status $exit_status"
@@ -146,6 +156,39 @@ sigterm_with_undeletable_exchange_file() {
     wait_exit 5
     [ "$exit_status" = 0 ] || fail "exit status $exit_status"
     [ -d "$exchange" ] || fail "the directory in its place was removed"
+    no_crash_reported
+}
+
+# The network goes away under a streaming monitor (the receivers' address is removed) and
+# comes back: one report each way per receiver, the window and the exchange file carry on,
+# and the datagrams flow again by themselves.
+network_goes_away_and_comes_back() {
+    ip link set lo up
+    ip addr add 10.9.0.1/24 dev lo
+    start_x
+    start_receivers 9000 9001
+    start_sim --scenario wave
+    start_monitor --osc 10.9.0.1:9000 --udp 10.9.0.1:9001
+    click_connect
+    for _ in $(seq 100); do [ -s "$work/udp" ] && break; sleep 0.05; done
+    [ -s "$work/udp" ] || fail "nothing arrived"
+    ip addr del 10.9.0.1/24 dev lo
+    sleep 1
+    local gone
+    gone="$(wc -l <"$work/udp")"
+    ip addr add 10.9.0.1/24 dev lo
+    sleep 4
+    [ $(($(wc -l <"$work/udp") - gone)) -ge 100 ] || fail "sending did not resume"
+    kill -0 "$monitor_pid" || fail "the program died"
+    wait_for_a_frame_written
+    for receiver in "OSC receiver 10.9.0.1:9000" "UDP receiver 10.9.0.1:9001"; do
+        [ "$(grep -c "$receiver: Network is unreachable" "$work/stderr")" = 1 ] &&
+            [ "$(grep -c "$receiver: sending again" "$work/stderr")" = 1 ] ||
+            fail "stderr: $(cat "$work/stderr")"
+    done
+    click_exit
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
     no_crash_reported
 }
 

@@ -33,6 +33,18 @@ TEST(CommandLineOptions, HelpAndVersion) {
     EXPECT_TRUE(help.message.contains("--exchange-file"));
 }
 
+TEST(CommandLineOptions, ReceiversAreRepeatableMixedAndKeptInOrder) {
+    const CommandLine c = parse({"--osc", "127.0.0.1:9000", "--udp", "[::1]:9001",
+                                 "--osc=localhost:9002", "--osc-prefix", "/left"});
+    ASSERT_EQ(c.action, Action::Run) << c.message.toStdString();
+    ASSERT_EQ(c.network.osc.size(), 2U);
+    EXPECT_EQ(c.network.osc[1].text, "localhost:9002");
+    ASSERT_EQ(c.network.udp.size(), 1U);
+    EXPECT_EQ(c.network.udp[0].address.ss_family, AF_INET6);
+    EXPECT_EQ(c.network.oscPrefix, "/left");
+    EXPECT_EQ(parse({}).network.oscPrefix, "/glove");
+}
+
 class BadCommandLine : public ::testing::TestWithParam<QStringList> {};
 
 TEST_P(BadCommandLine, IsRefusedWithAMessage) {
@@ -45,8 +57,11 @@ INSTANTIATE_TEST_SUITE_P(Arguments, BadCommandLine,
                          ::testing::Values(QStringList{"--bogus"}, QStringList{"--port"},
                                            QStringList{"--port", "0"}, QStringList{"--port", "256"},
                                            QStringList{"--port", ""},
-                                           QStringList{"--exchange-file", ""},
-                                           QStringList{"extra"}));
+                                           QStringList{"--exchange-file", ""}, QStringList{"extra"},
+                                           QStringList{"--osc"},
+                                           QStringList{"--osc", "localhost:0"},
+                                           QStringList{"--udp", "no-such-host.invalid:9000"},
+                                           QStringList{"--osc-prefix", "glove"}));
 
 }  // namespace
 }  // namespace glove

@@ -157,6 +157,24 @@ TEST_F(Window, ConnectShowsTheGlovesFramesUntilExit) {
     EXPECT_EQ(seen.size(), shown) << "no further pass after Exit";
 }
 
+TEST(WindowStatus, TellsEachNewTextOfTheBoxOnceAsTheBoxShowsIt) {
+    test::Pty glove;
+    test::TempDir dir;
+    QStringList told;
+    GloveWindow window({.device = glove.path(),
+                        .exchangePath = dir.path(),
+                        .endProgram = [] {},
+                        .textShown = [&](const QString& text) { told << text; }});
+    window.setText("passing");
+    window.setText(status::kNoDevice);  // a pass may set it twice: only the last is shown
+    QTest::qWait(20);
+    window.setText(status::kNoDevice);
+    QTest::qWait(20);
+    window.setText("128  1  2  3  4  5  6  7  8  9");
+    QTest::qWait(20);
+    EXPECT_EQ(told, (QStringList{status::kNoDevice, "128  1  2  3  4  5  6  7  8  9"}));
+}
+
 TEST_F(Window, ClosingTheWindowIsAnExit) {
     test::writeAll(dir.path(), "");
     window.close();

@@ -1,0 +1,69 @@
+#include "network/network_output.h"
+
+#include <QtDebug>
+
+#include "network/osc_message.h"
+#include "network/udp_socket.h"
+
+namespace glove::network {
+
+namespace {
+
+std::vector<Receiver> openReceivers(const std::vector<Endpoint>& endpoints, const char* kind) {
+    std::vector<Receiver> receivers;
+    for (const Endpoint& endpoint : endpoints) {
+        receivers.emplace_back(kind + endpoint.text, std::make_unique<UdpSocket>(endpoint));
+    }
+    return receivers;
+}
+
+}  // namespace
+
+NetworkOutput::NetworkOutput(const NetworkSettings& settings)
+    : NetworkOutput(settings.oscPrefix, openReceivers(settings.osc, "OSC receiver "),
+                    openReceivers(settings.udp, "UDP receiver ")) {}
+
+NetworkOutput::NetworkOutput(std::string_view oscPrefix, std::vector<Receiver> osc,
+                             std::vector<Receiver> udp)
+    : frameAddress_(std::string(oscPrefix) + "/frame"),
+      statusAddress_(std::string(oscPrefix) + "/status"),
+      osc_(std::move(osc)),
+      udp_(std::move(udp)) {}
+
+NetworkOutput::~NetworkOutput() {
+    for (const auto* receivers : {&osc_, &udp_}) {
+        for (const Receiver& receiver : *receivers) {
+            if (receiver.dropped() == 0) continue;
+            qWarning().noquote() << QStringLiteral(
+                                        "glove-monitor: %1: %2 datagrams dropped because sending "
+                                        "would have blocked")
+                                        .arg(QString::fromStdString(receiver.name()))
+                                        .arg(receiver.dropped());
+        }
+    }
+}
+
+void NetworkOutput::frameRead(std::span<const exchange::Frame> lines) noexcept {
+    const auto now = Receiver::Clock::now();
+    if (!osc_.empty()) {
+        const std::vector<char> message = oscIntegers(frameAddress_, lines.front());
+        for (Receiver& receiver : osc_) receiver.send(message, now);
+    }
+    if (!udp_.empty()) {
+        std::string payload;
+        for (const exchange::Frame& line : lines) {
+            payload += exchange::formatLine(line);
+            payload += exchange::kLineEnd;
+        }
+        for (Receiver& receiver : udp_) receiver.send(payload, now);
+    }
+}
+
+void NetworkOutput::textShown(const std::string& text) noexcept {
+    if (osc_.empty()) return;
+    const auto now = Receiver::Clock::now();
+    const std::vector<char> message = oscString(statusAddress_, text);
+    for (Receiver& receiver : osc_) receiver.send(message, now);
+}
+
+}  // namespace glove::network
