@@ -68,15 +68,6 @@ struct Figures {
     double displayUpdatesPerSecond = 0;
 };
 
-// An aligned line as the ten values it holds.
-std::optional<glove::exchange::Frame> valuesOf(const QByteArray& line) {
-    const QList<QByteArray> texts = line.trimmed().split(',');
-    if (texts.size() != glove::exchange::kFrameLength) return std::nullopt;
-    glove::exchange::Frame values{};
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = texts[i].toInt();
-    return values;
-}
-
 Figures run(bool paced, int frames, double silentSeconds) {
     glove::test::Pty pty;
     QTemporaryDir dir;
@@ -127,9 +118,7 @@ Figures run(bool paced, int frames, double silentSeconds) {
             [&] {
                 framePoll.run();
                 if (dataF.size() != glove::exchange::kFrameLength) return;
-                QFile file(QString::fromStdString(exchangePath));
-                if (!file.open(QIODevice::ReadOnly)) return;
-                if (const auto values = valuesOf(file.readLine())) {
+                if (const auto values = bench::firstExchangeLine(exchangePath)) {
                     lines.emplace_back(*values, Clock::now());
                 }
             },

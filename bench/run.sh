@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmark: a minute of streaming and a minute of silence with each
-# yield, then the start-up figures, then a minute streamed to OSC and UDP receivers.
+# yield, then the start-up figures, then a minute streamed to OSC and UDP receivers, then a
+# minute recorded and replayed through glove-sim.
 # Prints tables for docs/benchmark.md.
 #     bench/run.sh [--frames N] [--silent-seconds S]
 set -euo pipefail
@@ -17,3 +18,5 @@ echo
 bench/startup.sh build/default
 echo
 build/default/bench/network_bench 2>/dev/null
+echo
+build/default/bench/record_bench 2>/dev/null
