@@ -80,7 +80,7 @@ Figures run(bool paced, int frames, double silentSeconds) {
     glove::PosixFiles files;
     QByteArray dataF;
     glove::FramePoll framePoll(comm, files, dataF, exchangePath);
-    glove::PacedYield pacedYield(comm, dataF);
+    glove::PacedYield pacedYield(comm);
 
     Glove glove(pty, frames);
     std::vector<std::pair<glove::exchange::Frame, Clock::time_point>> lines;
