@@ -75,7 +75,7 @@ Run monitor(const QString& device, const QTemporaryDir& dir, const QString& name
     glove::PosixFiles files;
     QByteArray dataF;
     glove::FramePoll framePoll(comm, files, dataF, exchangePath);
-    glove::PacedYield pacedYield(comm, dataF);
+    glove::PacedYield pacedYield(comm);
     Run result;
     {
         glove::record::Recorder recorder(
