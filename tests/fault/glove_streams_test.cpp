@@ -85,6 +85,14 @@ std::vector<QByteArray> readsOf(LoopRig& rig, const test::Pty& pty,
     return reads;
 }
 
+// A glove on a pseudo-terminal and the loop on real parts reading it.
+class OnALine {
+  protected:
+    test::Pty pty;
+    test::TempDir dir;
+    LoopRig rig{pty.path(), dir.path()};
+};
+
 struct Glove {
     const char* name;
     Readings readings;
@@ -94,13 +102,10 @@ struct Glove {
     friend void PrintTo(const Glove& glove, std::ostream* os) { *os << glove.name; }
 };
 
-class AnyGlove : public ::testing::TestWithParam<Glove> {};
+class AnyGlove : public OnALine, public ::testing::TestWithParam<Glove> {};
 
 TEST_P(AnyGlove, EveryFrameIsReadWholeAndTheMonitorNeverSaysNoDevice) {
     const Glove& g = GetParam();
-    test::Pty pty;
-    test::TempDir dir;
-    LoopRig rig(pty.path(), dir.path());
     std::mt19937 random(99);
     std::vector<QByteArray> frames;
     QByteArray sent;
@@ -145,15 +150,12 @@ struct Damage {
     friend void PrintTo(const Damage& damage, std::ostream* os) { *os << damage.name; }
 };
 
-class Rejoin : public ::testing::TestWithParam<Damage> {};
+class Rejoin : public OnALine, public ::testing::TestWithParam<Damage> {};
 
 TEST_P(Rejoin, ReadsAreWholeAgainWithinFiveFramesAndStaySo) {
     constexpr int kFrames = 60;
     constexpr int kMostLost = 5;
     const Damage& d = GetParam();
-    test::Pty pty;
-    test::TempDir dir;
-    LoopRig rig(pty.path(), dir.path());
     std::mt19937 random(31);
     std::vector<QByteArray> frames;
     for (int k = 0; k < kFrames; ++k) frames.push_back(frameOf(d.readings, random));
