@@ -164,11 +164,11 @@ record_for() {
     ! grep -q "record" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
 }
 
-# 10 s of counted frames recorded, replayed into a second monitor that records them again:
+# 10 s of counted frames whose readings sit on 128, recorded, replayed into a second monitor that records them again:
 # once it is in step, the second recording's frames are the first's, one for one, to the end.
 record_and_replay_round_trip() {
     start_x
-    record_for 10 "$work/first.csv" --count
+    record_for 10 "$work/first.csv" --scenario rest --count
     record_for 15 "$work/second.csv" --replay "$work/first.csv"
     for f in first second; do
         head -n1 "$work/$f.csv" | grep -qx "time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10" ||
