@@ -164,8 +164,9 @@ record_for() {
     ! grep -q "record" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
 }
 
-# 10 s of counted frames whose readings sit on 128, recorded, replayed into a second monitor that records them again:
-# once it is in step, the second recording's frames are the first's, one for one, to the end.
+# 10 s of counted frames whose readings sit on 128, recorded, then replayed into a second
+# monitor that records them again: once it is in step, the second recording's frames are the
+# first's, one for one, to the end.
 record_and_replay_round_trip() {
     start_x
     record_for 10 "$work/first.csv" --scenario rest --count
@@ -178,6 +179,9 @@ record_and_replay_round_trip() {
     local rows
     rows="$(wc -l <"$work/first.values")"
     [ "$rows" -ge 400 ] || fail "first.csv holds $rows frames of 10 s"
+    local on128
+    on128="$(cut -d, -f2-6 "$work/first.values" | grep -c 128)"
+    [ "$on128" -ge $((rows / 2)) ] || fail "only $on128 frames hold a reading of 128"
     # Rows of the second recording before it is in step, and rows in step.
     local step
     step="$(awk 'NR == FNR { a[++n] = $0; at[$0] = n; next } { b[++m] = $0 }
