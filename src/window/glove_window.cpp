@@ -36,6 +36,7 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     : QWidget(parent),
       endProgram_(options.endProgram ? std::move(options.endProgram)
                                      : [] { QCoreApplication::exit(0); }),
+      textShown_(std::move(options.textShown)),
       text1_(new QLineEdit(this)),
       command1_(new QPushButton(QStringLiteral("Connect"), this)),
       exit_(new QPushButton(QStringLiteral("Exit"), this)),
@@ -55,7 +56,6 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
              .exchangePath = options.exchangePath}),
       exitCommand_(files_, options.exchangePath) {
     if (options.feed) poll_.feedTo(*options.feed);
-    textShown_ = std::move(options.textShown);
     setWindowTitle(kCaption);
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
     setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));
