@@ -57,6 +57,9 @@ class FramePhase {
 // line that really went silent says so within a third of a second. A silent line also
 // costs only about three passes a second.
 //
+// The yield opens the device underneath (not the port) when it is not open, so that the
+// first pass after Connect or after a replug also waits for a whole frame.
+//
 // A read that is to take only the rest of a cut frame is limited to that many characters
 // at the serial control, so it stays short however the characters arrive: one at a time
 // or many at once.
