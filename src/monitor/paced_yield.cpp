@@ -8,7 +8,6 @@
 #include <bit>
 
 #include "acquisition/mscomm.h"
-#include "exchange/exchange_file.h"
 
 namespace glove {
 
