@@ -135,6 +135,17 @@ QByteArray MSComm::input() {
     return read;
 }
 
+bool MSComm::receive() {
+    if (port_->isOpen() && !failed_) return true;
+    if (failed_) closeDevice();
+    try {
+        openDevice();
+    } catch (const RunTimeError&) {
+        return false;
+    }
+    return true;
+}
+
 int MSComm::inBufferCount() const {
     return port_->isOpen() ? static_cast<int>(port_->bytesAvailable()) : 0;
 }

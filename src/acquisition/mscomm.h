@@ -55,6 +55,11 @@ class MSComm final : public QObject, public SerialControl {
     [[nodiscard]] int rThreshold() const { return rThreshold_; }
     void setRThreshold(int characters);
 
+    // Opens the device underneath if it is not open, without opening the port for the
+    // program, so that characters are received before the next read; false if it cannot be
+    // opened now (reported once, as when the port is opened).
+    bool receive();
+
     // Characters waiting in the receive buffer, whether the port is open for the program or not.
     [[nodiscard]] int inBufferCount() const;
     // The time InputLen characters take on the line at the current settings.

@@ -8,7 +8,6 @@
 #include <bit>
 
 #include "acquisition/mscomm.h"
-#include "exchange/exchange_file.h"
 
 namespace glove {
 
@@ -71,7 +70,9 @@ void PacedYield::operator()() {
     const int wanted = phaseWants < kFrameLength ? std::min(phaseWants, inputLen) : inputLen;
     comm_.limitNextInput(wanted < inputLen ? wanted : 0);
     const auto enoughWaits = [&] { return wanted > 0 && comm_.inBufferCount() >= wanted; };
-    if (enoughWaits()) return;
+    // A device that cannot be opened is tried again after a quiet time, as a silent line.
+    const bool receiving = comm_.receive();
+    if (receiving && enoughWaits()) return;
 
     // The quiet time counts from the last character that arrived during the wait. The timer
     // is not started again for every character; when it fires early it waits out the rest.

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "exchange/exchange_file.h"
+
 class QEventLoop;
 
 namespace glove {
@@ -42,7 +44,7 @@ class FramePhase {
     [[nodiscard]] int nextReadLength() const;
 
   private:
-    static constexpr std::uint16_t kAllPlaces = (1U << 10) - 1;
+    static constexpr std::uint16_t kAllPlaces = (1U << exchange::kFrameLength) - 1;
     // Bit i: the place i characters after the start of the next read may hold the marker.
     std::uint16_t markerPlaces_ = kAllPlaces;
     int untilQuiet_ = -1;  // characters still to come before the quiet; -1: none known
@@ -56,6 +58,9 @@ class FramePhase {
 // slowest frame periods never ends a wait between two frames of a streaming glove, and a
 // line that really went silent says so within a third of a second. A silent line also
 // costs only about three passes a second.
+//
+// The yield opens the device underneath (not the port) when it is not open, so that the
+// first pass after Connect or after a replug also waits for a whole frame.
 //
 // A read that is to take only the rest of a cut frame is limited to that many characters
 // at the serial control, so it stays short however the characters arrive: one at a time

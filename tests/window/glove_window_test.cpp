@@ -140,8 +140,7 @@ TEST_F(Window, ConnectShowsTheGlovesFramesUntilExit) {
         glove.send(bytes({128, 1, 100, 50, 60, 70, 80, 90, 100, 110}));
     });
     glovePace.start(15);
-    // The first pass waits a quiet time: the device underneath opens with the first poll.
-    QTimer::singleShot(800, [&] { QTest::mouseClick(window.Exit(), Qt::LeftButton); });
+    QTimer::singleShot(300, [&] { QTest::mouseClick(window.Exit(), Qt::LeftButton); });
     QTest::mouseClick(window.Command1(), Qt::LeftButton);  // returns once Exit stops the loop
 
     EXPECT_EQ(ended, 1);
