@@ -75,11 +75,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             .arg(QString::fromLatin1(network::kDefaultOscPrefix.data(),
                                      network::kDefaultOscPrefix.size())),
         QStringLiteral("PREFIX"));
+    const QCommandLineOption record(
+        QStringLiteral("record"),
+        QStringLiteral("Record every frame to a new CSV file at PATH; in a directory, to a new "
+                       "glove-YYYYMMDD-HHMMSS.csv. An existing file is never overwritten."),
+        QStringLiteral("PATH"));
     const QCommandLineOption listPorts(
         QStringLiteral("list-ports"),
         QStringLiteral("List this machine's serial devices and exit: path, stable name, and "
                        "what each says of itself."));
-    parser.addOptions({help, version, port, exchangeFile, osc, udp, oscPrefix, listPorts});
+    parser.addOptions({help, version, port, exchangeFile, osc, udp, oscPrefix, record, listPorts});
     acceptToolkitOptions(parser);
 
     CommandLine result;
@@ -144,6 +149,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                               .arg(value));
         }
         result.network.oscPrefix = value.toStdString();
+    }
+    if (parser.isSet(record)) {
+        const QString value = parser.value(record);
+        if (value.isEmpty()) return refuse(QStringLiteral("--record needs a path"));
+        result.recordPath = QFile::encodeName(value).toStdString();
     }
     // Names are looked up here, once: a receiver that cannot be found stops the start.
     for (const auto& [option, endpoints] :

@@ -16,13 +16,14 @@ struct CommandLine {
     QString device;            // empty: serial port 2's device
     std::string exchangePath;  // the exchange file's path
     network::NetworkSettings network;
-    QString message;  // help, version or what is wrong
+    std::string recordPath;  // empty: no recording
+    QString message;         // help, version or what is wrong
 };
 
 // Reads --port DEVICE (a device path, or a port number), --exchange-file PATH, the
 // receivers --osc HOST:PORT and --udp HOST:PORT (resolved here, once), --osc-prefix PREFIX,
-// --list-ports, --help and --version. Needs no application object, so it runs before any
-// window can open.
+// --record PATH, --list-ports, --help and --version. Needs no application object, so it runs
+// before any window can open.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 }  // namespace glove
