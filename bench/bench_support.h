@@ -4,9 +4,11 @@
 // the line's pace, and the calling thread's CPU time.
 #include <sys/resource.h>
 
+#include <QFile>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -66,6 +68,17 @@ class Glove {
     std::atomic<bool> done_ = false;
     std::thread thread_;
 };
+
+// The first line of the exchange file as the ten values it holds.
+inline std::optional<glove::exchange::Frame> firstExchangeLine(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QList<QByteArray> texts = file.readLine().trimmed().split(',');
+    if (texts.size() != glove::exchange::kFrameLength) return std::nullopt;
+    glove::exchange::Frame values{};
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = texts[i].toInt();
+    return values;
+}
 
 // The counter a frame carries in values 7 to 10.
 inline std::uint32_t counterOf(const glove::exchange::Frame& values) {

@@ -251,7 +251,7 @@ Figures run(bool loaded, int frames) {
     TimedFiles files;
     QByteArray dataF;
     glove::FramePoll framePoll(comm, files, dataF, path);
-    glove::PacedYield pacedYield(comm, dataF);
+    glove::PacedYield pacedYield(comm);
     NoDisplay display;
     QProcess* slowReader = nullptr;
     QProcess* fastReader = nullptr;

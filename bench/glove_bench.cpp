@@ -1,6 +1,8 @@
 // Measures the monitor at the glove's full rate and on a silent line: frames read whole,
 // latency to the exchange file, passes, CPU, display updates and memory. It runs the same
-// load with the paced yield and with a yield that returns at once, side by side.
+// load with the paced yield and with a yield that returns at once, side by side. Then it
+// streams every kind of glove (readings on 128, random readings, slow gloves, a reader
+// joining mid-frame, a lost byte) and counts the frames read whole.
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -11,7 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -23,6 +28,8 @@
 #include "monitor/connect_loop.h"
 #include "monitor/glove_display.h"
 #include "monitor/paced_yield.h"
+#include "monitor/status_text.h"
+#include "support/pty.h"
 #include "window/glove_window.h"
 #include "window/hand_figure.h"
 
@@ -31,6 +38,7 @@ namespace {
 using bench::Clock;
 using bench::counterOf;
 using bench::Glove;
+using bench::kBaud;
 using bench::threadCpuSeconds;
 
 long peakResidentKiB() {
@@ -68,15 +76,6 @@ struct Figures {
     double displayUpdatesPerSecond = 0;
 };
 
-// An aligned line as the ten values it holds.
-std::optional<glove::exchange::Frame> valuesOf(const QByteArray& line) {
-    const QList<QByteArray> texts = line.trimmed().split(',');
-    if (texts.size() != glove::exchange::kFrameLength) return std::nullopt;
-    glove::exchange::Frame values{};
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = texts[i].toInt();
-    return values;
-}
-
 Figures run(bool paced, int frames, double silentSeconds) {
     glove::test::Pty pty;
     QTemporaryDir dir;
@@ -89,7 +88,7 @@ Figures run(bool paced, int frames, double silentSeconds) {
     glove::PosixFiles files;
     QByteArray dataF;
     glove::FramePoll framePoll(comm, files, dataF, exchangePath);
-    glove::PacedYield pacedYield(comm, dataF);
+    glove::PacedYield pacedYield(comm);
 
     Glove glove(pty, frames);
     std::vector<std::pair<glove::exchange::Frame, Clock::time_point>> lines;
@@ -127,9 +126,7 @@ Figures run(bool paced, int frames, double silentSeconds) {
             [&] {
                 framePoll.run();
                 if (dataF.size() != glove::exchange::kFrameLength) return;
-                QFile file(QString::fromStdString(exchangePath));
-                if (!file.open(QIODevice::ReadOnly)) return;
-                if (const auto values = valuesOf(file.readLine())) {
+                if (const auto values = bench::firstExchangeLine(exchangePath)) {
                     lines.emplace_back(*values, Clock::now());
                 }
             },
@@ -181,6 +178,254 @@ Figures run(bool paced, int frames, double silentSeconds) {
     return f;
 }
 
+// ---- Any glove: frames read whole, realignment, the time to " No Device Found" ------------
+
+struct StreamSpec {
+    std::string name;
+    glove_sim::StreamSettings settings;
+    double perSecond = 0;  // 0: as fast as the line carries frames
+    bool burst = false;
+    int frames = 0;
+};
+
+struct StreamFigures {
+    int framesSent = 0;
+    int framesWhole = 0;
+    int damaged = -1;         // the first frame not sent whole (joined or lost a byte)
+    int lostAfterDamage = 0;  // whole frames after it not read whole before reads were again
+    bool settled = true;      // every frame from there on was read whole
+    int noDeviceWhileStreaming = 0;
+    int emptyReadsWhileStreaming = 0;
+    double noDeviceAfterMs = -1;  // from the last byte sent to " No Device Found"
+};
+
+// Sends the frames of a scenario on a thread, each at its start time, byte by byte at the
+// line's pace or all at once; remembers the bytes sent and where each frame starts.
+class StreamGlove {
+  public:
+    StreamGlove(const glove::test::Pty& pty, const StreamSpec& spec) : pty_(pty), spec_(spec) {}
+
+    void start() {
+        thread_ = std::thread([this] {
+            glove_sim::FrameMaker maker(spec_.settings);
+            const auto lineFrame = std::chrono::nanoseconds(glove_sim::lineTimeNanos(10, kBaud));
+            const auto period = spec_.perSecond > 0
+                                    ? std::chrono::nanoseconds(std::llround(1e9 / spec_.perSecond))
+                                    : lineFrame;
+            const auto begin = Clock::now();
+            for (int k = 0; k < spec_.frames; ++k) {
+                const glove_sim::Chunk chunk = maker.next();
+                const QByteArray frame(reinterpret_cast<const char*>(chunk.bytes.data()),
+                                       static_cast<qsizetype>(chunk.bytes.size()));
+                starts_.emplace_back(sent_.size(), frame.size());
+                sent_ += frame;
+                const auto at = begin + period * k;
+                for (qsizetype i = 0; i < frame.size(); i += spec_.burst ? frame.size() : 1) {
+                    std::this_thread::sleep_until(
+                        at + std::chrono::nanoseconds(glove_sim::lineTimeNanos(i, kBaud)));
+                    pty_.send(frame.mid(i, spec_.burst ? frame.size() : 1));
+                }
+                lastByteAt_ = Clock::now();
+            }
+            done_ = true;
+        });
+    }
+    void join() { thread_.join(); }
+    // Valid once done().
+    [[nodiscard]] bool done() const { return done_; }
+    [[nodiscard]] const QByteArray& sent() const { return sent_; }
+    [[nodiscard]] const std::vector<std::pair<qsizetype, qsizetype>>& starts() const {
+        return starts_;
+    }
+    [[nodiscard]] Clock::time_point lastByteAt() const { return lastByteAt_; }
+
+  private:
+    const glove::test::Pty& pty_;
+    StreamSpec spec_;
+    QByteArray sent_;
+    std::vector<std::pair<qsizetype, qsizetype>> starts_;  // place and length of each frame
+    Clock::time_point lastByteAt_;
+    std::atomic<bool> done_ = false;
+    std::thread thread_;
+};
+
+// Notes when " No Device Found" is shown.
+class NoDeviceWatch final : public glove::GloveDisplay {
+  public:
+    void setText(const QString& text) override {
+        if (text == glove::status::kNoDevice) noDevice(Clock::now());
+    }
+    void setThumbLeft(float) override {}
+    void setThumbWidth(float) override {}
+    void setFingerTop(int, float) override {}
+    std::function<void(Clock::time_point)> noDevice;
+};
+
+StreamFigures runStream(const StreamSpec& spec) {
+    glove::test::Pty pty;
+    QTemporaryDir dir;
+    const std::string exchangePath = QFile::encodeName(dir.filePath("InputFile")).toStdString();
+    glove::MSComm comm(pty.path());
+    comm.setPortOpen(true);  // the device is open before the glove starts
+    comm.setPortOpen(false);
+    glove::PosixFiles files;
+    QByteArray dataF;
+    glove::FramePoll framePoll(comm, files, dataF, exchangePath);
+    glove::PacedYield pacedYield(comm);
+    StreamGlove glove(pty, spec);
+    NoDeviceWatch display;
+    StreamFigures f;
+
+    qsizetype read = 0;
+    std::vector<std::pair<qsizetype, qsizetype>> reads;  // place and length of each read
+    QObject::connect(&comm, &glove::MSComm::charactersRead, [&](const QByteArray& characters) {
+        reads.emplace_back(read, characters.size());
+        read += characters.size();
+    });
+    const auto streaming = [&] {
+        return !reads.empty() && !(glove.done() && read == glove.sent().size());
+    };
+    display.noDevice = [&](Clock::time_point at) {
+        if (streaming()) ++f.noDeviceWhileStreaming;
+        if (glove.done() && read == glove.sent().size() && f.noDeviceAfterMs < 0) {
+            f.noDeviceAfterMs =
+                std::chrono::duration<double, std::milli>(at - glove.lastByteAt()).count();
+        }
+    };
+    const auto giveUpAt = Clock::now() + std::chrono::seconds(10) +
+                          std::chrono::milliseconds(static_cast<int>(
+                              spec.frames * 1000 / (spec.perSecond > 0 ? spec.perSecond : 48)));
+    std::optional<glove::ConnectLoop> loop;
+    loop.emplace(glove::ConnectLoop::Parts{.comm = comm,
+                                           .files = files,
+                                           .display = display,
+                                           .dataF = dataF,
+                                           .poll =
+                                               [&] {
+                                                   const bool during = streaming();
+                                                   framePoll.run();
+                                                   if (during && dataF.isEmpty())
+                                                       ++f.emptyReadsWhileStreaming;
+                                               },
+                                           .yield =
+                                               [&] {
+                                                   if (f.noDeviceAfterMs >= 0 ||
+                                                       Clock::now() > giveUpAt) {
+                                                       loop->stop();
+                                                       return;
+                                                   }
+                                                   pacedYield();
+                                               },
+                                           .interruptYield = [&] { pacedYield.interrupt(); },
+                                           .exchangePath = exchangePath});
+    glove.start();
+    loop->run();
+    glove.join();
+
+    f.framesSent = spec.frames;
+    std::vector<bool> whole(glove.starts().size(), false);
+    for (std::size_t k = 0; k < glove.starts().size(); ++k) {
+        if (glove.starts()[k].second != glove::exchange::kFrameLength && f.damaged < 0) {
+            f.damaged = static_cast<int>(k);
+        }
+    }
+    for (const auto& [place, length] : reads) {
+        const auto frame = std::find(glove.starts().begin(), glove.starts().end(),
+                                     std::pair{place, qsizetype{glove::exchange::kFrameLength}});
+        if (length == glove::exchange::kFrameLength && frame != glove.starts().end()) {
+            whole[static_cast<std::size_t>(frame - glove.starts().begin())] = true;
+        }
+    }
+    f.framesWhole = static_cast<int>(std::count(whole.begin(), whole.end(), true));
+    if (f.damaged >= 0) {
+        const auto again = std::find(whole.begin() + f.damaged + 1, whole.end(), true);
+        f.lostAfterDamage = static_cast<int>(again - whole.begin()) - f.damaged - 1;
+        f.settled = again != whole.end() && std::find(again, whole.end(), false) == whole.end();
+    }
+    return f;
+}
+
+glove_sim::Frame held(std::initializer_list<int> placesOf128) {
+    glove_sim::Frame frame{128, 1, 150, 180, 120, 100, 60, 70, 80, 90};
+    for (const int value : placesOf128) frame[glove_sim::valuePos(value)] = 128;
+    return frame;
+}
+
+void streamFigures(double seconds) {
+    using glove_sim::Scenario;
+    const int full = std::max(1, static_cast<int>(seconds * 48));
+    std::vector<StreamSpec> specs;
+    for (const auto& [name, scenario] : glove_sim::scenarioNames) {
+        if (scenario == Scenario::Noise || scenario == Scenario::Silent ||
+            scenario == Scenario::Unplug) {
+            continue;  // not a stream of frames
+        }
+        specs.push_back({std::string(name), {.scenario = scenario}, 0, false, full});
+    }
+    specs.push_back({"--hold, 128 in value 2", {.hold = held({2})}, 0, false, full});
+    specs.push_back({"--hold, 128 in value 6", {.hold = held({6})}, 0, false, full});
+    specs.push_back(
+        {"--hold, 128 in values 2 to 6", {.hold = held({2, 3, 4, 5, 6})}, 0, false, full});
+    for (const double rate : {25.0, 10.0, 5.0}) {
+        for (const bool burst : {false, true}) {
+            specs.push_back({"random, --rate " + std::to_string(static_cast<int>(rate)) +
+                                 (burst ? " --burst" : ""),
+                             {.scenario = Scenario::Random},
+                             rate,
+                             burst,
+                             std::max(2, static_cast<int>(seconds * rate))});
+        }
+    }
+    std::printf(
+        "\n| stream | frames sent | read whole | share | \" No Device Found\" while "
+        "streaming | exchange file emptied while streaming | last frame to \" No Device "
+        "Found\" (ms) |\n|---|---|---|---|---|---|---|\n");
+    for (const StreamSpec& spec : specs) {
+        const StreamFigures f = runStream(spec);
+        std::printf("| %s | %d | %d | %.1f %% | %d | %d | %.0f |\n", spec.name.c_str(),
+                    f.framesSent, f.framesWhole, 100.0 * f.framesWhole / f.framesSent,
+                    f.noDeviceWhileStreaming, f.emptyReadsWhileStreaming, f.noDeviceAfterMs);
+        std::fflush(stdout);
+    }
+
+    // Joining mid-frame at every offset, and losing each byte of a frame in turn.
+    constexpr int kFrames = 40;
+    const bool quick = seconds < 5;
+    std::printf(
+        "\n| stream | joined mid-frame: frames lost, worst (offsets) | one byte lost: "
+        "frames lost, worst (places) |\n|---|---|---|\n");
+    for (const auto& [name, scenario] :
+         {std::pair{"wave", Scenario::Wave}, std::pair{"rest", Scenario::Rest},
+          std::pair{"random", Scenario::Random}}) {
+        // A run whose reads never settle counts as all its frames lost.
+        const auto lost = [](const StreamFigures& f) {
+            return f.settled ? f.lostAfterDamage : kFrames;
+        };
+        int worstJoined = 0;
+        int worstDropped = 0;
+        int offsets = 0;
+        int places = 0;
+        for (int k = 1; k <= 9; k += quick ? 4 : 1, ++offsets) {
+            worstJoined = std::max(
+                worstJoined,
+                lost(runStream({"",
+                                {.scenario = scenario, .offset = static_cast<std::size_t>(k)},
+                                0,
+                                false,
+                                kFrames})));
+        }
+        for (int k = 1; k <= 10; k += quick ? 4 : 1, ++places) {
+            worstDropped = std::max(
+                worstDropped,
+                lost(runStream(
+                    {"", {.scenario = scenario, .dropByte = 10 * 10 + k}, 0, false, kFrames})));
+        }
+        std::printf("| %s | %d (%d) | %d (%d) |\n", name, worstJoined, offsets, worstDropped,
+                    places);
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,13 +438,23 @@ int main(int argc, char** argv) {
                                           "n", "2880");
     const QCommandLineOption silentOption(
         "silent-seconds", "How long to measure the silent line (default 60).", "s", "60");
-    parser.addOptions({framesOption, silentOption});
+    const QCommandLineOption streamOption(
+        "stream-seconds", "How long to stream each kind of glove (default 10).", "s", "10");
+    const QCommandLineOption onlyStreamsOption("only-streams", "Measure only the kinds of glove.");
+    parser.addOptions({framesOption, silentOption, streamOption, onlyStreamsOption});
     parser.process(app);
     const int frames = parser.value(framesOption).toInt();
     const double silent = parser.value(silentOption).toDouble();
-    if (frames <= 0 || silent <= 0) {
-        std::fputs("glove_bench: --frames and --silent-seconds must be positive\n", stderr);
+    const double streamSeconds = parser.value(streamOption).toDouble();
+    if (frames <= 0 || silent <= 0 || streamSeconds <= 0) {
+        std::fputs(
+            "glove_bench: --frames, --silent-seconds and --stream-seconds must be positive\n",
+            stderr);
         return 2;
+    }
+    if (parser.isSet(onlyStreamsOption)) {
+        streamFigures(streamSeconds);
+        return 0;
     }
 
     const Figures pacedFigures = run(true, frames, silent);
@@ -232,6 +487,7 @@ int main(int argc, char** argv) {
         literalFigures.displayUpdatesPerSecond);
     std::printf("| peak resident memory (MiB) | %.1f (both runs, one process) | |\n",
                 static_cast<double>(peakResidentKiB()) / 1024);
+    streamFigures(streamSeconds);
     const bool whole = pacedFigures.framesWhole > 0;
     return whole ? 0 : 1;
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmark: a minute of streaming and a minute of silence with each
-# yield, then the start-up figures, then a minute streamed to OSC and UDP receivers.
-# Prints tables for docs/benchmark.md.
-#     bench/run.sh [--frames N] [--silent-seconds S]
+# yield, ten seconds of each kind of glove, then the start-up figures, then a minute streamed
+# to OSC and UDP receivers, then a minute recorded and replayed through glove-sim. Prints
+# tables for docs/benchmark.md.
+#     bench/run.sh [--frames N] [--silent-seconds S] [--stream-seconds S]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,3 +18,5 @@ echo
 bench/startup.sh build/default
 echo
 build/default/bench/network_bench 2>/dev/null
+echo
+build/default/bench/record_bench 2>/dev/null

@@ -121,7 +121,25 @@ QByteArray MSComm::input() {
         throw RunTimeError(ErrorNumber::DeviceIoError,
                            "Device I/O error: " + devicePath().toStdString());
     }
-    return inputLen_ == 0 ? port_->readAll() : port_->read(inputLen_);
+    int most = inputLen_;
+    if (nextInputLimit_ > 0 && (most == 0 || nextInputLimit_ < most)) most = nextInputLimit_;
+    const QByteArray read = most == 0 ? port_->readAll() : port_->read(most);
+    if (!read.isEmpty()) {
+        nextInputLimit_ = 0;
+        emit charactersRead(read);
+    }
+    return read;
+}
+
+bool MSComm::receive() {
+    if (port_->isOpen() && !failed_) return true;
+    if (failed_) closeDevice();
+    try {
+        openDevice();
+    } catch (const RunTimeError&) {
+        return false;
+    }
+    return true;
 }
 
 int MSComm::inBufferCount() const {

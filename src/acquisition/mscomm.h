@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSet>
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -44,11 +45,20 @@ class MSComm final : public QObject, public SerialControl {
     void setInputLen(int characters) override;
     [[nodiscard]] bool portOpen() const override { return programOpen_; }
     void setPortOpen(bool open) override;
+    // At most InputLen characters, or fewer once after limitNextInput().
     QByteArray input() override;
+    // The next read that returns characters returns at most this many; 0 lifts the limit.
+    // The paced yield takes only the rest of a cut frame this way.
+    void limitNextInput(int characters) { nextInputLimit_ = std::max(characters, 0); }
 
     // Received characters raise OnComm once this many wait; 0, the default, never.
     [[nodiscard]] int rThreshold() const { return rThreshold_; }
     void setRThreshold(int characters);
+
+    // Opens the device underneath if it is not open, without opening the port for the
+    // program, so that characters are received before the next read; false if it cannot be
+    // opened now (reported once, as when the port is opened).
+    bool receive();
 
     // Characters waiting in the receive buffer, whether the port is open for the program or not.
     [[nodiscard]] int inBufferCount() const;
@@ -59,6 +69,8 @@ class MSComm final : public QObject, public SerialControl {
   signals:
     void OnComm();
     void charactersArrived();
+    // Every read that returned characters, whoever made it.
+    void charactersRead(const QByteArray& characters);
 
   private:
     void openDevice();
@@ -75,6 +87,7 @@ class MSComm final : public QObject, public SerialControl {
     LineSettings settings_;
     int inputLen_ = 0;
     int rThreshold_ = 0;
+    int nextInputLimit_ = 0;
     bool programOpen_ = false;
     bool failed_ = false;  // the device failed; it is closed and reopened at the next open
     QSet<QString> reported_;

@@ -1,46 +1,112 @@
 #include "monitor/paced_yield.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
-#include <chrono>
+#include <algorithm>
+#include <bit>
 
 #include "acquisition/mscomm.h"
-#include "exchange/exchange_file.h"
 
 namespace glove {
 
-int PacedYield::charactersToWaitFor() const {
-    const int inputLen = comm_.inputLen();
-    const qsizetype marker = dataF_.lastIndexOf(static_cast<char>(exchange::kFrameMarker));
-    if (marker < 0) return inputLen;
-    const auto rest = exchange::kFrameLength - (dataF_.size() - marker);
-    return rest > 0 && rest < inputLen ? static_cast<int>(rest) : inputLen;
+using exchange::kFrameLength;
+using exchange::kFrameMarker;
+
+namespace {
+constexpr int kEnoughSeen = 2 * kFrameLength;
+}  // namespace
+
+void FramePhase::observe(const QByteArray& read) {
+    for (const char character : read) {
+        if (static_cast<unsigned char>(character) != kFrameMarker) markerPlaces_ &= ~1U;
+        // Every place has been ruled out: start over, this character's place excepted.
+        if (markerPlaces_ == 0) {
+            markerPlaces_ = kAllPlaces & ~1U;
+            seen_ = 0;
+        }
+        seen_ = std::min(seen_ + 1, kEnoughSeen);
+        // The next character's place becomes place 0.
+        markerPlaces_ = static_cast<std::uint16_t>((markerPlaces_ >> 1) |
+                                                   ((markerPlaces_ & 1U) << (kFrameLength - 1)));
+        if (untilQuiet_ > 0 && --untilQuiet_ == 0) quietAfter(0);
+    }
+}
+
+void FramePhase::quietAfter(int characters) {
+    untilQuiet_ = characters;
+    if (characters > 0) return;
+    markerPlaces_ = kAllPlaces;
+    untilQuiet_ = -1;
+    seen_ = 0;
+}
+
+int FramePhase::nextReadLength() const {
+    if ((markerPlaces_ & 1U) != 0 || std::popcount(markerPlaces_) != 1 || seen_ < kEnoughSeen) {
+        return kFrameLength;
+    }
+    return std::countr_zero(markerPlaces_);
+}
+
+PacedYield::PacedYield(MSComm& comm)
+    : comm_(comm),
+      reads_(QObject::connect(&comm, &MSComm::charactersRead,
+                              [this](const QByteArray& read) { phase_.observe(read); })) {}
+
+PacedYield::~PacedYield() {
+    QObject::disconnect(reads_);
+}
+
+std::chrono::milliseconds PacedYield::quietTime() const {
+    const auto period = std::max<std::chrono::nanoseconds>(kSlowestFramePeriod, comm_.frameTime());
+    return std::chrono::ceil<std::chrono::milliseconds>(period * 3 / 2);
 }
 
 void PacedYield::operator()() {
     QCoreApplication::processEvents();
-    const auto quietTime = std::chrono::ceil<std::chrono::milliseconds>(comm_.frameTime());
-    const int wanted = charactersToWaitFor();
+    const int inputLen = comm_.inputLen();
+    const int phaseWants = phase_.nextReadLength();
+    const int wanted = phaseWants < kFrameLength ? std::min(phaseWants, inputLen) : inputLen;
+    comm_.limitNextInput(wanted < inputLen ? wanted : 0);
     const auto enoughWaits = [&] { return wanted > 0 && comm_.inBufferCount() >= wanted; };
-    if (enoughWaits() || quietTime.count() == 0) return;
+    // A device that cannot be opened is tried again after a quiet time, as a silent line.
+    const bool receiving = comm_.receive();
+    if (receiving && enoughWaits()) return;
 
+    // The quiet time counts from the last character that arrived during the wait. The timer
+    // is not started again for every character; when it fires early it waits out the rest.
+    const std::chrono::milliseconds quiet = quietTime();
+    QElapsedTimer sinceArrival;
+    sinceArrival.start();
     QEventLoop wait;
-    QTimer quiet;
-    quiet.setSingleShot(true);
-    quiet.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire up to 5 % late
-    QObject::connect(&quiet, &QTimer::timeout, &wait, &QEventLoop::quit);
+    QTimer quietTimer;
+    quietTimer.setSingleShot(true);
+    quietTimer.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire up to 5 % late
+    bool wentQuiet = false;
+    QObject::connect(&quietTimer, &QTimer::timeout, &wait, [&] {
+        const std::chrono::milliseconds rest =
+            quiet - std::chrono::milliseconds(sinceArrival.elapsed());
+        if (rest.count() > 0) {
+            quietTimer.start(rest);
+        } else {
+            wentQuiet = true;
+            wait.quit();
+        }
+    });
     QObject::connect(&comm_, &MSComm::charactersArrived, &wait, [&] {
         if (enoughWaits()) {
             wait.quit();
         } else {
-            quiet.start(quietTime);
+            sinceArrival.restart();
         }
     });
-    quiet.start(quietTime);
+    quietTimer.start(quiet);
     waiting_ = &wait;
     wait.exec();
     waiting_ = nullptr;
+    // What waits now came before the quiet; the character after it may start a frame.
+    if (wentQuiet) phase_.quietAfter(comm_.inBufferCount());
 }
 
 void PacedYield::interrupt() {

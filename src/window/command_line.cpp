@@ -1,6 +1,7 @@
 #include "window/command_line.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
@@ -63,6 +64,9 @@ std::optional<QString> applyOption(const QString& name, const QStringList& value
     } else if (name == QLatin1StringView("exchange-file")) {
         if (value.isEmpty()) return QStringLiteral("--exchange-file needs a path");
         result.exchangePath = QFile::encodeName(value).toStdString();
+    } else if (name == QLatin1StringView("record")) {
+        if (value.isEmpty()) return QStringLiteral("--record needs a path");
+        result.recordPath = QFile::encodeName(value).toStdString();
     } else if (name == QLatin1StringView("osc-prefix")) {
         if (!network::isOscPrefix(value.toStdString())) {
             return QStringLiteral(
@@ -88,6 +92,21 @@ std::optional<QString> applyOption(const QString& name, const QStringList& value
     return std::nullopt;
 }
 
+// A kept recording goes to a directory: a file would exist already at the second start.
+std::optional<QString> notKeepable(const QString& name, const QStringList& values) {
+    if (name != QLatin1StringView("record") || QFileInfo(values.last()).isDir()) {
+        return std::nullopt;
+    }
+    return QStringLiteral("a saved --record must be a directory: %1").arg(values.last());
+}
+
+// The kept options as --help names them: "--port, --exchange-file, ...".
+QString keptOptionNames() {
+    QStringList names;
+    for (const SavedOption& option : kSavedOptions) names << QStringLiteral("--") + option.name;
+    return names.join(QStringLiteral(", "));
+}
+
 // The value of a kept option as a start would use it.
 QString valueInForce(const QString& name, const CommandLine& c) {
     const auto receivers = [](const std::vector<network::Endpoint>& endpoints) {
@@ -102,6 +121,10 @@ QString valueInForce(const QString& name, const CommandLine& c) {
         return QFile::decodeName(QByteArray::fromStdString(c.exchangePath));
     }
     if (name == QLatin1StringView("osc-prefix")) return QString::fromStdString(c.network.oscPrefix);
+    if (name == QLatin1StringView("record")) {
+        return c.recordPath.empty() ? QStringLiteral("none")
+                                    : QFile::decodeName(QByteArray::fromStdString(c.recordPath));
+    }
     return receivers(name == QLatin1StringView("osc") ? c.network.osc : c.network.udp);
 }
 
@@ -147,23 +170,28 @@ CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& 
             .arg(QString::fromLatin1(network::kDefaultOscPrefix.data(),
                                      network::kDefaultOscPrefix.size())),
         QStringLiteral("PREFIX"));
+    const QCommandLineOption record(
+        QStringLiteral("record"),
+        QStringLiteral("Record every frame to a new CSV file at PATH; in a directory, to a new "
+                       "glove-YYYYMMDD-HHMMSS.csv. An existing file is never overwritten."),
+        QStringLiteral("PATH"));
     const QCommandLineOption listPorts(
         QStringLiteral("list-ports"),
         QStringLiteral("List this machine's serial devices and exit: path, stable name, and "
                        "what each says of itself."));
     const QCommandLineOption saveSettings(
         QStringLiteral("save-settings"),
-        QStringLiteral("Keep the options given with it (--port, --exchange-file, --osc, --udp, "
-                       "--osc-prefix) for every start, in place of those kept before, and "
-                       "exit; given alone, forget them. An option given at a start overrides "
-                       "its kept value. They are kept in "
-                       "$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf (~/.config without "
-                       "it)."));
+        QStringLiteral("Keep the options given with it (%1; --record as a directory) for every "
+                       "start, in place of those kept before, and exit; given alone, forget "
+                       "them. An option given at a start overrides its kept value. They are "
+                       "kept in $XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf (~/.config "
+                       "without it).")
+            .arg(keptOptionNames()));
     const QCommandLineOption showSettings(
         QStringLiteral("show-settings"),
         QStringLiteral("Show the settings a start with the other options given would use, and "
                        "where each comes from (command line, saved or default), and exit."));
-    parser.addOptions({help, version, port, exchangeFile, osc, udp, oscPrefix, listPorts,
+    parser.addOptions({help, version, port, exchangeFile, osc, udp, oscPrefix, record, listPorts,
                        saveSettings, showSettings});
     const QStringList toolkitOptions = acceptToolkitOptions(parser);
 
@@ -209,9 +237,7 @@ CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& 
     const bool saving = parser.isSet(saveSettings);
     if (saving &&
         std::ranges::any_of(toolkitOptions, [&](const QString& o) { return parser.isSet(o); })) {
-        return refuse(
-            QStringLiteral("--save-settings keeps only --port, --exchange-file, "
-                           "--osc, --udp and --osc-prefix"));
+        return refuse(QStringLiteral("--save-settings keeps only ") + keptOptionNames());
     }
     // Each kept option from the command line, else from the settings file; a saved value
     // that a start would refuse is passed over.
@@ -220,29 +246,36 @@ CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& 
     for (const SavedOption& option : kSavedOptions) {
         const QString name = option.name;
         if (parser.isSet(name)) {
-            if (auto why = applyOption(name, parser.values(name), result)) return refuse(*why);
+            auto why = applyOption(name, parser.values(name), result);
+            if (!why && saving) why = notKeepable(name, parser.values(name));
+            if (why) return refuse(*why);
             source[name] = QStringLiteral("command line");
             result.toSave[name] = parser.values(name);
         } else if (!saving && saved.values.contains(name)) {
-            if (auto why = applyOption(name, saved.values[name], result)) {
+            auto why = notKeepable(name, saved.values[name]);
+            if (!why) why = applyOption(name, saved.values[name], result);
+            if (why) {
                 result.settingsProblems << settingProblem(saved.path, name,
                                                           *why + QStringLiteral("; the default "
                                                                                 "is used"));
             } else {
                 source[name] = QStringLiteral("saved");
+                result.savedRecord = result.savedRecord || name == QLatin1StringView("record");
             }
         }
     }
     if (saving) {
         result.action = CommandLine::Action::SaveSettings;
         // A start from the desktop begins in the home directory, not where this ran.
-        if (result.toSave.contains(QStringLiteral("port"))) {
-            result.toSave[QStringLiteral("port")] = {QFileInfo(result.device).absoluteFilePath()};
-        }
-        if (result.toSave.contains(QStringLiteral("exchange-file"))) {
-            result.toSave[QStringLiteral("exchange-file")] = {
-                QFileInfo(QFile::decodeName(QByteArray::fromStdString(result.exchangePath)))
-                    .absoluteFilePath()};
+        for (const auto& [name, path] :
+             {std::pair{QStringLiteral("port"), result.device},
+              std::pair{QStringLiteral("exchange-file"),
+                        QFile::decodeName(QByteArray::fromStdString(result.exchangePath))},
+              std::pair{QStringLiteral("record"),
+                        QFile::decodeName(QByteArray::fromStdString(result.recordPath))}}) {
+            if (result.toSave.contains(name)) {
+                result.toSave[name] = {QDir::cleanPath(QFileInfo(path).absoluteFilePath())};
+            }
         }
         return result;
     }

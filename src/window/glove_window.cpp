@@ -100,7 +100,7 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
       label1_(new QLabel(QString::fromLatin1(kWebAddress), this)),
       mscomm1_(new MSComm(options.device, this)),
       poll_(*mscomm1_, files_, dataF_, options.exchangePath),
-      yield_(*mscomm1_, dataF_),
+      yield_(*mscomm1_),
       loop_({.comm = *mscomm1_,
              .files = files_,
              .display = *this,

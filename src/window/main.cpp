@@ -1,10 +1,14 @@
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 #include <system_error>
 
+#include "acquisition/frame_fan_out.h"
 #include "acquisition/serial_ports.h"
 #include "common/version.h"
+#include "record/recorder.h"
 #include "window/command_line.h"
 #include "window/glove_window.h"
 #include "window/posix_signals.h"
@@ -38,6 +42,8 @@ int saveSettings(const glove::SettingsFile& file, const glove::OptionValues& val
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Where a recording's elapsed_ms counts from.
+    const auto programStart = glove::record::Recorder::Clock::now();
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     QCoreApplication::setApplicationName(QStringLiteral("glove-monitor"));
@@ -80,16 +86,49 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Created with its header before the window opens, so a path that cannot be used stops
+    // the start instead of a recording that silently never happens. A saved directory that
+    // cannot be used is a bad saved value: said once, and the start goes on without it.
+    std::optional<glove::record::RecordingFile> recordingFile;
+    if (!options.recordPath.empty()) {
+        try {
+            recordingFile.emplace(
+                glove::record::RecordingFile::create(options.recordPath, std::time(nullptr)));
+        } catch (const std::system_error& e) {
+            if (!options.savedRecord) {
+                std::fprintf(stderr, "glove-monitor: cannot record: %s\n", e.what());
+                return 2;
+            }
+            std::fputs(
+                qPrintable("glove-monitor: " +
+                           glove::settingProblem(settingsFile.path(), u"record",
+                                                 QStringLiteral("cannot record: %1; the "
+                                                                "default is used")
+                                                     .arg(QString::fromLocal8Bit(e.what()))) +
+                           '\n'),
+                stderr);
+        }
+        // A file size limit ends the recording, not the program.
+        std::signal(SIGXFSZ, SIG_IGN);
+    }
+
     QApplication app(argc, argv);
+    // Both outlive the window, which feeds them; the recorder writes out its last rows when
+    // it goes, however the program ends.
+    std::optional<glove::record::Recorder> recorder;
+    glove::FrameFanOut feeds;
+    if (network) feeds.add(*network);
+    if (recordingFile) feeds.add(recorder.emplace(std::move(*recordingFile), programStart));
     glove::GloveWindow window({.device = options.device,
                                .exchangePath = options.exchangePath,
                                .endProgram = {},
-                               .feed = network ? &*network : nullptr,
+                               .feed = feeds.empty() ? nullptr : &feeds,
                                .textShown = [&network](const QString& text) {
                                    if (network) network->textShown(text.toStdString());
                                }});
 
-    // SIGINT, SIGTERM and SIGHUP end the program as Exit does, so the exchange file never outlives it.
+    // SIGINT, SIGTERM and SIGHUP end the program as Exit does, so the exchange file never outlives
+    // it.
     if (!glove::watchTerminationSignals(window, [&window] { window.close(); })) {
         std::perror("glove-monitor: cannot catch signals");
     }

@@ -17,8 +17,8 @@ struct SavedOption {
 };
 inline constexpr std::array kSavedOptions{
     SavedOption{QLatin1StringView("port")},       SavedOption{QLatin1StringView("exchange-file")},
-    SavedOption{QLatin1StringView("osc-prefix")}, SavedOption{QLatin1StringView("osc"), true},
-    SavedOption{QLatin1StringView("udp"), true},
+    SavedOption{QLatin1StringView("osc-prefix")}, SavedOption{QLatin1StringView("record")},
+    SavedOption{QLatin1StringView("osc"), true},  SavedOption{QLatin1StringView("udp"), true},
 };
 
 // Option name to its values as text, as given on the command line or kept in the file.

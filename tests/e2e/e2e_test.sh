@@ -197,6 +197,55 @@ saved_port_and_the_command_line() {
     [ "$(cat "$conf")" = "port=0" ] || fail "the file was changed: $(cat "$conf")"
 }
 
+# record_for SECONDS FILE SIM_ARGS...: a monitor records FILE while the simulator runs.
+record_for() {
+    local seconds="$1" file="$2"
+    shift 2
+    start_sim --for "$seconds" "$@"
+    start_monitor --record "$file"
+    click_connect
+    while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.1; done
+    click_exit
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    ! grep -q "record" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
+}
+
+# 10 s of counted frames whose readings sit on 128, recorded, then replayed into a second
+# monitor that records them again: once it is in step, the second recording's frames are the
+# first's, one for one, to the end.
+record_and_replay_round_trip() {
+    start_x
+    record_for 10 "$work/first.csv" --scenario rest --count
+    record_for 15 "$work/second.csv" --replay "$work/first.csv"
+    for f in first second; do
+        head -n1 "$work/$f.csv" | grep -qx "time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10" ||
+            fail "$f.csv header"
+        tail -n +2 "$work/$f.csv" | cut -d, -f3- >"$work/$f.values"
+    done
+    local rows
+    rows="$(wc -l <"$work/first.values")"
+    [ "$rows" -ge 400 ] || fail "first.csv holds $rows frames of 10 s"
+    local on128
+    on128="$(cut -d, -f2-6 "$work/first.values" | grep -c 128)"
+    [ "$on128" -ge $((rows / 2)) ] || fail "only $on128 frames hold a reading of 128"
+    # Rows of the second recording before it is in step, and rows in step.
+    local step
+    step="$(awk 'NR == FNR { a[++n] = $0; at[$0] = n; next } { b[++m] = $0 }
+        END {
+            for (j = 1; j <= m; j++) {
+                if (!(b[j] in at) || m - j != n - at[b[j]]) continue
+                for (i = 0; j + i <= m && b[j + i] == a[at[b[j]] + i]; i++) {}
+                if (j + i > m) { print j - 1, m - j + 1; exit }
+            }
+        }' "$work/first.values" "$work/second.values")"
+    echo "second.csv: rows before in step, rows in step: $step"
+    [ -n "$step" ] || fail "the second recording never matches the first to its end"
+    set -- $step
+    [ "$1" -le 96 ] || fail "in step only after $1 frames"
+    [ "$2" -ge $((rows - 96)) ] || fail "only $2 of $rows frames in step"
+}
+
 bad_option_opens_no_window() {
     local status=0
     "$GLOVE_MONITOR" --port 0 2>"$work/err" || status=$?
@@ -207,6 +256,15 @@ bad_option_opens_no_window() {
     [ "$status" = 2 ] || fail "status $status for a name that does not resolve"
     grep -q "cannot resolve no-such-host.invalid" "$work/err" || fail "message: $(cat "$work/err")"
     [ "$("$GLOVE_MONITOR" --version)" = "Glove Monitor 1.00" ] || fail "--version"
+    # A recording never overwrites, and a path it cannot use stops the start.
+    echo "keep me" >"$work/kept.csv"
+    for path in "$work/kept.csv" "$work/no/such/dir/r.csv"; do
+        status=0
+        "$GLOVE_MONITOR" --record "$path" 2>"$work/err" || status=$?
+        [ "$status" = 2 ] || fail "--record $path: status $status"
+        [ "$(grep -c "cannot record: $path" "$work/err")" = 1 ] || fail "message: $(cat "$work/err")"
+    done
+    [ "$(cat "$work/kept.csv")" = "keep me" ] || fail "an existing file was overwritten"
 }
 
 # -platform reaches the toolkit: with no display the window opens off screen and runs.

@@ -208,7 +208,7 @@ LoopRig::LoopRig(const QString& device, std::string exchangePath)
     : path(std::move(exchangePath)),
       comm(device),
       framePoll(control, files, dataF, path),
-      paced(comm, dataF),
+      paced(comm),
       loop({.comm = control,
             .files = files,
             .display = display,

@@ -150,6 +150,36 @@ sigterm_while_streaming() { signal_while_streaming TERM; }
 sigint_while_streaming() { signal_while_streaming INT; }
 sighup_while_streaming() { signal_while_streaming HUP; }
 
+# killed_while_recording SIGNAL: a glove streaming as fast as the line takes it into a
+# recording, then the signal. The recording stays one a replay takes, with at most its last
+# line cut short (only a kill may leave one), and it runs to within a second of the end.
+killed_while_recording() {
+    start_x
+    start_sim --scenario rest --count --burst --baud 115200
+    local started
+    started=$(date +%s%N)
+    start_monitor --record "$work/r.csv"
+    click_connect
+    wait_for_a_frame_written
+    sleep 2
+    local lived=$((($(date +%s%N) - started) / 1000000))
+    kill "-$1" "$monitor_pid"
+    wait_exit 5
+    no_crash_reported
+    local status=0
+    "$GLOVE_SIM" --replay "$work/r.csv" --frames 1 --burst >/dev/null 2>"$work/replay" || status=$?
+    [ "$status" = 0 ] || fail "not a recording: $(cat "$work/replay")"
+    if [ "$1" != KILL ]; then
+        [ ! -s "$work/replay" ] || fail "a cut row after SIG$1: $(cat "$work/replay")"
+    fi
+    local last
+    last="$(tail -n 2 "$work/r.csv" | head -n 1 | cut -d, -f2)"
+    [ "${last%.*}" -ge $((lived - 1000)) ] || fail "last whole row at $last ms of $lived"
+}
+
+killed_while_recording_term() { killed_while_recording TERM; }
+killed_while_recording_kill() { killed_while_recording KILL; }
+
 # SIGTERM while the exchange path cannot be deleted: the program ends all the same.
 sigterm_with_undeletable_exchange_file() {
     start_x

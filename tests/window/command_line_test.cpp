@@ -23,6 +23,7 @@ TEST(CommandLineOptions, PortTakesANumberOrADevicePath) {
     EXPECT_EQ(parse({"--port", "3"}).device, "/dev/ttyS2");
     EXPECT_EQ(parse({"--port=/dev/ttyUSB0"}).device, "/dev/ttyUSB0");
     EXPECT_EQ(parse({"--exchange-file", "/var/tmp/x"}).exchangePath, "/var/tmp/x");
+    EXPECT_EQ(parse({"--record", "/var/tmp/r.csv"}).recordPath, "/var/tmp/r.csv");
 }
 
 TEST(CommandLineOptions, HelpAndVersion) {
@@ -61,8 +62,8 @@ INSTANTIATE_TEST_SUITE_P(Arguments, BadCommandLine,
                                            QStringList{"--port", "0"}, QStringList{"--port", "256"},
                                            QStringList{"--port", ""},
                                            QStringList{"--exchange-file", ""}, QStringList{"extra"},
-                                           QStringList{"-bogus"}, QStringList{"-platform"},
-                                           QStringList{"--osc"},
+                                           QStringList{"--record", ""}, QStringList{"-bogus"},
+                                           QStringList{"-platform"}, QStringList{"--osc"},
                                            QStringList{"--osc", "localhost:0"},
                                            QStringList{"--udp", "no-such-host.invalid:9000"},
                                            QStringList{"--osc-prefix", "glove"}));

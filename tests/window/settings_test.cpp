@@ -125,6 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"port=@Invalid()\n", {"port"}, ""},
         Damage{"port=/dev/ttyUSB0\nosc=localhost:0\n", {"osc"}, "/dev/ttyUSB0"},
         Damage{"exchange-file=\nport=/dev/ttyUSB0\n", {"exchange-file"}, "/dev/ttyUSB0"},
+        Damage{"record=/dev/null\nport=/dev/ttyUSB0\n", {"record"}, "/dev/ttyUSB0"},
         Damage{"osc-prefix=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\xffgarbage)\n", {"osc-prefix"}, ""},
         Damage{"osc-prefix=@Rect(1 2 3 4)\nprot=/dev/ttyUSB0\n", {"osc-prefix", "prot"}, ""},
         Damage{"[serial]\nport=/dev/ttyUSB0\n", {"serial/port"}, ""},
@@ -187,17 +188,20 @@ TEST(SaveSettingsOption, ValidatesAsAStartAndKeepsAbsolutePaths) {
     SettingsRig rig;
     rig.holds("port=0\n");  // not used, not reported: it is being replaced
     const CommandLine c = rig.start({"--save-settings", "--port", "3", "--exchange-file", "x",
-                                     "--osc", "127.0.0.1:9000", "--osc", "[::1]:9001"});
+                                     "--osc", "127.0.0.1:9000", "--osc", "[::1]:9001",
+                                     "--record", "."});
     ASSERT_EQ(c.action, Action::SaveSettings) << c.message.toStdString();
     EXPECT_TRUE(c.settingsProblems.isEmpty());
     EXPECT_EQ(c.toSave, (OptionValues{{"port", {"/dev/ttyS2"}},
                                       {"exchange-file", {QDir::current().filePath("x")}},
-                                      {"osc", {"127.0.0.1:9000", "[::1]:9001"}}}));
+                                      {"osc", {"127.0.0.1:9000", "[::1]:9001"}},
+                                      {"record", {QDir::currentPath()}}}));
     EXPECT_EQ(rig.start({"--save-settings"}).toSave, OptionValues{});
     for (const QStringList& bad : {QStringList{"--save-settings", "--port", "0"},
                                    QStringList{"--save-settings", "-style", "fusion"},
                                    QStringList{"--save-settings", "--show-settings"},
                                    QStringList{"--save-settings", "--list-ports"},
+                                   QStringList{"--save-settings", "--record", "/dev/null"},
                                    QStringList{"--save-settings", "--udp", "localhost:0"}}) {
         EXPECT_EQ(rig.start(bad).action, Action::Refuse) << bad.join(' ').toStdString();
     }

@@ -23,10 +23,8 @@ std::uint8_t randomByte(std::mt19937& rng) {
     return static_cast<std::uint8_t>(rng());
 }
 
-// Simulated sensors step around the marker value so it only ever starts a frame.
 std::uint8_t sensorValue(int value) {
-    const auto byte = static_cast<std::uint8_t>(std::clamp(value, 0, 255));
-    return byte == frameMarker ? frameMarker - 1 : byte;
+    return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
 }
 
 // One open-and-close of the hand takes this many frames (about 3.3 s at 4800 baud).
@@ -55,6 +53,8 @@ constexpr Range gestureValue4{40, 160};
 constexpr Range gestureValue5{210, 250};
 constexpr Range gestureValue6{30, 150};
 constexpr Range extraTravel{60, 200};
+// A hand at rest: every sensor near the middle of its travel, on 128 about one time in seven.
+constexpr Range atRest{frameMarker - 3, frameMarker + 3};
 // Each finger trails the one before a little, and values 7-10 drift against the hand.
 constexpr double fingerLag = 0.4;
 constexpr double extraLag = 1.1;
@@ -72,6 +72,16 @@ Frame makeFrame(Scenario scenario, std::uint64_t frameIndex, std::mt19937& rng, 
     const bool gesture = scenario == Scenario::Gesture;
     Frame frame{};
     frame[valuePos(1)] = frameMarker;
+    if (scenario == Scenario::Rest || scenario == Scenario::Random) {
+        for (int value = 2; value <= static_cast<int>(frameLength); ++value) {
+            frame[valuePos(value)] =
+                scenario == Scenario::Rest ? sensorValue(pick(rng, atRest)) : randomByte(rng);
+        }
+        if (count)
+            std::ranges::copy(encodeCounter(frameIndex),
+                              frame.begin() + valuePos(counterFirstValue));
+        return frame;
+    }
     frame[valuePos(2)] =
         sensorValue(pick(rng, scenario == Scenario::Battery ? batteryLow : batteryFine));
     frame[valuePos(3)] = sensorValue(sweep(frameIndex, 0.0, thumbTravel, rng));
@@ -120,6 +130,13 @@ Chunk FrameMaker::next() {
                           chunk.bytes.begin() + static_cast<std::ptrdiff_t>(skipped));
         chunk.lineSlots -= skipped;
     }
+    const std::uint64_t made = chunk.bytes.size();
+    if (settings_.dropByte && *settings_.dropByte > bytesMade_ &&
+        *settings_.dropByte <= bytesMade_ + made) {
+        chunk.bytes.erase(chunk.bytes.begin() +
+                          static_cast<std::ptrdiff_t>(*settings_.dropByte - bytesMade_ - 1));
+    }
+    bytesMade_ += made;
     ++index_;
     return chunk;
 }

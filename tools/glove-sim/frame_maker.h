@@ -13,8 +13,8 @@ namespace glove_sim {
 
 // A frame is ten values, numbered 1..10 as the monitor numbers them. Value 1 is the marker.
 //
-// In every scenario except noise, value 1 is the marker and no other value ever equals it,
-// so a reader that starts anywhere in the stream finds the frame boundaries unambiguously.
+// In every scenario except noise, value 1 is the marker. The readings are 0..255 and may
+// equal it, as a real glove's do: a finger half bent reads 128.
 inline constexpr std::size_t frameLength = 10;
 inline constexpr std::uint8_t frameMarker = 128;
 using Frame = std::array<std::uint8_t, frameLength>;
@@ -24,12 +24,14 @@ constexpr std::size_t valuePos(int n) {
     return static_cast<std::size_t>(n - 1);
 }
 
-enum class Scenario { Wave, Gesture, Battery, Noise, Silent, Unplug };
+enum class Scenario { Wave, Gesture, Battery, Rest, Random, Noise, Silent, Unplug };
 
 inline constexpr std::array scenarioNames{
     std::pair{std::string_view{"wave"}, Scenario::Wave},
     std::pair{std::string_view{"gesture"}, Scenario::Gesture},
     std::pair{std::string_view{"battery"}, Scenario::Battery},
+    std::pair{std::string_view{"rest"}, Scenario::Rest},
+    std::pair{std::string_view{"random"}, Scenario::Random},
     std::pair{std::string_view{"noise"}, Scenario::Noise},
     std::pair{std::string_view{"silent"}, Scenario::Silent},
     std::pair{std::string_view{"unplug"}, Scenario::Unplug},
@@ -62,8 +64,8 @@ constexpr std::uint32_t decodeCounter(const CounterValues& values) {
     return counter;
 }
 
-// Frame number `frameIndex` of the gesture or battery scenario; any other scenario gets the
-// wave's frames (noise and silent have none of their own, see FrameMaker).
+// Frame number `frameIndex` of the gesture, battery, rest or random scenario; any other
+// scenario gets the wave's frames (noise and silent have none of their own, see FrameMaker).
 Frame makeFrame(Scenario scenario, std::uint64_t frameIndex, std::mt19937& rng, bool count);
 
 // One step of the stream: bytes to send, and how many byte times the step lasts on the line
@@ -80,6 +82,9 @@ struct StreamSettings {
     std::size_t offset = 0;  // bytes of the first frame left out, 0..frameLength-1
     // Every frame is this one instead of the scenario's: a pose held still (--hold).
     std::optional<Frame> hold = std::nullopt;
+    // This byte of the stream (1 = the first sent) is lost on the line: it is left out, and
+    // the line stays idle for its time.
+    std::optional<std::uint64_t> dropByte = std::nullopt;
 };
 
 // Produces the stream for one scenario; the same settings always give the same chunks.
@@ -95,6 +100,7 @@ class FrameMaker {
     StreamSettings settings_;
     std::mt19937 rng_{settings_.seed};
     std::uint64_t index_ = 0;
+    std::uint64_t bytesMade_ = 0;  // bytes of the stream so far, a dropped one included
 };
 
 }  // namespace glove_sim

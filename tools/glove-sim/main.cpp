@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <ctime>
@@ -15,6 +16,8 @@
 
 #include "frame_maker.h"
 #include "line_timing.h"
+#include "record/recording_format.h"
+#include "replay.h"
 #include "sim_line.h"
 #include "sim_options.h"
 
@@ -61,18 +64,17 @@ bool sleepUntil(std::int64_t deadline) {
 
 enum class Turn { Due, TimeUp, Stopped };
 
-// Hands out byte slots on the line at absolute times, so rounding and the time spent writing
-// do not add up over a run.
+// Hands out times on the line, as offsets from the start, at absolute deadlines, so rounding
+// and the time spent writing do not add up over a run.
 class Pacer {
   public:
-    Pacer(std::uint32_t baud, std::optional<std::int64_t> runNanos)
-        : baud_(baud),
-          end_(runNanos ? start_ + *runNanos : std::numeric_limits<std::int64_t>::max()) {}
+    explicit Pacer(std::optional<std::int64_t> runNanos)
+        : end_(runNanos ? start_ + *runNanos : std::numeric_limits<std::int64_t>::max()) {}
 
-    Turn waitForSlot() {
+    Turn waitUntil(std::int64_t offset) {
         // Longer than any scheduling hiccup: the line was full because nobody was reading.
         constexpr std::int64_t stallNanos = 100'000'000;
-        const std::int64_t due = start_ + lineTimeNanos(slot_, baud_);
+        const std::int64_t due = start_ + offset;
         if (due >= end_) return sleepUntil(end_) ? Turn::TimeUp : Turn::Stopped;
         if (!sleepUntil(due)) return Turn::Stopped;
         // After a stall carry on from now, rather than rushing out everything missed.
@@ -81,46 +83,74 @@ class Pacer {
         return Turn::Due;
     }
 
-    void advance(std::uint64_t slotCount) { slot_ += slotCount; }
-
   private:
-    std::uint32_t baud_ = 0;
     std::int64_t start_ = monotonicNanos();
     std::int64_t end_ = 0;
-    std::uint64_t slot_ = 0;
 };
 
 enum class Ending { Finished, Stopped };
 
 Ending stream(SerialLine& line, const SimOptions& options) {
     FrameMaker maker(options.stream);
-    Pacer pacer(options.baud, options.runNanos);
+    Pacer pacer(options.runNanos);
     const auto keepGoing = [] { return stopRequested == 0; };
     const auto ending = [](Turn turn) {
         return turn == Turn::Stopped ? Ending::Stopped : Ending::Finished;
     };
+    // Without --rate chunks follow each other on the line, timed from the line slots used so
+    // far; with it each starts a frame period after the one before, or when that one ends.
+    const std::int64_t period =
+        options.framesPerSecond
+            ? std::llround(static_cast<double>(nanosPerSecond) / *options.framesPerSecond)
+            : 0;
+    std::uint64_t slotsBefore = 0;  // line slots of the chunks so far
+    std::int64_t chunkStart = 0;
 
     for (std::uint64_t sent = 0; !options.frameLimit || sent < *options.frameLimit; ++sent) {
         const Chunk chunk = maker.next();
         std::span<const std::uint8_t> unsent(chunk.bytes);
+        std::uint64_t slot = 0;
         // A chunk without bytes (silent) still takes its slot, so time keeps passing.
         do {
-            const Turn turn = pacer.waitForSlot();
+            const Turn turn = pacer.waitUntil(chunkStart + lineTimeNanos(slot, options.baud));
             if (turn != Turn::Due) return ending(turn);
             const auto piece = unsent.first(
                 options.burst ? unsent.size() : std::min<std::size_t>(1, unsent.size()));
             if (!line.writeAll(piece, keepGoing)) return Ending::Stopped;
-            pacer.advance(piece.size());
+            slot += piece.size();
             unsent = unsent.subspan(piece.size());
         } while (!unsent.empty());
-        pacer.advance(chunk.lineSlots - chunk.bytes.size());
+        slotsBefore += chunk.lineSlots;
+        const std::int64_t chunkEnd =
+            period > 0 ? chunkStart + lineTimeNanos(chunk.lineSlots, options.baud)
+                       : lineTimeNanos(slotsBefore, options.baud);
+        chunkStart = std::max(chunkEnd, chunkStart + period);
     }
     // The last chunk's line time passes before the run counts as done.
-    return ending(pacer.waitForSlot());
+    return ending(pacer.waitUntil(chunkStart));
+}
+
+// Plays a recording: the same line and clock as a scenario's stream.
+Ending replayInto(SerialLine& line, const ReplaySchedule& schedule, const SimOptions& options) {
+    const auto keepGoing = [] { return stopRequested == 0; };
+    const bool finished = replay(schedule,
+                                 {.baud = options.baud,
+                                  .burst = options.burst,
+                                  .frameLimit = options.frameLimit,
+                                  .runNanos = options.runNanos},
+                                 {.now = monotonicNanos,
+                                  .sleepUntil = sleepUntil,
+                                  .write = [&](std::span<const std::uint8_t> bytes) {
+                                      return line.writeAll(bytes, keepGoing);
+                                  }});
+    return finished ? Ending::Finished : Ending::Stopped;
 }
 
 int run(const SimOptions& options) {
     installStopHandlers();
+    // A recording is read and checked whole before anything is opened.
+    std::optional<ReplaySchedule> schedule;
+    if (options.replay) schedule.emplace(*options.replay, options.baud, std::cerr);
     SerialLine line =
         options.devicePath.empty()
             ? SerialLine::openPseudoTerminal(options.baud)
@@ -130,7 +160,7 @@ int run(const SimOptions& options) {
     // The one line on stdout, flushed: callers wait for it to learn where to read.
     std::cout << line.path() << std::endl;
 
-    const Ending ending = stream(line, options);
+    const Ending ending = schedule ? replayInto(line, *schedule, options) : stream(line, options);
     // An unplugged glove just vanishes: no drain, and returning closes the line and removes
     // the link, so the reader sees a hang-up with bytes possibly still in flight.
     if (ending == Ending::Finished && options.stream.scenario != Scenario::Unplug) line.drain();
@@ -153,6 +183,9 @@ int main(int argc, char* argv[]) {
         return run(commandLine.options);
     } catch (const UsageError& error) {
         std::cerr << "glove-sim: " << error.what() << " (see --help)\n";
+        return usageFailure;
+    } catch (const glove::record::BadRecording& error) {
+        std::cerr << "glove-sim: " << error.what() << '\n';
         return usageFailure;
     } catch (const std::exception& error) {
         std::cerr << "glove-sim: " << error.what() << '\n';

@@ -48,9 +48,9 @@ Frame heldPose(const QString& raw) {
     for (int n = 2; n <= static_cast<int>(frameLength); ++n) {
         bool ok = false;
         const int value = values[n - 2].trimmed().toInt(&ok);
-        if (!ok || value < 0 || value > 255 || value == frameMarker)
-            throw UsageError("--hold: value " + std::to_string(n) +
-                             " must be 0-255 but not 128 (got '" + text(values[n - 2]) + "')");
+        if (!ok || value < 0 || value > 255)
+            throw UsageError("--hold: value " + std::to_string(n) + " must be 0-255 (got '" +
+                             text(values[n - 2]) + "')");
         frame[valuePos(n)] = static_cast<std::uint8_t>(value);
     }
     return frame;
@@ -69,6 +69,37 @@ std::int64_t durationNanos(const QCommandLineParser& parser, const QCommandLineO
     if (seconds > longestRunSeconds)
         throw UsageError(optionName(option) + " is too long (got " + text(raw) + ")");
     return std::llround(seconds * static_cast<double>(nanosPerSecond));
+}
+
+double replaySpeed(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    if (!parser.isSet(option)) return 1;
+    const QString raw = parser.value(option);
+    bool ok = false;
+    const double speed = raw.toDouble(&ok);
+    if (!ok || !(speed >= slowestReplay && speed <= fastestReplay))
+        throw UsageError(optionName(option) + " must be a number from " +
+                         text(QString::number(slowestReplay)) + " to " +
+                         text(QString::number(fastestReplay)) + " (got '" + text(raw) + "')");
+    return speed;
+}
+
+// Frames a second, more than none and no more than the line carries at `baud`.
+double frameRate(const QCommandLineParser& parser, const QCommandLineOption& option,
+                 std::uint32_t baud) {
+    const QString raw = parser.value(option);
+    bool ok = false;
+    const double rate = raw.toDouble(&ok);
+    if (!ok || !std::isfinite(rate))
+        throw UsageError(optionName(option) + ": '" + text(raw) + "' is not a number of frames");
+    if (rate <= 0)
+        throw UsageError(optionName(option) + " must be more than 0 (got " + text(raw) + ")");
+    const double fastest =
+        static_cast<double>(nanosPerSecond) / static_cast<double>(lineTimeNanos(frameLength, baud));
+    if (rate > fastest)
+        throw UsageError(optionName(option) + " " + text(raw) + " is faster than the line (" +
+                         std::to_string(fastest) + " frames a second at " + std::to_string(baud) +
+                         " baud)");
+    return rate;
 }
 
 }  // namespace
@@ -119,10 +150,24 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption hold(
         "hold",
         "Send this pose in every frame instead of the scenario's: values 2 to 10, comma-separated, "
-        "each 0-255 but not 128.",
+        "each 0-255.",
         "values");
-    parser.addOptions(
-        {scenario, device, link, baud, burst, seed, frames, runFor, offset, count, hold});
+    const QCommandLineOption rate(
+        "rate", "Start a frame this many times a second, slower than the line allows.", "fps");
+    const QCommandLineOption dropByte(
+        "drop-byte", "Lose the n-th byte sent (from 1) on the line, as a noisy line does.", "n");
+    parser.addOptions({scenario, device, link, baud, burst, seed, frames, runFor, offset, count,
+                       hold, rate, dropByte});
+    const QCommandLineOption replay(
+        "replay", "Play this recording of the monitor's instead of a scenario, frame by frame.",
+        "file");
+    const QCommandLineOption speed("speed",
+                                   "Play the recording this many times as fast (" +
+                                       number(slowestReplay) + "-" + number(fastestReplay) +
+                                       ", default 1).",
+                                   "x");
+    const QCommandLineOption loop("loop", "Start the recording over when it ends.");
+    parser.addOptions({replay, speed, loop});
 
     if (!parser.parse(arguments)) throw UsageError(text(parser.errorText()));
     CommandLine commandLine;
@@ -158,8 +203,26 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     else if (options.stream.scenario == Scenario::Unplug)
         options.runNanos = std::llround(unplugAfterSeconds * static_cast<double>(nanosPerSecond));
     if (parser.isSet(hold)) options.stream.hold = heldPose(parser.value(hold));
+    if (parser.isSet(rate)) options.framesPerSecond = frameRate(parser, rate, options.baud);
+    if (parser.isSet(dropByte)) {
+        options.stream.dropByte = static_cast<std::uint64_t>(
+            wholeNumber(parser, dropByte, 1, std::numeric_limits<std::int64_t>::max()));
+    }
     options.devicePath = text(parser.value(device));
     options.linkPath = text(parser.value(link));
+    if (parser.isSet(replay)) {
+        // A recording brings its own frames and timing.
+        for (const QCommandLineOption* other :
+             {&scenario, &hold, &count, &offset, &seed, &rate, &dropByte}) {
+            if (parser.isSet(*other))
+                throw UsageError("--replay does not go with " + optionName(*other));
+        }
+        options.replay = ReplaySettings{.path = text(parser.value(replay)),
+                                        .speed = replaySpeed(parser, speed),
+                                        .loop = parser.isSet(loop)};
+    } else if (parser.isSet(speed) || parser.isSet(loop)) {
+        throw UsageError(optionName(parser.isSet(speed) ? speed : loop) + " needs --replay");
+    }
     if (!options.devicePath.empty() && !termiosSpeed(options.baud))
         throw UsageError("--baud " + std::to_string(options.baud) +
                          " is not a rate a serial port can be set to");

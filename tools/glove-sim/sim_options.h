@@ -7,6 +7,7 @@
 #include <string>
 
 #include "frame_maker.h"
+#include "replay.h"
 
 namespace glove_sim {
 
@@ -20,10 +21,15 @@ struct SimOptions {
     StreamSettings stream;
     std::uint32_t baud = 4800;
     bool burst = false;
+    // Frames start this many times a second at most, the line idle between them; none: as
+    // fast as the line carries them.
+    std::optional<double> framesPerSecond;
     std::optional<std::uint64_t> frameLimit;
     std::optional<std::int64_t> runNanos;
     std::string devicePath;  // empty: make a pseudo-terminal
     std::string linkPath;    // empty: no link
+    // Set: play this recording instead of a scenario.
+    std::optional<ReplaySettings> replay;
 };
 
 struct CommandLine {

@@ -157,12 +157,26 @@ TEST(Streaming, DeliversCountedFramesOnItsPseudoTerminal) {
     for (std::size_t f = 0; f < frames; ++f) {
         const std::string frame = got.substr(f * frameLength, frameLength);
         EXPECT_EQ(static_cast<std::uint8_t>(frame[0]), frameMarker);
-        EXPECT_EQ(std::ranges::count(frame.substr(1), static_cast<char>(frameMarker)), 0);
         CounterValues counter{};
         std::copy_n(frame.begin() + valuePos(counterFirstValue), counterValueCount,
                     counter.begin());
         EXPECT_EQ(decodeCounter(counter), f);
     }
+    EXPECT_EQ(sim.exitStatus(), 0);
+}
+
+TEST(Streaming, RateSpacesTheFramesOut) {
+    // Three frames at ten a second end 0.22 s after the stream starts; at the line's own
+    // pace they would take 0.06 s.
+    Sim sim({"--frames", "3", "--rate", "10", "--scenario", "random"});
+    const std::string path = sim.firstLine();
+    const auto started = Clock::now();
+    const Fd tty{openRaw(path)};
+    ASSERT_GE(tty.fd, 0);
+    const std::string got =
+        readUntil(tty.fd, [](const std::string& s) { return s.size() >= 3 * frameLength; });
+    EXPECT_EQ(got.size(), 3 * frameLength);
+    EXPECT_GE(Clock::now() - started, 150ms);
     EXPECT_EQ(sim.exitStatus(), 0);
 }
 
@@ -202,6 +216,64 @@ TEST_F(LinkTest, RefusesToReplaceARegularFile) {
     EXPECT_EQ(kept, "keep me");
 }
 
+class ReplayTest : public ScratchDir {
+  protected:
+    // A recording of `rows` frames 20 ms apart, value 2 numbering them; `tail` follows.
+    std::string recording(int rows, const std::string& tail = "") const {
+        const fs::path path = dir_ / "r.csv";
+        std::ofstream file(path);
+        file << "time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10\n";
+        for (int n = 0; n < rows; ++n)
+            file << "2026-12-07T09:31:02.123+01:00," << 1000 + 20 * n << ".500,128," << n
+                 << ",0,255,4,5,6,7,8,9\n";
+        file << tail;
+        return path.string();
+    }
+    // The value 2 of each frame read, or -1 for a frame that is not one of the recording's.
+    static std::vector<int> numbers(const std::string& got) {
+        std::vector<int> seen;
+        for (std::size_t at = 0; at + frameLength <= got.size(); at += frameLength) {
+            const std::string frame = got.substr(at, frameLength);
+            const bool same = frame.substr(2) == std::string("\x00\xff\x04\x05\x06\x07\x08\x09", 8);
+            seen.push_back(static_cast<std::uint8_t>(frame[0]) == frameMarker && same
+                               ? static_cast<std::uint8_t>(frame[1])
+                               : -1);
+        }
+        return seen;
+    }
+};
+
+TEST_F(ReplayTest, PlaysEveryRowInOrderAndLoops) {
+    Sim once({"--replay", recording(5), "--speed", "4"});
+    const Fd tty{openRaw(once.firstLine())};
+    EXPECT_EQ(numbers(readUntil(tty.fd, untilEnd)), (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(once.exitStatus(), 0);
+
+    Sim looped({"--replay", recording(3), "--loop", "--frames", "7", "--burst"});
+    const Fd again{openRaw(looped.firstLine())};
+    EXPECT_EQ(numbers(readUntil(again.fd, untilEnd)), (std::vector<int>{0, 1, 2, 0, 1, 2, 0}));
+    EXPECT_EQ(looped.exitStatus(), 0);
+}
+
+TEST_F(ReplayTest, LeavesOutACutLastRowWithAWarning) {
+    Sim sim(
+        {"--replay", recording(2, "2026-12-07T09:31:02.123+01:00,1100.000,128,7,0,2"), "--burst"});
+    const Fd tty{openRaw(sim.firstLine())};
+    EXPECT_EQ(numbers(readUntil(tty.fd, untilEnd)), (std::vector<int>{0, 1}));
+    EXPECT_EQ(sim.allErrors(), "glove-sim: " + (dir_ / "r.csv").string() +
+                                   ":4: warning: the last row is cut short and is left out\n");
+    EXPECT_EQ(sim.exitStatus(), 0);
+}
+
+TEST_F(ReplayTest, AFileThatIsNoRecordingNamesItsLine) {
+    const std::string path = recording(3, "x,1.000,128,1,2,3,4,5,6,7,8,9\n");
+    Sim sim({"--replay", path});
+    EXPECT_EQ(sim.exitStatus(), 2);
+    EXPECT_EQ(sim.allOutput(), "") << "a line was opened";
+    EXPECT_EQ(sim.allErrors(),
+              "glove-sim: " + path + ":5: elapsed_ms goes back from 1040.500 to 1.000\n");
+}
+
 class BadOptions : public testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(BadOptions, GiveOneLineOnStderrAndStatus2) {
@@ -223,7 +295,22 @@ INSTANTIATE_TEST_SUITE_P(
         std::vector<std::string>{"--device", "/dev/null", "--baud", "1234"},
         std::vector<std::string>{"--wiggle"}, std::vector<std::string>{"stray"},
         std::vector<std::string>{"--hold", "1,2,3"},
-        std::vector<std::string>{"--hold", "1,2,3,4,5,6,7,8,128"},
-        std::vector<std::string>{"--hold", "1,2,3,4,5,6,7,8,256"}));
+        std::vector<std::string>{"--hold", "1,2,3,4,5,6,7,8,-1"},
+        std::vector<std::string>{"--hold", "1,2,3,4,5,6,7,8,256"},
+        std::vector<std::string>{"--rate", "0"}, std::vector<std::string>{"--rate", "-5"},
+        std::vector<std::string>{"--rate", "49"}, std::vector<std::string>{"--rate", "fast"},
+        std::vector<std::string>{"--drop-byte", "0"}, std::vector<std::string>{"--drop-byte", "-3"},
+        std::vector<std::string>{"--drop-byte", "x"},
+        std::vector<std::string>{"--replay", "r.csv", "--scenario", "wave"},
+        std::vector<std::string>{"--replay", "r.csv", "--hold", "1,2,3,4,5,6,7,8,9"},
+        std::vector<std::string>{"--replay", "r.csv", "--count"},
+        std::vector<std::string>{"--replay", "r.csv", "--offset", "1"},
+        std::vector<std::string>{"--replay", "r.csv", "--rate", "10"},
+        std::vector<std::string>{"--replay", "r.csv", "--drop-byte", "3"},
+        std::vector<std::string>{"--replay", "r.csv", "--speed", "0.09"},
+        std::vector<std::string>{"--replay", "r.csv", "--speed", "101"},
+        std::vector<std::string>{"--replay", "r.csv", "--speed", "nan"},
+        std::vector<std::string>{"--speed", "2"}, std::vector<std::string>{"--loop"},
+        std::vector<std::string>{"--replay", "/nonexistent/r.csv"}));
 
 }  // namespace

@@ -1,0 +1,104 @@
+#include "record/recording_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "record/recording_format.h"
+
+namespace glove::record {
+
+namespace {
+
+// Enough for a new recording every second for a quarter of an hour, all in one second's
+// name; past that the directory is not a sensible place for more.
+constexpr int kMostAttempts = 999;
+
+int createNew(const std::string& path) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+std::string recordingFileName(std::time_t startTime, int attempt) {
+    tm local{};
+    localtime_r(&startTime, &local);
+    std::array<char, 32> stamp{};
+    const std::size_t length = std::strftime(stamp.data(), stamp.size(), "%Y%m%d-%H%M%S", &local);
+    std::string name = "glove-" + std::string(stamp.data(), length);
+    if (attempt > 1) name += '-' + std::to_string(attempt);
+    return name + ".csv";
+}
+
+RecordingFile RecordingFile::create(const std::string& path, std::time_t startTime) {
+    std::string chosen = path;
+    int fd = -1;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        const std::string directory = path.ends_with('/') ? path : path + '/';
+        for (int attempt = 1; fd < 0 && attempt <= kMostAttempts; ++attempt) {
+            chosen = directory + recordingFileName(startTime, attempt);
+            fd = createNew(chosen);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+    } else {
+        fd = createNew(path);
+    }
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), chosen);
+
+    RecordingFile file(fd, chosen);
+    const std::string header = std::string(kHeader) + kLineEnd;
+    if (const std::error_code error = file.append(header)) {
+        // Nothing of ours would be left in it: take the empty file away again.
+        ::unlink(chosen.c_str());
+        throw std::system_error(error, chosen);
+    }
+    return file;
+}
+
+RecordingFile::RecordingFile(RecordingFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), size_(other.size_) {}
+
+RecordingFile::~RecordingFile() {
+    close();
+}
+
+std::error_code RecordingFile::append(std::string_view rows) noexcept {
+    if (fd_ < 0) return std::make_error_code(std::errc::bad_file_descriptor);
+    std::size_t done = 0;
+    while (done < rows.size()) {
+        const ssize_t n = ::write(fd_, rows.data() + done, rows.size() - done);
+        if (n >= 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (errno == EINTR) continue;
+        const std::error_code error(errno, std::generic_category());
+        // A full disk may have taken part of a row: cut the file back to the last whole one,
+        // so that every row in it can be read. Failing that, the reader skips a cut last row.
+        const std::size_t whole = rows.substr(0, done).rfind(kLineEnd);
+        const off_t keep =
+            size_ + static_cast<off_t>(whole == std::string_view::npos ? 0 : whole + 1);
+        [[maybe_unused]] const int cut = ::ftruncate(fd_, keep);
+        close();
+        return error;
+    }
+    size_ += static_cast<off_t>(done);
+    return {};
+}
+
+void RecordingFile::close() noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+}  // namespace glove::record

@@ -1,0 +1,80 @@
+#include "replay.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "line_timing.h"
+#include "record/recording_format.h"
+
+namespace glove_sim {
+
+namespace {
+
+constexpr double nanosPerMicro = 1000;
+
+}  // namespace
+
+ReplaySchedule::ReplaySchedule(const ReplaySettings& settings, std::uint32_t baud,
+                               std::ostream& warnings)
+    : loop_(settings.loop) {
+    const glove::record::Recording recording = glove::record::readRecording(settings.path);
+    if (recording.cutLine) {
+        warnings << "glove-sim: " << settings.path << ':' << *recording.cutLine
+                 << ": warning: the last row is cut short and is left out\n";
+    }
+    if (recording.rows.empty()) {
+        throw glove::record::BadRecording(settings.path + ":2: no rows to play");
+    }
+    const std::int64_t first = recording.rows.front().elapsedMicros;
+    const auto scaled = [&settings](std::int64_t micros) {
+        return std::llround(static_cast<double>(micros) * nanosPerMicro / settings.speed);
+    };
+    for (const glove::record::Row& row : recording.rows) {
+        Frame frame{};
+        std::ranges::transform(row.values, frame.begin(),
+                               [](int value) { return static_cast<std::uint8_t>(value); });
+        frames_.push_back(frame);
+        due_.push_back(scaled(row.elapsedMicros - first));
+    }
+    const std::int64_t span = due_.back();
+    // A single row repeats as fast as the line carries it.
+    period_ = size() > 1 ? span + span / static_cast<std::int64_t>(size() - 1)
+                         : lineTimeNanos(frameLength, baud);
+}
+
+std::int64_t ReplaySchedule::dueNanos(std::uint64_t n) const {
+    return static_cast<std::int64_t>(n / size()) * period_ + due_[n % size()];
+}
+
+bool replay(const ReplaySchedule& schedule, const ReplayPacing& pacing, const ReplayLine& line) {
+    // Longer than any scheduling hiccup: the line was full because nobody was reading.
+    constexpr std::int64_t stallNanos = 100'000'000;
+    std::int64_t start = line.now();
+    const std::int64_t end =
+        pacing.runNanos ? start + *pacing.runNanos : std::numeric_limits<std::int64_t>::max();
+    std::int64_t lineFree = start;
+
+    for (std::uint64_t n = 0; schedule.loops() || n < schedule.size(); ++n) {
+        if (pacing.frameLimit && n >= *pacing.frameLimit) break;
+        std::int64_t frameStart = std::max(start + schedule.dueNanos(n), lineFree);
+        const std::span<const std::uint8_t> frame(schedule.frame(n));
+        const std::size_t piece = pacing.burst ? frame.size() : 1;
+        for (std::size_t sent = 0; sent < frame.size(); sent += piece) {
+            const std::int64_t slot = frameStart + lineTimeNanos(sent, pacing.baud);
+            if (slot >= end) return line.sleepUntil(end);
+            if (!line.sleepUntil(slot) || !line.write(frame.subspan(sent, piece))) return false;
+            // After a stall carry on from now, rather than rushing out everything missed.
+            const std::int64_t late = line.now() - slot;
+            if (late > stallNanos) {
+                start += late;
+                frameStart += late;
+            }
+        }
+        lineFree = frameStart + lineTimeNanos(frame.size(), pacing.baud);
+    }
+    // The last frame's line time passes before the replay counts as done.
+    return line.sleepUntil(std::min(lineFree, end));
+}
+
+}  // namespace glove_sim
