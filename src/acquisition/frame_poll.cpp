@@ -71,6 +71,15 @@ void FramePoll::run() {
 }
 
 void FramePoll::exchangeFileFailed(const RunTimeError& e) {
+    // A write that failed part-way (a full disk) would leave file number 1 open; then the
+    // read-back fails on "already open" and its extra poll, which reads nothing, puts an
+    // empty file in place of the last frame. Closed now, the failed content is discarded
+    // and the file keeps its last lines whole.
+    try {
+        files_.close(exchange::kWriterFileNumber);
+    } catch (const RunTimeError&) {
+        // Nothing of it reached the path; the report below covers it.
+    }
     // The user has to mend the path (a link or another user's file there, a missing
     // directory, a full disk), so it is said once, not 48 times a second; the poll goes
     // on trying and writes again by itself once it can.

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <bit>
+#include <utility>
 
 #include "acquisition/mscomm.h"
 
@@ -52,10 +53,13 @@ int FramePhase::nextReadLength() const {
 PacedYield::PacedYield(MSComm& comm)
     : comm_(comm),
       reads_(QObject::connect(&comm, &MSComm::charactersRead,
-                              [this](const QByteArray& read) { phase_.observe(read); })) {}
+                              [this](const QByteArray& read) { phase_.observe(read); })),
+      arrivals_(
+          QObject::connect(&comm, &MSComm::charactersArrived, [this] { sinceArrival_.start(); })) {}
 
 PacedYield::~PacedYield() {
     QObject::disconnect(reads_);
+    QObject::disconnect(arrivals_);
 }
 
 std::chrono::milliseconds PacedYield::quietTime() const {
@@ -73,10 +77,17 @@ void PacedYield::operator()() {
     // A device that cannot be opened is tried again after a quiet time, as a silent line.
     const bool receiving = comm_.receive();
     if (receiving && enoughWaits()) return;
+    // The last wait ended on a quiet line with part of a frame, which the poll has taken
+    // since, and nothing came after it: the line has been quiet for a quiet time already.
+    // Waiting it out again would tell of a glove that stopped mid-frame twice as late.
+    const std::chrono::milliseconds quiet = quietTime();
+    if (std::exchange(quietWithRest_, false) && comm_.inBufferCount() == 0 &&
+        sinceArrival_.isValid() && std::chrono::milliseconds(sinceArrival_.elapsed()) >= quiet) {
+        return;
+    }
 
     // The quiet time counts from the last character that arrived during the wait. The timer
     // is not started again for every character; when it fires early it waits out the rest.
-    const std::chrono::milliseconds quiet = quietTime();
     QElapsedTimer sinceArrival;
     sinceArrival.start();
     QEventLoop wait;
@@ -107,6 +118,7 @@ void PacedYield::operator()() {
     waiting_ = nullptr;
     // What waits now came before the quiet; the character after it may start a frame.
     if (wentQuiet) phase_.quietAfter(comm_.inBufferCount());
+    quietWithRest_ = wentQuiet && comm_.inBufferCount() > 0;
 }
 
 void PacedYield::interrupt() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <chrono>
 #include <cstdint>
@@ -86,6 +87,9 @@ class PacedYield {
     MSComm& comm_;
     FramePhase phase_;
     QMetaObject::Connection reads_;
+    QMetaObject::Connection arrivals_;
+    QElapsedTimer sinceArrival_;  // since the last character arrived
+    bool quietWithRest_ = false;  // the last wait went quiet with part of a frame waiting
     QEventLoop* waiting_ = nullptr;
 };
 

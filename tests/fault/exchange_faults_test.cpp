@@ -433,6 +433,31 @@ TEST(FullDisk, KeepsTheLoopRunningWritesNowhereElseAndRecoversWhenThereIsRoom) {
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << "a handle was left open";
 }
 
+// A failed write must not leave its handle open: the read-back would fail on it, and the
+// extra poll that follows, reading nothing, would empty the file.
+TEST(FullDisk, TheLoopKeepsTheLastLinesWholeWhileTheDiskIsFull) {
+    TempDir dir;
+    TinyDisk disk(dir.dir() + "/disk");
+    if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
+    Pty glove;
+    LoopRig rig(glove.path(), disk.path("InputFile"));
+    rig.strictExchange = false;
+
+    constexpr int kFullFrom = 2;
+    std::vector<PathState> duringFull;
+    rig.run(kFullFrom + 6, [&](int pass) {
+        if (pass == kFullFrom) EXPECT_TRUE(disk.fill());
+        if (pass > kFullFrom) duringFull.push_back(PathState::of(rig.path));
+        glove.send(plainFrame(pass));
+        return true;
+    });
+    ASSERT_FALSE(duringFull.empty());
+    for (const PathState& state : duringFull) {
+        EXPECT_EQ(state.content, linesFor(plainFrame(kFullFrom - 1))) << state.describe();
+    }
+    disk.emptyFiller();
+}
+
 TEST(FullDisk, AFailedRewriteKeepsTheWholeLastContentAndLeavesNothing) {
     TempDir dir;
     TinyDisk disk(dir.dir() + "/disk");

@@ -71,6 +71,18 @@ TEST_F(Paced, AGlovePausingBetweenBytesIsWaitedFor) {
     EXPECT_EQ(read().size(), 5);
 }
 
+// A glove that stops mid-frame: the pass after the one that took the cut frame shows the
+// silence at once, and a line silent from the start still waits a quiet time every pass.
+TEST_F(Paced, AGloveStoppedMidFrameIsQuietOnceNotTwice) {
+    EXPECT_GE(timedYield(), 300);
+    EXPECT_GE(timedYield(), 300) << "a silent line must not turn into a busy loop";
+    glove.send(bytes({128, 1, 2, 3, 4}));
+    EXPECT_GE(timedYield(), 300);
+    EXPECT_EQ(read().size(), 5);
+    EXPECT_LT(timedYield(), 50);
+    EXPECT_GE(timedYield(), 300);
+}
+
 // After a read that cut a frame, the next read takes only the rest of it, even when the
 // rest and the next frame arrive at once.
 TEST_F(Paced, TheReadAfterACutFrameTakesOnlyItsRest) {
