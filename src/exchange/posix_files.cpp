@@ -163,10 +163,10 @@ void PosixFiles::checkPathNotOpen(const std::string& path) const {
     }
 }
 
-bool PosixFiles::checkReplaceable(const std::string& path) {
+std::optional<struct stat> PosixFiles::checkReplaceable(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return false;  // the path is free, or its directory is missing
+        if (errno == ENOENT) return std::nullopt;  // the path is free, or its directory is missing
         failOpen(errno, path);
     }
     if (!S_ISREG(st.st_mode)) {
@@ -185,12 +185,12 @@ bool PosixFiles::checkReplaceable(const std::string& path) {
         fail(ErrorNumber::PathAccessError,
              "Path/File access error (a file with more than one link is there)", path);
     }
-    return true;
+    return st;
 }
 
 void PosixFiles::openForOutput(int number, const std::string& path) {
     checkCanOpen(number, path);
-    const bool replacesOwnFile = checkReplaceable(path);
+    const std::optional<struct stat> ownFile = checkReplaceable(path);
     const std::string prefix = temporaryPrefix(path);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string temporaryPath = prefix + randomSuffix(path);
@@ -202,12 +202,18 @@ void PosixFiles::openForOutput(int number, const std::string& path) {
         // Held until the file is renamed or removed: it tells a later run's clean-up that
         // this file is still being written. Without locks the clean-up merely keeps less.
         (void)::flock(fd, LOCK_EX | LOCK_NB);
+        if (ownFile) {
+            // The new content keeps the mode and group the user gave the file; a group this
+            // user is not in cannot be given, and then the file keeps the user's own.
+            (void)::fchown(fd, static_cast<uid_t>(-1), ownFile->st_gid);
+            (void)::fchmod(fd, ownFile->st_mode & 07777);
+        }
         Handle& h = handles_[number];
         h.fd = fd;
         h.mode = Mode::Output;
         h.path = path;
         h.temporaryPath = std::move(temporaryPath);
-        h.replacesOwnFile = replacesOwnFile;
+        h.replacesOwnFile = ownFile.has_value();
         return;
     }
     fail(ErrorNumber::PathAccessError, "Path/File access error (no free temporary name)", path);

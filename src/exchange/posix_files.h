@@ -1,8 +1,11 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstddef>
 #include <map>
+#include <optional>
 
 #include "exchange/files.h"
 
@@ -58,8 +61,8 @@ class PosixFiles final : public Files {
     };
 
     void checkCanOpen(int number, const std::string& path) const;
-    // Whether our own file is at the path; fails if something else is there.
-    static bool checkReplaceable(const std::string& path);
+    // Our own file at the path, if there is one; fails if something else is there.
+    static std::optional<struct stat> checkReplaceable(const std::string& path);
     // Closes the descriptor; output takes its path's place, or is discarded after a failure.
     static void release(Handle& h);
     void checkPathNotOpen(const std::string& path) const;  // 55 if open under any number

@@ -189,6 +189,20 @@ TEST_P(NewExchangeFile, HasTheUsualModeLessTheUmask) {
 
 INSTANTIATE_TEST_SUITE_P(Umasks, NewExchangeFile, ::testing::Values(022, 077, 002, 0));
 
+TEST(ExchangeFileRewrite, KeepsTheModeTheUserGaveTheFile) {
+    TempDir dir;
+    PosixFiles files;
+    files.openForOutput(1, dir.path());
+    files.close(1);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0600), 0);
+    files.openForOutput(1, dir.path());
+    files.writeLine(1, "128,1,2,3,4,5,6,7,8,9");
+    files.close(1);
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600) << "a file kept private must not become readable";
+}
+
 TEST(ExchangeFileRewrite, StartUpRemovesOnlyWhatAKilledRunLeft) {
     TempDir dir;
     const std::string killedRuns = dir.path(".InputFile.Ab3-_Zz09xYw");
