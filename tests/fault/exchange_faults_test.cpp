@@ -446,7 +446,9 @@ TEST(FullDisk, TheLoopKeepsTheLastLinesWholeWhileTheDiskIsFull) {
     constexpr int kFullFrom = 2;
     std::vector<PathState> duringFull;
     rig.run(kFullFrom + 6, [&](int pass) {
-        if (pass == kFullFrom) EXPECT_TRUE(disk.fill());
+        if (pass == kFullFrom) {
+            EXPECT_TRUE(disk.fill());
+        }
         if (pass > kFullFrom) duringFull.push_back(PathState::of(rig.path));
         glove.send(plainFrame(pass));
         return true;

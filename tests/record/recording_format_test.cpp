@@ -114,6 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{kHead + "t,6,128,1,2,3, 4,5,6,7,8,9\n", "f.csv:2: v5 is ' 4'"},
         BadCase{kHead + "t,6,128,1,2,3,4x,5,6,7,8,9\n", "f.csv:2: v5 is '4x'"},
         BadCase{kHead + "t,6,127,1,2,3,4,5,6,7,8,9\n", "f.csv:2: v1 is 127"},
+        // Control characters from the file never reach the terminal as they are.
+        BadCase{kHead + "t,6,128,1,2,3,4,5,6,7,8,\x1b[31m\n", "f.csv:2: v10 is '\\x1b[31m'"},
+        BadCase{kHead + "t,6,128,1,2,3,4,5,6,7,8,9\r\r\n", "f.csv:2: v10 is '9\\x0d'"},
+        BadCase{kHead + std::string("t,6,128,1,2,3,4,5,6,7,8,9\0\n", 27),
+                "f.csv:2: v10 is '9\\x00', not"},
         BadCase{kHead + kRow + kRow + "t,4.999,128,1,2,3,4,5,6,7,8,9\n",
                 "f.csv:4: elapsed_ms goes back from 5.000 to 4.999"},
         BadCase{kHead + "t,nan,128,1,2,3,4,5,6,7,8,9\n", "f.csv:2: elapsed_ms is 'nan'"},
