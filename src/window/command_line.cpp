@@ -47,10 +47,14 @@ std::optional<QString> applyOption(const QString& name, const QStringList& value
                                    CommandLine& result) {
     const QString value = values.isEmpty() ? QString() : values.last();
     if (name == QLatin1StringView("port")) {
-        bool isNumber = false;
-        const int number = value.toInt(&isNumber);
+        // All digits is a port number, however large: never a file of that name.
+        const bool isNumber =
+            !value.isEmpty() &&
+            std::all_of(value.begin(), value.end(), [](QChar c) { return c >= '0' && c <= '9'; });
+        bool fits = false;
+        const int number = value.toInt(&fits);
         if (isNumber) {
-            if (number < 1 || number > MSComm::kHighestPort) {
+            if (!fits || number < 1 || number > MSComm::kHighestPort) {
                 return QStringLiteral("Invalid port number: %1 (1 to %2)")
                     .arg(value)
                     .arg(MSComm::kHighestPort);

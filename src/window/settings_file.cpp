@@ -178,6 +178,15 @@ void SettingsFile::write(const OptionValues& values) const {
         settings.sync();
         if (settings.status() != QSettings::NoError) throw failed(QStringLiteral("write failed"));
     }
+    // On disk before it takes the path's place: a failure here is a failed save, not a
+    // success that a power cut would undo.
+    const int fd = ::open(QFile::encodeName(next.fileName()).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        throw failed(systemError(error));
+    }
+    ::close(fd);
     // rename() replaces a link that appeared at the path since; it never writes through it.
     if (std::rename(QFile::encodeName(next.fileName()).constData(),
                     QFile::encodeName(path_).constData()) != 0) {

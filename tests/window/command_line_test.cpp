@@ -60,6 +60,7 @@ TEST_P(BadCommandLine, IsRefusedWithAMessage) {
 INSTANTIATE_TEST_SUITE_P(Arguments, BadCommandLine,
                          ::testing::Values(QStringList{"--bogus"}, QStringList{"--port"},
                                            QStringList{"--port", "0"}, QStringList{"--port", "256"},
+                                           QStringList{"--port", "99999999999"},
                                            QStringList{"--port", ""},
                                            QStringList{"--exchange-file", ""}, QStringList{"extra"},
                                            QStringList{"--record", ""}, QStringList{"-bogus"},
