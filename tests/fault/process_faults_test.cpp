@@ -94,9 +94,9 @@ enum class State {
     Streaming,
     Silent,
     NoDevice,
-    FileNumberOneLeftOpen,  // a poll failed to write it on a full disk
-    ExchangeIsADirectory,   // cannot be deleted
-    OnAReadOnlyDisk,        // cannot be deleted
+    FailedWriteOnAFullDisk,  // a poll could not write the file
+    ExchangeIsADirectory,    // cannot be deleted
+    OnAReadOnlyDisk,         // cannot be deleted
 };
 
 enum class Action { Exit, Close };
@@ -115,7 +115,7 @@ TEST_P(EndIn, EveryStateEndsCleanlyOrGoesOnWorking) {
     TempDir dir;
     std::optional<TinyDisk> disk;
     std::string path = dir.path();
-    if (how.state == State::FileNumberOneLeftOpen || how.state == State::OnAReadOnlyDisk) {
+    if (how.state == State::FailedWriteOnAFullDisk || how.state == State::OnAReadOnlyDisk) {
         disk.emplace(dir.dir() + "/disk");
         if (!disk->mounted()) GTEST_SKIP() << disk->whyNot();
         path = disk->path("InputFile");
@@ -135,9 +135,9 @@ TEST_P(EndIn, EveryStateEndsCleanlyOrGoesOnWorking) {
         }
     };
 
-    if (how.state == State::Idle || how.state == State::FileNumberOneLeftOpen) {
+    if (how.state == State::Idle || how.state == State::FailedWriteOnAFullDisk) {
         test::writeAll(path, "128,1,1,1,1,1,1,1,1,1\r\n");
-        if (how.state == State::FileNumberOneLeftOpen) {
+        if (how.state == State::FailedWriteOnAFullDisk) {
             // Not connected: a poll raised by received characters meets a full disk.
             ::unlink(path.c_str());
             ASSERT_TRUE(disk->fill());
@@ -148,7 +148,7 @@ TEST_P(EndIn, EveryStateEndsCleanlyOrGoesOnWorking) {
             comm.setPortOpen(false);
             glove.send(FrameStream::frame(1));
             test::processEventsFor(100ms);
-            ASSERT_EQ(rig.descriptorsOn(path), 1) << "the failed poll left file number 1 open";
+            ASSERT_EQ(rig.descriptorsOn(path), 0) << "a failed write leaves no handle open";
         }
         act();
     } else {
@@ -228,17 +228,17 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"StreamingClose", State::Streaming, Action::Close, true},
         Ending{"SilentExit", State::Silent, Action::Exit, true},
         Ending{"NoDeviceExit", State::NoDevice, Action::Exit, true},
-        Ending{"FileNumberOneLeftOpenExit", State::FileNumberOneLeftOpen, Action::Exit, true},
-        Ending{"FileNumberOneLeftOpenClose", State::FileNumberOneLeftOpen, Action::Close, true},
+        Ending{"FailedWriteOnAFullDiskExit", State::FailedWriteOnAFullDisk, Action::Exit, true},
+        Ending{"FailedWriteOnAFullDiskClose", State::FailedWriteOnAFullDisk, Action::Close, true},
         Ending{"UndeletableDirectoryExit", State::ExchangeIsADirectory, Action::Exit, false},
         Ending{"UndeletableDirectoryClose", State::ExchangeIsADirectory, Action::Close, true},
         Ending{"ReadOnlyDiskExit", State::OnAReadOnlyDisk, Action::Exit, false},
         Ending{"ReadOnlyDiskClose", State::OnAReadOnlyDisk, Action::Close, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The parts behind Exit, on their own: a poll that could not finish writing leaves file
-// number 1 open, and Exit still closes it and deletes the file.
-TEST(ExitAfterAFailedWrite, ClosesTheHandleTheFailedPollLeftAndDeletesTheFile) {
+// The parts behind Exit, on their own: a poll that could not finish writing leaves no
+// handle open and nothing on the disk, and Exit still ends the program.
+TEST(ExitAfterAFailedWrite, FindsNoHandleLeftOpenAndNothingLeftBehind) {
     TempDir dir;
     TinyDisk disk(dir.dir() + "/disk");
     if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
@@ -253,10 +253,14 @@ TEST(ExitAfterAFailedWrite, ClosesTheHandleTheFailedPollLeftAndDeletesTheFile) {
     test::processEventsFor(30ms);
     poll.run();
     ASSERT_EQ(dataF, plainFrame(1));
-    ASSERT_TRUE(files.isOpen(exchange::kWriterFileNumber));
+    EXPECT_FALSE(files.isOpen(exchange::kWriterFileNumber));
+    disk.emptyFiller();
+    EXPECT_EQ(QDir(QString::fromStdString(disk.path("")))
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{})
+        << "the failed content is discarded";
 
     EXPECT_TRUE(ExitCommand(files, disk.path("InputFile")).run());
-    EXPECT_FALSE(files.isOpen(exchange::kWriterFileNumber));
     EXPECT_FALSE(exists(disk.path("InputFile")));
 }
 
