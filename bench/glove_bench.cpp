@@ -180,7 +180,7 @@ Figures run(bool paced, int frames, double silentSeconds) {
 
 // ---- Any glove: frames read whole, realignment, the time to " No Device Found" ------------
 
-struct StreamSpec {
+struct StreamCase {
     std::string name;
     glove_sim::StreamSettings settings;
     double perSecond = 0;  // 0: as fast as the line carries frames
@@ -203,27 +203,28 @@ struct StreamFigures {
 // line's pace or all at once; remembers the bytes sent and where each frame starts.
 class StreamGlove {
   public:
-    StreamGlove(const glove::test::Pty& pty, const StreamSpec& spec) : pty_(pty), spec_(spec) {}
+    StreamGlove(const glove::test::Pty& pty, const StreamCase& streamCase)
+        : pty_(pty), case_(streamCase) {}
 
     void start() {
         thread_ = std::thread([this] {
-            glove_sim::FrameMaker maker(spec_.settings);
+            glove_sim::FrameMaker maker(case_.settings);
             const auto lineFrame = std::chrono::nanoseconds(glove_sim::lineTimeNanos(10, kBaud));
-            const auto period = spec_.perSecond > 0
-                                    ? std::chrono::nanoseconds(std::llround(1e9 / spec_.perSecond))
+            const auto period = case_.perSecond > 0
+                                    ? std::chrono::nanoseconds(std::llround(1e9 / case_.perSecond))
                                     : lineFrame;
             const auto begin = Clock::now();
-            for (int k = 0; k < spec_.frames; ++k) {
+            for (int k = 0; k < case_.frames; ++k) {
                 const glove_sim::Chunk chunk = maker.next();
                 const QByteArray frame(reinterpret_cast<const char*>(chunk.bytes.data()),
                                        static_cast<qsizetype>(chunk.bytes.size()));
                 starts_.emplace_back(sent_.size(), frame.size());
                 sent_ += frame;
                 const auto at = begin + period * k;
-                for (qsizetype i = 0; i < frame.size(); i += spec_.burst ? frame.size() : 1) {
+                for (qsizetype i = 0; i < frame.size(); i += case_.burst ? frame.size() : 1) {
                     std::this_thread::sleep_until(
                         at + std::chrono::nanoseconds(glove_sim::lineTimeNanos(i, kBaud)));
-                    pty_.send(frame.mid(i, spec_.burst ? frame.size() : 1));
+                    pty_.send(frame.mid(i, case_.burst ? frame.size() : 1));
                 }
                 lastByteAt_ = Clock::now();
             }
@@ -241,7 +242,7 @@ class StreamGlove {
 
   private:
     const glove::test::Pty& pty_;
-    StreamSpec spec_;
+    StreamCase case_;
     QByteArray sent_;
     std::vector<std::pair<qsizetype, qsizetype>> starts_;  // place and length of each frame
     Clock::time_point lastByteAt_;
@@ -261,7 +262,7 @@ class NoDeviceWatch final : public glove::GloveDisplay {
     std::function<void(Clock::time_point)> noDevice;
 };
 
-StreamFigures runStream(const StreamSpec& spec) {
+StreamFigures runStream(const StreamCase& streamCase) {
     glove::test::Pty pty;
     QTemporaryDir dir;
     const std::string exchangePath = QFile::encodeName(dir.filePath("InputFile")).toStdString();
@@ -272,7 +273,7 @@ StreamFigures runStream(const StreamSpec& spec) {
     QByteArray dataF;
     glove::FramePoll framePoll(comm, files, dataF, exchangePath);
     glove::PacedYield pacedYield(comm);
-    StreamGlove glove(pty, spec);
+    StreamGlove glove(pty, streamCase);
     NoDeviceWatch display;
     StreamFigures f;
 
@@ -292,9 +293,10 @@ StreamFigures runStream(const StreamSpec& spec) {
                 std::chrono::duration<double, std::milli>(at - glove.lastByteAt()).count();
         }
     };
-    const auto giveUpAt = Clock::now() + std::chrono::seconds(10) +
-                          std::chrono::milliseconds(static_cast<int>(
-                              spec.frames * 1000 / (spec.perSecond > 0 ? spec.perSecond : 48)));
+    const auto giveUpAt =
+        Clock::now() + std::chrono::seconds(10) +
+        std::chrono::milliseconds(static_cast<int>(
+            streamCase.frames * 1000 / (streamCase.perSecond > 0 ? streamCase.perSecond : 48)));
     std::optional<glove::ConnectLoop> loop;
     loop.emplace(glove::ConnectLoop::Parts{.comm = comm,
                                            .files = files,
@@ -322,7 +324,7 @@ StreamFigures runStream(const StreamSpec& spec) {
     loop->run();
     glove.join();
 
-    f.framesSent = spec.frames;
+    f.framesSent = streamCase.frames;
     std::vector<bool> whole(glove.starts().size(), false);
     for (std::size_t k = 0; k < glove.starts().size(); ++k) {
         if (glove.starts()[k].second != glove::exchange::kFrameLength && f.damaged < 0) {
@@ -354,21 +356,21 @@ glove_sim::Frame held(std::initializer_list<int> placesOf128) {
 void streamFigures(double seconds) {
     using glove_sim::Scenario;
     const int full = std::max(1, static_cast<int>(seconds * 48));
-    std::vector<StreamSpec> specs;
+    std::vector<StreamCase> cases;
     for (const auto& [name, scenario] : glove_sim::scenarioNames) {
         if (scenario == Scenario::Noise || scenario == Scenario::Silent ||
             scenario == Scenario::Unplug) {
             continue;  // not a stream of frames
         }
-        specs.push_back({std::string(name), {.scenario = scenario}, 0, false, full});
+        cases.push_back({std::string(name), {.scenario = scenario}, 0, false, full});
     }
-    specs.push_back({"--hold, 128 in value 2", {.hold = held({2})}, 0, false, full});
-    specs.push_back({"--hold, 128 in value 6", {.hold = held({6})}, 0, false, full});
-    specs.push_back(
+    cases.push_back({"--hold, 128 in value 2", {.hold = held({2})}, 0, false, full});
+    cases.push_back({"--hold, 128 in value 6", {.hold = held({6})}, 0, false, full});
+    cases.push_back(
         {"--hold, 128 in values 2 to 6", {.hold = held({2, 3, 4, 5, 6})}, 0, false, full});
     for (const double rate : {25.0, 10.0, 5.0}) {
         for (const bool burst : {false, true}) {
-            specs.push_back({"random, --rate " + std::to_string(static_cast<int>(rate)) +
+            cases.push_back({"random, --rate " + std::to_string(static_cast<int>(rate)) +
                                  (burst ? " --burst" : ""),
                              {.scenario = Scenario::Random},
                              rate,
@@ -380,9 +382,9 @@ void streamFigures(double seconds) {
         "\n| stream | frames sent | read whole | share | \" No Device Found\" while "
         "streaming | exchange file emptied while streaming | last frame to \" No Device "
         "Found\" (ms) |\n|---|---|---|---|---|---|---|\n");
-    for (const StreamSpec& spec : specs) {
-        const StreamFigures f = runStream(spec);
-        std::printf("| %s | %d | %d | %.1f %% | %d | %d | %.0f |\n", spec.name.c_str(),
+    for (const StreamCase& streamCase : cases) {
+        const StreamFigures f = runStream(streamCase);
+        std::printf("| %s | %d | %d | %.1f %% | %d | %d | %.0f |\n", streamCase.name.c_str(),
                     f.framesSent, f.framesWhole, 100.0 * f.framesWhole / f.framesSent,
                     f.noDeviceWhileStreaming, f.emptyReadsWhileStreaming, f.noDeviceAfterMs);
         std::fflush(stdout);
