@@ -1,8 +1,8 @@
 #include "acquisition/mscomm.h"
 
-#include <QSerialPort>
 #include <QtDebug>
 
+#include "acquisition/posix_serial_line.h"
 #include "common/run_time_error.h"
 
 namespace glove {
@@ -10,34 +10,6 @@ namespace glove {
 namespace {
 
 constexpr int kLongestInput = 32767;
-
-QSerialPort::Parity qtParity(LineSettings::Parity parity) {
-    switch (parity) {
-        case LineSettings::Parity::None:
-            return QSerialPort::NoParity;
-        case LineSettings::Parity::Even:
-            return QSerialPort::EvenParity;
-        case LineSettings::Parity::Odd:
-            return QSerialPort::OddParity;
-        case LineSettings::Parity::Mark:
-            return QSerialPort::MarkParity;
-        case LineSettings::Parity::Space:
-            return QSerialPort::SpaceParity;
-    }
-    return QSerialPort::NoParity;
-}
-
-QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits) {
-    switch (stopBits) {
-        case LineSettings::StopBits::One:
-            return QSerialPort::OneStop;
-        case LineSettings::StopBits::OneAndHalf:
-            return QSerialPort::OneAndHalfStop;
-        case LineSettings::StopBits::Two:
-            return QSerialPort::TwoStop;
-    }
-    return QSerialPort::OneStop;
-}
 
 }  // namespace
 
@@ -47,22 +19,14 @@ QString devicePathForPort(int number) {
 
 MSComm::MSComm(QString devicePath, QObject* parent)
     : QObject(parent),
-      port_(std::make_unique<QSerialPort>()),
+      line_(std::make_unique<PosixSerialLine>(kReceiveBufferSize)),
       devicePath_(std::move(devicePath)),
       settings_(LineSettings::parse(settingsText_)) {
-    port_->setReadBufferSize(kReceiveBufferSize);
-    connect(port_.get(), &QSerialPort::readyRead, this, [this] {
+    connect(line_.get(), &PosixSerialLine::arrived, this, [this] {
         emit charactersArrived();
         if (rThreshold_ > 0 && inBufferCount() >= rThreshold_) emit OnComm();
     });
-    connect(port_.get(), &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
-        // A timeout is only a wait that found nothing; errors while opening are raised by open.
-        if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || !port_->isOpen() ||
-            failed_) {
-            return;
-        }
-        deviceFailed(port_->errorString());
-    });
+    connect(line_.get(), &PosixSerialLine::failed, this, &MSComm::deviceFailed);
 }
 
 MSComm::~MSComm() = default;
@@ -84,7 +48,7 @@ void MSComm::setCommPort(int number) {
 void MSComm::setSettings(const QString& settings) {
     settings_ = LineSettings::parse(settings);
     settingsText_ = settings;
-    if (port_->isOpen()) applySettings();
+    line_->apply(settings_);
 }
 
 void MSComm::setInputLen(int characters) {
@@ -110,7 +74,7 @@ void MSComm::setPortOpen(bool open) {
     }
     if (programOpen_) throw RunTimeError(ErrorNumber::PortAlreadyOpen, "Port already open");
     if (failed_) closeDevice();
-    if (!port_->isOpen()) openDevice();
+    if (!line_->isOpen()) openDevice();
     programOpen_ = true;
 }
 
@@ -123,7 +87,7 @@ QByteArray MSComm::input() {
     }
     int most = inputLen_;
     if (nextInputLimit_ > 0 && (most == 0 || nextInputLimit_ < most)) most = nextInputLimit_;
-    const QByteArray read = most == 0 ? port_->readAll() : port_->read(most);
+    const QByteArray read = line_->read(most);
     if (!read.isEmpty()) {
         nextInputLimit_ = 0;
         emit charactersRead(read);
@@ -132,7 +96,7 @@ QByteArray MSComm::input() {
 }
 
 bool MSComm::receive() {
-    if (port_->isOpen() && !failed_) return true;
+    if (line_->isOpen() && !failed_) return true;
     if (failed_) closeDevice();
     try {
         openDevice();
@@ -143,53 +107,44 @@ bool MSComm::receive() {
 }
 
 int MSComm::inBufferCount() const {
-    return port_->isOpen() ? static_cast<int>(port_->bytesAvailable()) : 0;
+    return static_cast<int>(line_->bytesAvailable());
 }
 
-std::chrono::nanoseconds MSComm::frameTime() const {
-    return settings_.timeFor(inputLen_);
+void MSComm::watchArrivals(bool on) {
+    line_->setWatching(on);
+    // What came while nobody watched is taken in, and said, at once.
+    if (on) takeInWaiting();
 }
 
 void MSComm::openDevice() {
     const QString path = devicePath();
-    port_->setPortName(path);
-    applySettings();
-    if (port_->open(QIODevice::ReadOnly)) {
+    const std::optional<PosixSerialLine::OpenFailure> failure = line_->open(path, settings_);
+    if (!failure) {
         failed_ = false;
         return;
     }
-    const bool denied = port_->error() == QSerialPort::PermissionError;
-    const QString why = port_->errorString();
-    port_->clearError();
-    if (denied) {
+    if (failure->denied) {
         reportOnce("denied " + path,
-                   path + ": permission denied (" + why +
+                   path + ": permission denied (" + failure->reason +
                        "); the user needs read access to the device, usually through the "
                        "dialout group, and no other program may hold it");
         throw RunTimeError(ErrorNumber::PermissionDenied,
                            "Permission denied: " + path.toStdString());
     }
-    reportOnce("unavailable " + path, path + ": cannot open the serial device (" + why + ")");
+    reportOnce("unavailable " + path,
+               path + ": cannot open the serial device (" + failure->reason + ")");
     throw RunTimeError(ErrorNumber::DeviceUnavailable, "Device unavailable: " + path.toStdString());
 }
 
 void MSComm::closeDevice() {
-    if (port_->isOpen()) port_->close();
-    port_->clearError();
+    line_->close();
     failed_ = false;
 }
 
-void MSComm::applySettings() {
-    port_->setBaudRate(settings_.baud);
-    port_->setDataBits(static_cast<QSerialPort::DataBits>(settings_.dataBits));
-    port_->setParity(qtParity(settings_.parity));
-    port_->setStopBits(qtStopBits(settings_.stopBits));
-}
-
 void MSComm::takeInWaiting() {
-    // Received bytes reach the buffer only when the port's notifier runs; a read right
-    // after an open must first take in what the operating system already holds.
-    if (port_->isOpen() && !failed_) port_->waitForReadyRead(0);
+    // Received characters reach the buffer only when the line is watched; a read right
+    // after an open, or after a while unwatched, must first take in what the system holds.
+    if (!failed_) line_->takeIn();
 }
 
 void MSComm::deviceFailed(const QString& reason) {
@@ -199,7 +154,7 @@ void MSComm::deviceFailed(const QString& reason) {
     programOpen_ = false;
     reportOnce("failed " + devicePath(), devicePath() + ": the serial device failed (" + reason +
                                              "); it is opened again at the next poll");
-    // Not closed here: the port is still inside its own read when it reports the error.
+    // Not closed here: the line is still inside its own read when it reports the failure.
     QMetaObject::invokeMethod(
         this,
         [this] {

@@ -9,9 +9,9 @@
 #include "acquisition/line_settings.h"
 #include "acquisition/serial_control.h"
 
-class QSerialPort;
-
 namespace glove {
+
+class PosixSerialLine;
 
 // Maps a port number to its device: port 2 is /dev/ttyS1.
 QString devicePathForPort(int number);
@@ -62,8 +62,15 @@ class MSComm final : public QObject, public SerialControl {
 
     // Characters waiting in the receive buffer, whether the port is open for the program or not.
     [[nodiscard]] int inBufferCount() const;
+    // While off, arriving characters wait in the system and raise nothing, so that a reader
+    // who knows when a frame is complete sleeps until then; turned on, what came meanwhile
+    // is taken in and arrives at once.
+    void watchArrivals(bool on);
     // The time InputLen characters take on the line at the current settings.
-    [[nodiscard]] std::chrono::nanoseconds frameTime() const;
+    [[nodiscard]] std::chrono::nanoseconds frameTime() const { return lineTime(inputLen_); }
+    [[nodiscard]] std::chrono::nanoseconds lineTime(int characters) const {
+        return settings_.timeFor(characters);
+    }
     [[nodiscard]] QString devicePath() const;
 
   signals:
@@ -75,12 +82,11 @@ class MSComm final : public QObject, public SerialControl {
   private:
     void openDevice();
     void closeDevice();
-    void applySettings();
     void takeInWaiting();
     void deviceFailed(const QString& reason);
     void reportOnce(const QString& kind, const QString& message);
 
-    std::unique_ptr<QSerialPort> port_;
+    std::unique_ptr<PosixSerialLine> line_;
     QString devicePath_;
     int commPort_ = 1;
     QString settingsText_ = QStringLiteral("4800,N,8,1");

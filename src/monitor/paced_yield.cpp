@@ -105,17 +105,37 @@ void PacedYield::operator()() {
             wait.quit();
         }
     });
-    QObject::connect(&comm_, &MSComm::charactersArrived, &wait, [&] {
-        if (enoughWaits()) {
-            wait.quit();
-        } else {
-            sinceArrival.restart();
-        }
-    });
+    // Once part of the read has come, the rest cannot come sooner than its time on the line.
+    // The wait stops watching arrivals and sleeps that long, and one character more, so a
+    // glove streaming at the line's pace is met with its frame complete and the next one
+    // begun: one wake-up a frame instead of one a character.
+    QTimer lineTimer;
+    lineTimer.setSingleShot(true);
+    lineTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&lineTimer, &QTimer::timeout, &wait, [&] { comm_.watchArrivals(true); });
+    const auto sleepThroughRest = [&] {
+        const int missing = wanted - comm_.inBufferCount();
+        if (missing <= 0 || missing >= wanted) return;
+        comm_.watchArrivals(false);
+        lineTimer.start(std::chrono::ceil<std::chrono::milliseconds>(comm_.lineTime(missing + 1)));
+    };
+    const QMetaObject::Connection arrivals =
+        QObject::connect(&comm_, &MSComm::charactersArrived, &wait, [&] {
+            if (enoughWaits()) {
+                wait.quit();
+            } else {
+                sinceArrival.restart();
+                sleepThroughRest();
+            }
+        });
+    sleepThroughRest();
     quietTimer.start(quiet);
     waiting_ = &wait;
     wait.exec();
     waiting_ = nullptr;
+    QObject::disconnect(arrivals);
+    lineTimer.stop();
+    comm_.watchArrivals(true);
     // What waits now came before the quiet; the character after it may start a frame.
     if (wentQuiet) phase_.quietAfter(comm_.inBufferCount());
     quietWithRest_ = wentQuiet && comm_.inBufferCount() > 0;

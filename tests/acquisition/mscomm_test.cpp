@@ -183,5 +183,71 @@ TEST(Unplug, ClosesTheDeviceAtTheFirstErrorAndReopensAfresh) {
     EXPECT_EQ(comm.input(), bytes({128, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
 }
 
+TEST(Watching, CharactersWaitUnsaidWhileUnwatchedAndArriveAtOnceAfter) {
+    Pty glove;
+    MSComm comm(glove.path());
+    setUp(comm);
+    comm.setPortOpen(true);
+    QSignalSpy arrived(&comm, &MSComm::charactersArrived);
+    comm.watchArrivals(false);
+    glove.send(bytes({128, 1, 2, 3, 4}));
+    processEventsFor(50ms);
+    EXPECT_EQ(arrived.count(), 0);
+    EXPECT_EQ(comm.inBufferCount(), 0);
+    glove.send(bytes({5, 6, 7, 8, 9}));
+    comm.watchArrivals(true);
+    EXPECT_EQ(arrived.count(), 1) << "what came unwatched arrives at once, and once";
+    EXPECT_EQ(comm.input(), bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+TEST(Busy, ADeviceAnotherReaderHoldsIsRefusedAsPermissionDenied) {
+    Pty glove;
+    MSComm first(glove.path());
+    MSComm second(glove.path());
+    setUp(first);
+    setUp(second);
+    first.setPortOpen(true);
+    EXPECT_EQ(errorOf([&] { second.setPortOpen(true); }), ErrorNumber::PermissionDenied);
+}
+
+// A pseudo-terminal always carries eight bits without parity, whatever it is asked; the
+// speed, the stop bits and the raw mode show.
+struct DeviceSettings {
+    const char* settings;
+    speed_t speed;  // CBAUDEX: a rate of its own, beyond the classic codes
+    bool twoStopBits;
+};
+
+class Devices : public testing::TestWithParam<DeviceSettings> {};
+
+TEST_P(Devices, TakeTheSettingsRawAndGetTheirOwnBackAtTheEnd) {
+    const DeviceSettings& want = GetParam();
+    Pty glove;
+    const termios found = glove.settings();
+    {
+        MSComm comm(glove.path());
+        setUp(comm);
+        comm.setSettings(want.settings);
+        comm.setPortOpen(true);
+        const termios t = glove.settings();
+        EXPECT_EQ(cfgetispeed(&t), want.speed);
+        EXPECT_EQ(cfgetospeed(&t), want.speed);
+        EXPECT_EQ((t.c_cflag & CSTOPB) != 0, want.twoStopBits);
+        EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), CREAD | CLOCAL);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0U) << "raw: no line editing or echo";
+        EXPECT_EQ(t.c_iflag & (ICRNL | IXON | ISTRIP), 0U) << "raw: every byte as it came";
+    }
+    const termios after = glove.settings();
+    EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&found));
+    EXPECT_EQ(after.c_cflag, found.c_cflag);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, Devices,
+                         testing::Values(DeviceSettings{"4800,N,8,1", B4800, false},
+                                         DeviceSettings{"9600,E,7,2", B9600, true},
+                                         DeviceSettings{"1200,O,5,1.5", B1200, true},
+                                         DeviceSettings{"4000000,S,8,1", B4000000, false},
+                                         DeviceSettings{"12345,N,8,1", CBAUDEX, false}));
+
 }  // namespace
 }  // namespace glove

@@ -48,6 +48,12 @@ QByteArray Pty::received(std::chrono::milliseconds timeout) const {
     return got;
 }
 
+termios Pty::settings() const {
+    termios t{};
+    if (tcgetattr(slave_, &t) != 0) throw std::runtime_error("tcgetattr on the pty failed");
+    return t;
+}
+
 void Pty::unplug() {
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);

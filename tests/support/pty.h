@@ -1,5 +1,7 @@
 #pragma once
 
+#include <termios.h>
+
 #include <QByteArray>
 #include <QString>
 #include <chrono>
@@ -19,6 +21,8 @@ class Pty {
     void send(const QByteArray& bytes) const;
     // What arrives at the master within the timeout: anything echoed back to the glove.
     [[nodiscard]] QByteArray received(std::chrono::milliseconds timeout) const;
+    // The line's settings as the reader has made them.
+    [[nodiscard]] termios settings() const;
     // Unplugs the receiver: both ends close and the reader sees a hang-up.
     void unplug();
 
