@@ -21,10 +21,10 @@
 namespace {
 
 using glove::ErrorNumber;
+using glove::kFrameLength;
+using glove::kFrameMarker;
 using glove::RunTimeError;
 using glove::exchange::Frame;
-using glove::exchange::kFrameLength;
-using glove::exchange::kFrameMarker;
 using glove::fuzz::require;
 
 constexpr int kInputLen = 10;  // what the Connect loop asks of the port
