@@ -18,8 +18,8 @@ using Clock = std::chrono::steady_clock;
 enum class Readings { Random, Resting, Held6, Held2To6, All128, All0, All255 };
 
 QByteArray frameOf(Readings kind, std::mt19937& random) {
-    QByteArray frame(1, static_cast<char>(128));
-    for (int value = 2; value <= 10; ++value) {
+    QByteArray frame(1, static_cast<char>(kFrameMarker));
+    for (int value = 2; value <= kFrameLength; ++value) {
         int reading = static_cast<int>(random() % 256);
         if (kind == Readings::Resting) reading = 125 + reading % 7;
         if (kind == Readings::Held6 && value == 6) reading = 128;
