@@ -14,13 +14,12 @@
 
 #include "exchange/exchange_file.h"
 #include "frame_maker.h"
-#include "line_timing.h"
 #include "support/pty.h"
 
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::uint32_t kBaud = 4800;
+constexpr std::uint32_t kBaud = glove::kGloveBaud;
 
 // Seconds of CPU the calling thread has used.
 inline double threadCpuSeconds() {
@@ -45,8 +44,7 @@ class Glove {
                 const glove_sim::Chunk chunk = maker.next();
                 std::copy_n(chunk.bytes.begin(), sent_[frame].size(), sent_[frame].begin());
                 for (const std::uint8_t b : chunk.bytes) {
-                    std::this_thread::sleep_until(
-                        begin + std::chrono::nanoseconds(glove_sim::lineTimeNanos(++byte, kBaud)));
+                    std::this_thread::sleep_until(begin + glove::lineTime(++byte, kBaud));
                     pty_.send(QByteArray(1, static_cast<char>(b)));
                 }
                 sentAt_[frame] = Clock::now();
@@ -74,7 +72,7 @@ inline std::optional<glove::exchange::Frame> firstExchangeLine(const std::string
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const QList<QByteArray> texts = file.readLine().trimmed().split(',');
-    if (texts.size() != glove::exchange::kFrameLength) return std::nullopt;
+    if (texts.size() != glove::kFrameLength) return std::nullopt;
     glove::exchange::Frame values{};
     for (std::size_t i = 0; i < values.size(); ++i) values[i] = texts[i].toInt();
     return values;

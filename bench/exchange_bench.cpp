@@ -35,9 +35,11 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using glove::kFrameLength;
 using glove::exchange::Frame;
-using glove::exchange::kFrameLength;
-constexpr int kFramesPerSecond = 48;  // the glove's pace at 4800 baud
+// The glove's pace: as many frames a second as its line carries.
+constexpr auto kFramesPerSecond =
+    static_cast<int>(std::chrono::seconds(1) / glove::lineTime(kFrameLength, glove::kGloveBaud));
 constexpr int kSlowReaderRate = 60;
 
 volatile std::sig_atomic_t stopRequested = 0;

@@ -125,7 +125,7 @@ Figures run(bool paced, int frames, double silentSeconds) {
         .poll =
             [&] {
                 framePoll.run();
-                if (dataF.size() != glove::exchange::kFrameLength) return;
+                if (dataF.size() != glove::kFrameLength) return;
                 if (const auto values = bench::firstExchangeLine(exchangePath)) {
                     lines.emplace_back(*values, Clock::now());
                 }
@@ -209,7 +209,7 @@ class StreamGlove {
     void start() {
         thread_ = std::thread([this] {
             glove_sim::FrameMaker maker(case_.settings);
-            const auto lineFrame = std::chrono::nanoseconds(glove_sim::lineTimeNanos(10, kBaud));
+            const auto lineFrame = glove::lineTime(glove::kFrameLength, kBaud);
             const auto period = case_.perSecond > 0
                                     ? std::chrono::nanoseconds(std::llround(1e9 / case_.perSecond))
                                     : lineFrame;
@@ -222,8 +222,7 @@ class StreamGlove {
                 sent_ += frame;
                 const auto at = begin + period * k;
                 for (qsizetype i = 0; i < frame.size(); i += case_.burst ? frame.size() : 1) {
-                    std::this_thread::sleep_until(
-                        at + std::chrono::nanoseconds(glove_sim::lineTimeNanos(i, kBaud)));
+                    std::this_thread::sleep_until(at + glove::lineTime(i, kBaud));
                     pty_.send(frame.mid(i, case_.burst ? frame.size() : 1));
                 }
                 lastByteAt_ = Clock::now();
@@ -327,14 +326,14 @@ StreamFigures runStream(const StreamCase& streamCase) {
     f.framesSent = streamCase.frames;
     std::vector<bool> whole(glove.starts().size(), false);
     for (std::size_t k = 0; k < glove.starts().size(); ++k) {
-        if (glove.starts()[k].second != glove::exchange::kFrameLength && f.damaged < 0) {
+        if (glove.starts()[k].second != glove::kFrameLength && f.damaged < 0) {
             f.damaged = static_cast<int>(k);
         }
     }
     for (const auto& [place, length] : reads) {
         const auto frame = std::find(glove.starts().begin(), glove.starts().end(),
-                                     std::pair{place, qsizetype{glove::exchange::kFrameLength}});
-        if (length == glove::exchange::kFrameLength && frame != glove.starts().end()) {
+                                     std::pair{place, qsizetype{glove::kFrameLength}});
+        if (length == glove::kFrameLength && frame != glove.starts().end()) {
             whole[static_cast<std::size_t>(frame - glove.starts().begin())] = true;
         }
     }

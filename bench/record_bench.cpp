@@ -91,7 +91,7 @@ Run monitor(const QString& device, const QTemporaryDir& dir, const QString& name
             .poll =
                 [&] {
                     framePoll.run();
-                    if (dataF.size() != glove::exchange::kFrameLength) return;
+                    if (dataF.size() != glove::kFrameLength) return;
                     if (const auto values = bench::firstExchangeLine(exchangePath)) {
                         result.exchangeLines.push_back(*values);
                     }

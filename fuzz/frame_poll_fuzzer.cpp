@@ -17,17 +17,17 @@
 #include "exchange/exchange_file.h"
 #include "exchange/posix_files.h"
 #include "fuzz_support.h"
+#include "monitor/connect_loop.h"
 
 namespace {
 
 using glove::ErrorNumber;
+using glove::kFrameLength;
+using glove::kFrameMarker;
 using glove::RunTimeError;
 using glove::exchange::Frame;
-using glove::exchange::kFrameLength;
-using glove::exchange::kFrameMarker;
 using glove::fuzz::require;
 
-constexpr int kInputLen = 10;  // what the Connect loop asks of the port
 constexpr int kLargestValue = 255;
 constexpr std::string_view kLeftBefore = "left by the poll before\r\n";
 
@@ -129,12 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const QByteArray received(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     BufferedPort port(received);
-    port.setInputLen(kInputLen);
+    port.setInputLen(glove::ConnectLoop::kInputLen);
     glove::PosixFiles files;
     QByteArray dataF = "from the poll before";
     glove::FramePoll(port, files, dataF, exchangeFile.path()).run();
 
-    const QByteArray taken = received.left(kInputLen);
+    const QByteArray taken = received.left(glove::ConnectLoop::kInputLen);
     require(dataF == taken, "DataF holds what the port returned");
     require(port.portOpen() == taken.isEmpty(), "a read that returned characters closes the port");
     require(!files.isOpen(glove::exchange::kWriterFileNumber), "the poll closes the exchange file");

@@ -11,8 +11,6 @@
 namespace glove {
 
 using exchange::Frame;
-using exchange::kFrameLength;
-using exchange::kFrameMarker;
 
 Frame rotatedToMarker(const Frame& values, int marker) {
     Frame line{};

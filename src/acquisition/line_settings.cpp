@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include "common/glove_frame.h"
 #include "common/run_time_error.h"
 
 namespace glove {
@@ -60,13 +61,11 @@ LineSettings LineSettings::parse(const QString& text) {
 }
 
 std::chrono::nanoseconds LineSettings::timeFor(int characters) const {
-    // Counted in half bits, so one and a half stop bits stay exact.
-    const int halfBitsPerCharacter = 2 * (1 + dataBits + (parity == Parity::None ? 0 : 1)) +
-                                     (stopBits == StopBits::One          ? 2
-                                      : stopBits == StopBits::OneAndHalf ? 3
-                                                                         : 4);
-    const long long halfBits = static_cast<long long>(characters) * halfBitsPerCharacter;
-    return std::chrono::nanoseconds(halfBits * 1'000'000'000LL / (2LL * baud));
+    const int stopHalfBits = stopBits == StopBits::One          ? 2
+                             : stopBits == StopBits::OneAndHalf ? 3
+                                                                : 4;
+    return lineTime(static_cast<std::uint64_t>(characters), static_cast<std::uint32_t>(baud),
+                    halfBitsPerCharacter(dataBits, parity != Parity::None, stopHalfBits));
 }
 
 }  // namespace glove

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/glove_frame.h"
+
 namespace glove::exchange {
 
 // The one file through which an aligned frame travels from the poll to the display.
@@ -11,9 +13,6 @@ inline constexpr std::string_view kDefaultPath = "/tmp/InputFile";
 
 inline constexpr int kWriterFileNumber = 1;
 inline constexpr int kReaderFileNumber = 2;
-
-inline constexpr int kFrameLength = 10;
-inline constexpr int kFrameMarker = 128;
 
 using Frame = std::array<int, kFrameLength>;
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "common/glove_frame.h"
 #include "exchange/exchange_file.h"
 #include "monitor/reading.h"
 
@@ -50,8 +51,9 @@ class ConnectLoop {
     static constexpr int kStepCount = static_cast<int>(Step::SetFinger3Top) + 1;
 
     static constexpr int kCommPort = 2;
-    static inline const QString kSettings = QStringLiteral("4800,N,8,1");
-    static constexpr int kInputLen = 10;
+    static inline const QString kSettings =
+        QString::fromLatin1(kGloveSettings.data(), static_cast<qsizetype>(kGloveSettings.size()));
+    static constexpr int kInputLen = kFrameLength;
 
     struct Parts {
         SerialControl& comm;

@@ -12,9 +12,6 @@
 
 namespace glove {
 
-using exchange::kFrameLength;
-using exchange::kFrameMarker;
-
 namespace {
 constexpr int kEnoughSeen = 2 * kFrameLength;
 }  // namespace

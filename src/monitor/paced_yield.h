@@ -45,7 +45,7 @@ class FramePhase {
     [[nodiscard]] int nextReadLength() const;
 
   private:
-    static constexpr std::uint16_t kAllPlaces = (1U << exchange::kFrameLength) - 1;
+    static constexpr std::uint16_t kAllPlaces = (1U << kFrameLength) - 1;
     // Bit i: the place i characters after the start of the next read may hold the marker.
     std::uint16_t markerPlaces_ = kAllPlaces;
     int untilQuiet_ = -1;  // characters still to come before the quiet; -1: none known

@@ -15,7 +15,7 @@ namespace glove::record {
 
 namespace {
 
-constexpr int kColumnCount = 2 + exchange::kFrameLength;
+constexpr int kColumnCount = 2 + kFrameLength;
 constexpr int kLargestValue = 255;
 constexpr std::int64_t kMicrosPerMilli = 1000;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -110,7 +110,7 @@ class Checker {
             fail("elapsed_ms goes back from " +
                  formatElapsed(recording_.rows.back().elapsedMicros) + " to " + shown(fields[1]));
         }
-        for (int i = 0; i < exchange::kFrameLength; ++i) {
+        for (int i = 0; i < kFrameLength; ++i) {
             const std::string_view field = fields[2 + i];
             const std::optional<int> value = wholeNumber(field);
             if (!value || *value < 0 || *value > kLargestValue) {
@@ -119,9 +119,9 @@ class Checker {
             }
             row.values[i] = *value;
         }
-        if (row.values[0] != exchange::kFrameMarker) {
+        if (row.values[0] != kFrameMarker) {
             fail("v1 is " + std::to_string(row.values[0]) + ", but a frame starts with " +
-                 std::to_string(exchange::kFrameMarker));
+                 std::to_string(kFrameMarker));
         }
         return row;
     }

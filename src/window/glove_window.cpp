@@ -46,7 +46,7 @@ QStringList widestTexts(const QFontMetricsF& metrics) {
     }
     const QString value(3, widest);
     QStringList values;
-    for (int i = 0; i < exchange::kFrameLength; ++i) values << value;
+    for (int i = 0; i < kFrameLength; ++i) values << value;
     return {values.join(QStringLiteral("  ")), status::kConnecting, status::kGesture,
             status::kBattery, status::kNoDevice};
 }

@@ -35,7 +35,7 @@ std::optional<ErrorNumber> readBackError(const std::string& path) {
     PosixFiles files;
     try {
         files.openForInput(exchange::kReaderFileNumber, path);
-        for (int i = 0; i < exchange::kFrameLength; ++i) {
+        for (int i = 0; i < kFrameLength; ++i) {
             files.readNumber(exchange::kReaderFileNumber);
         }
     } catch (const RunTimeError& e) {

@@ -52,7 +52,7 @@ constexpr int kHighestValue = 255;
 QByteArray linesFor(const QByteArray& frame) {
     QByteArray lines;
     for (int marker = 0; marker < frame.size(); ++marker) {
-        if (static_cast<unsigned char>(frame[marker]) != exchange::kFrameMarker) continue;
+        if (static_cast<unsigned char>(frame[marker]) != kFrameMarker) continue;
         QStringList values;
         for (int i = 0; i < frame.size(); ++i) {
             values << QString::number(
@@ -254,7 +254,7 @@ void LoopRig::checkPoll(const PathState& before, const Poll& poll) {
             exchangeFaults.push_back("pass " + std::to_string(poll.pass) + ": " + what);
         }
     };
-    if (poll.read && poll.read->size() > exchange::kFrameLength) {
+    if (poll.read && poll.read->size() > kFrameLength) {
         fault("a read returned " + std::to_string(poll.read->size()) + " bytes");
     }
     // Only what the poll itself wrote must be well-formed: a test may put anything there.
@@ -265,7 +265,7 @@ void LoopRig::checkPoll(const PathState& before, const Poll& poll) {
     }
     if (!strictExchange) return;
     const bool unchanged = poll.after == before;
-    const bool wroteTheRead = poll.read && poll.read->size() == exchange::kFrameLength &&
+    const bool wroteTheRead = poll.read && poll.read->size() == kFrameLength &&
                               poll.after.isFile() && poll.after.content == linesFor(*poll.read);
     const bool emptiedAfterEmptyRead =
         poll.read && poll.read->isEmpty() && poll.after.isFile() && poll.after.content.isEmpty();

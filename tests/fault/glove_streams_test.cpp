@@ -4,6 +4,7 @@
 #include <random>
 #include <thread>
 
+#include "common/glove_frame.h"
 #include "fault_rig.h"
 #include "monitor/status_text.h"
 #include "support/pty.h"
@@ -13,13 +14,12 @@ namespace glove::fault {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::chrono::nanoseconds kByteTime{2'083'333};  // 10 bits at 4800 baud
 
 enum class Readings { Random, Resting, Held6, Held2To6, All128, All0, All255 };
 
 QByteArray frameOf(Readings kind, std::mt19937& random) {
-    QByteArray frame(1, static_cast<char>(128));
-    for (int value = 2; value <= 10; ++value) {
+    QByteArray frame(1, static_cast<char>(kFrameMarker));
+    for (int value = 2; value <= kFrameLength; ++value) {
         int reading = static_cast<int>(random() % 256);
         if (kind == Readings::Resting) reading = 125 + reading % 7;
         if (kind == Readings::Held6 && value == 6) reading = 128;
@@ -50,7 +50,7 @@ class PacedGlove {
                 const auto at = begin + std::chrono::duration_cast<Clock::duration>(period * k);
                 const QByteArray& frame = frames_[k];
                 for (qsizetype i = 0; i < frame.size(); i += burst_ ? frame.size() : 1) {
-                    std::this_thread::sleep_until(at + kByteTime * i);
+                    std::this_thread::sleep_until(at + lineTime(i, kGloveBaud));
                     pty_.send(frame.mid(i, burst_ ? frame.size() : 1));
                 }
             }

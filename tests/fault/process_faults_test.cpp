@@ -142,8 +142,8 @@ TEST_P(EndIn, EveryStateEndsCleanlyOrGoesOnWorking) {
             ::unlink(path.c_str());
             ASSERT_TRUE(disk->fill());
             MSComm& comm = rig.window.MSComm1();
-            comm.setInputLen(exchange::kFrameLength);
-            comm.setRThreshold(exchange::kFrameLength);
+            comm.setInputLen(kFrameLength);
+            comm.setRThreshold(kFrameLength);
             comm.setPortOpen(true);  // the device stays open underneath, as after a Connect
             comm.setPortOpen(false);
             glove.send(FrameStream::frame(1));
@@ -245,7 +245,7 @@ TEST(ExitAfterAFailedWrite, FindsNoHandleLeftOpenAndNothingLeftBehind) {
     ASSERT_TRUE(disk.fill());
     Pty glove;
     MSComm comm(glove.path());
-    comm.setInputLen(exchange::kFrameLength);
+    comm.setInputLen(kFrameLength);
     PosixFiles files;
     QByteArray dataF;
     FramePoll poll(comm, files, dataF, disk.path("InputFile"));

@@ -23,9 +23,9 @@ using test::TempDir;
 std::vector<exchange::Frame> framesRead(const LoopRig& rig) {
     std::vector<exchange::Frame> frames;
     for (const LoopRig::Poll& poll : rig.polls) {
-        if (!poll.read || poll.read->size() != exchange::kFrameLength) continue;
+        if (!poll.read || poll.read->size() != kFrameLength) continue;
         exchange::Frame values{};
-        for (int i = 0; i < exchange::kFrameLength; ++i) {
+        for (int i = 0; i < kFrameLength; ++i) {
             values[i] = static_cast<unsigned char>(poll.read->at(i));
         }
         const std::vector<exchange::Frame> lines = alignedLines(values);

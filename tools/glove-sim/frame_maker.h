@@ -9,14 +9,17 @@
 #include <utility>
 #include <vector>
 
+#include "common/glove_frame.h"
+
 namespace glove_sim {
 
 // A frame is ten values, numbered 1..10 as the monitor numbers them. Value 1 is the marker.
 //
 // In every scenario except noise, value 1 is the marker. The readings are 0..255 and may
-// equal it, as a real glove's do: a finger half bent reads 128.
-inline constexpr std::size_t frameLength = 10;
-inline constexpr std::uint8_t frameMarker = 128;
+// equal it, as a real glove's do: a finger half bent reads 128. Length and marker are the
+// glove's, as a byte count and a byte.
+inline constexpr auto frameLength = static_cast<std::size_t>(glove::kFrameLength);
+inline constexpr auto frameMarker = static_cast<std::uint8_t>(glove::kFrameMarker);
 using Frame = std::array<std::uint8_t, frameLength>;
 
 // Where the monitor's 1-based "value n" sits in a Frame.

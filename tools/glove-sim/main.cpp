@@ -11,11 +11,11 @@
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <ratio>
 #include <span>
 #include <system_error>
 
 #include "frame_maker.h"
-#include "line_timing.h"
 #include "record/recording_format.h"
 #include "replay.h"
 #include "sim_line.h"
@@ -45,13 +45,12 @@ void installStopHandlers() {
 std::int64_t monotonicNanos() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * static_cast<std::int64_t>(nanosPerSecond) +
-           now.tv_nsec;
+    return static_cast<std::int64_t>(now.tv_sec) * std::int64_t{std::nano::den} + now.tv_nsec;
 }
 
 // False if a stop was requested first.
 bool sleepUntil(std::int64_t deadline) {
-    const auto perSecond = static_cast<std::int64_t>(nanosPerSecond);
+    const auto perSecond = std::int64_t{std::nano::den};
     const timespec until{.tv_sec = static_cast<time_t>(deadline / perSecond),
                          .tv_nsec = deadline % perSecond};
     while (stopRequested == 0) {
@@ -101,7 +100,7 @@ Ending stream(SerialLine& line, const SimOptions& options) {
     // far; with it each starts a frame period after the one before, or when that one ends.
     const std::int64_t period =
         options.framesPerSecond
-            ? std::llround(static_cast<double>(nanosPerSecond) / *options.framesPerSecond)
+            ? std::llround(static_cast<double>(std::nano::den) / *options.framesPerSecond)
             : 0;
     std::uint64_t slotsBefore = 0;  // line slots of the chunks so far
     std::int64_t chunkStart = 0;
@@ -112,7 +111,8 @@ Ending stream(SerialLine& line, const SimOptions& options) {
         std::uint64_t slot = 0;
         // A chunk without bytes (silent) still takes its slot, so time keeps passing.
         do {
-            const Turn turn = pacer.waitUntil(chunkStart + lineTimeNanos(slot, options.baud));
+            const Turn turn =
+                pacer.waitUntil(chunkStart + glove::lineTime(slot, options.baud).count());
             if (turn != Turn::Due) return ending(turn);
             const auto piece = unsent.first(
                 options.burst ? unsent.size() : std::min<std::size_t>(1, unsent.size()));
@@ -122,8 +122,8 @@ Ending stream(SerialLine& line, const SimOptions& options) {
         } while (!unsent.empty());
         slotsBefore += chunk.lineSlots;
         const std::int64_t chunkEnd =
-            period > 0 ? chunkStart + lineTimeNanos(chunk.lineSlots, options.baud)
-                       : lineTimeNanos(slotsBefore, options.baud);
+            period > 0 ? chunkStart + glove::lineTime(chunk.lineSlots, options.baud).count()
+                       : glove::lineTime(slotsBefore, options.baud).count();
         chunkStart = std::max(chunkEnd, chunkStart + period);
     }
     // The last chunk's line time passes before the run counts as done.

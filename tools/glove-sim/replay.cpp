@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "line_timing.h"
 #include "record/recording_format.h"
 
 namespace glove_sim {
@@ -40,7 +39,7 @@ ReplaySchedule::ReplaySchedule(const ReplaySettings& settings, std::uint32_t bau
     const std::int64_t span = due_.back();
     // A single row repeats as fast as the line carries it.
     period_ = size() > 1 ? span + span / static_cast<std::int64_t>(size() - 1)
-                         : lineTimeNanos(frameLength, baud);
+                         : glove::lineTime(frameLength, baud).count();
 }
 
 std::int64_t ReplaySchedule::dueNanos(std::uint64_t n) const {
@@ -61,7 +60,7 @@ bool replay(const ReplaySchedule& schedule, const ReplayPacing& pacing, const Re
         const std::span<const std::uint8_t> frame(schedule.frame(n));
         const std::size_t piece = pacing.burst ? frame.size() : 1;
         for (std::size_t sent = 0; sent < frame.size(); sent += piece) {
-            const std::int64_t slot = frameStart + lineTimeNanos(sent, pacing.baud);
+            const std::int64_t slot = frameStart + glove::lineTime(sent, pacing.baud).count();
             if (slot >= end) return line.sleepUntil(end);
             if (!line.sleepUntil(slot) || !line.write(frame.subspan(sent, piece))) return false;
             // After a stall carry on from now, rather than rushing out everything missed.
@@ -71,7 +70,7 @@ bool replay(const ReplaySchedule& schedule, const ReplayPacing& pacing, const Re
                 frameStart += late;
             }
         }
-        lineFree = frameStart + lineTimeNanos(frame.size(), pacing.baud);
+        lineFree = frameStart + glove::lineTime(frame.size(), pacing.baud).count();
     }
     // The last frame's line time passes before the replay counts as done.
     return line.sleepUntil(std::min(lineFree, end));

@@ -51,7 +51,7 @@ struct ReplayLine {
 };
 
 struct ReplayPacing {
-    std::uint32_t baud = 4800;
+    std::uint32_t baud = glove::kGloveBaud;
     bool burst = false;
     std::optional<std::uint64_t> frameLimit;
     std::optional<std::int64_t> runNanos;

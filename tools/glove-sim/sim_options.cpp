@@ -1,10 +1,11 @@
 #include "sim_options.h"
 
 #include <QCommandLineParser>
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <ratio>
 
-#include "line_timing.h"
 #include "sim_line.h"
 
 namespace glove_sim {
@@ -68,7 +69,7 @@ std::int64_t durationNanos(const QCommandLineParser& parser, const QCommandLineO
         throw UsageError(optionName(option) + " must not be negative (got " + text(raw) + ")");
     if (seconds > longestRunSeconds)
         throw UsageError(optionName(option) + " is too long (got " + text(raw) + ")");
-    return std::llround(seconds * static_cast<double>(nanosPerSecond));
+    return std::llround(seconds * static_cast<double>(std::nano::den));
 }
 
 double replaySpeed(const QCommandLineParser& parser, const QCommandLineOption& option) {
@@ -94,7 +95,7 @@ double frameRate(const QCommandLineParser& parser, const QCommandLineOption& opt
     if (rate <= 0)
         throw UsageError(optionName(option) + " must be more than 0 (got " + text(raw) + ")");
     const double fastest =
-        static_cast<double>(nanosPerSecond) / static_cast<double>(lineTimeNanos(frameLength, baud));
+        1 / std::chrono::duration<double>(glove::lineTime(frameLength, baud)).count();
     if (rate > fastest)
         throw UsageError(optionName(option) + " " + text(raw) + " is faster than the line (" +
                          std::to_string(fastest) + " frames a second at " + std::to_string(baud) +
@@ -201,7 +202,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(runFor))
         options.runNanos = durationNanos(parser, runFor);
     else if (options.stream.scenario == Scenario::Unplug)
-        options.runNanos = std::llround(unplugAfterSeconds * static_cast<double>(nanosPerSecond));
+        options.runNanos = std::llround(unplugAfterSeconds * static_cast<double>(std::nano::den));
     if (parser.isSet(hold)) options.stream.hold = heldPose(parser.value(hold));
     if (parser.isSet(rate)) options.framesPerSecond = frameRate(parser, rate, options.baud);
     if (parser.isSet(dropByte)) {

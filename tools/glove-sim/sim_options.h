@@ -19,7 +19,7 @@ class UsageError : public std::runtime_error {
 
 struct SimOptions {
     StreamSettings stream;
-    std::uint32_t baud = 4800;
+    std::uint32_t baud = glove::kGloveBaud;
     bool burst = false;
     // Frames start this many times a second at most, the line idle between them; none: as
     // fast as the line carries them.

@@ -8,8 +8,6 @@
 #include <tuple>
 #include <vector>
 
-#include "line_timing.h"
-
 namespace {
 
 using namespace glove_sim;
@@ -38,26 +36,6 @@ Frame asFrame(const Chunk& chunk) {
     std::copy_n(chunk.bytes.begin(), std::min(frameLength, chunk.bytes.size()), frame.begin());
     return frame;
 }
-
-struct LineTimeCase {
-    std::uint64_t bytes = 0;
-    std::uint32_t baud = 0;
-    std::int64_t nanos = 0;
-};
-
-class LineTime : public testing::TestWithParam<LineTimeCase> {};
-
-TEST_P(LineTime, IsTenBitTimesPerByteRoundedDown) {
-    EXPECT_EQ(lineTimeNanos(GetParam().bytes, GetParam().baud), GetParam().nanos);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Pacing, LineTime,
-    testing::Values(
-        LineTimeCase{1, 4800, 2'083'333}, LineTimeCase{frameLength, 4800, 20'833'333},
-        // An hour at 480 bytes/s; 2'083'333 ns per byte summed up would be 1.6 ms short.
-        LineTimeCase{480ULL * 3600, 4800, 3600LL * 1'000'000'000}, LineTimeCase{1, 115200, 86'805},
-        LineTimeCase{0, 4800, 0}));
 
 class Counter : public testing::TestWithParam<std::uint32_t> {};
 
