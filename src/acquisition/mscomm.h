@@ -8,6 +8,7 @@
 
 #include "acquisition/line_settings.h"
 #include "acquisition/serial_control.h"
+#include "common/glove_frame.h"
 
 namespace glove {
 
@@ -89,7 +90,8 @@ class MSComm final : public QObject, public SerialControl {
     std::unique_ptr<PosixSerialLine> line_;
     QString devicePath_;
     int commPort_ = 1;
-    QString settingsText_ = QStringLiteral("4800,N,8,1");
+    QString settingsText_ =
+        QString::fromLatin1(kGloveSettings.data(), static_cast<qsizetype>(kGloveSettings.size()));
     LineSettings settings_;
     int inputLen_ = 0;
     int rThreshold_ = 0;
