@@ -14,22 +14,31 @@ HandFigure::HandFigure(QWidget* parent) : QFrame(parent) {
 }
 
 void HandFigure::setThumbLeft(float left) {
-    store(thumb_.left, left);
+    move(thumb_, &Shape::left, left);
 }
 
 void HandFigure::setThumbWidth(float width) {
-    store(thumb_.width, width);
+    move(thumb_, &Shape::width, width);
 }
 
 void HandFigure::setFingerTop(int finger, float top) {
-    store(fingers_.at(finger).top, top);
+    move(fingers_.at(finger), &Shape::top, top);
 }
 
-void HandFigure::store(float& field, float value) {
-    // A held pose stores the same places every pass: repaint only what moved.
-    if (field == value) return;
-    field = value;
-    update();
+void HandFigure::move(Shape& shape, float Shape::*field, float value) {
+    // A held pose stores the same places every pass: nothing to paint.
+    if (shape.*field == value) return;
+    const QRect before = area(shape);
+    shape.*field = value;
+    // Only the bar's old and new places are painted again, not the whole figure: the
+    // window then also sends the display only those pixels.
+    update(before.united(area(shape)));
+}
+
+QRect HandFigure::area(const Shape& s) const {
+    if (s.width <= 0 || s.height <= 0) return {};
+    const QRect r = twips::toPixelsF({s.left, s.top, s.width, s.height}).toAlignedRect();
+    return r.translated(contentsRect().topLeft()).intersected(contentsRect());
 }
 
 std::array<HandFigure::Shape, 6> HandFigure::paintOrder() const {

@@ -40,7 +40,9 @@ class HandFigure final : public QFrame {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    void store(float& field, float value);
+    void move(Shape& shape, float Shape::*field, float value);
+    // Where a shape lies in the widget, in whole pixels.
+    [[nodiscard]] QRect area(const Shape& s) const;
 
     Shape thumb_{720, 1440, 495, 375};   // Shape3
     Shape palm_{1200, 1080, 1335, 855};  // Shape2

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <random>
 
 #include "acquisition/mscomm.h"
 #include "monitor/status_text.h"
@@ -140,6 +141,30 @@ TEST_F(Window, HandFigureStartsAtItsPlacesAndPaintsFrontToBack) {
     window.setThumbWidth(800);  // now reaching well into the palm
     const QImage moved = window.Picture2()->grab().toImage();
     EXPECT_EQ(moved.pixelColor(origin + QPoint(1200 / 15, 1600 / 15)), skin);
+}
+
+TEST_F(Window, TheScreenShowsTheHandAsAWholeRepaintWouldAfterManyMoves) {
+    // Only what moved is painted again; a place left out would keep a stale bar on screen.
+    HandFigure& hand = *window.Picture2();
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> value(0, 255);
+    for (int pass = 0; pass < 60; ++pass) {
+        const int thumb = value(rng);
+        window.setThumbLeft(static_cast<float>(1520 - 3 * thumb));
+        window.setThumbWidth(static_cast<float>(3 * thumb - 305));  // may be 0 or less
+        for (int finger = 0; finger < HandFigure::kFingerCount; ++finger) {
+            window.setFingerTop(finger, static_cast<float>(1410 - 4.5 * value(rng)));
+        }
+        QCoreApplication::processEvents();
+    }
+    const QImage shown =
+        window.screen()
+            ->grabWindow(window.winId(), hand.x(), hand.y(), hand.width(), hand.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    const QImage whole = hand.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shown.size(), whole.size());
+    EXPECT_TRUE(shown == whole);
 }
 
 TEST_F(Window, AShapeWithoutWidthDrawsNothing) {
