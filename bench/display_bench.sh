@@ -65,9 +65,15 @@ stop() {
     pids=("${kept[@]}")
 }
 
-# window_of TITLE: waits for a window of that title to be mapped, and prints its id.
+# window_of TITLE: waits for a window of that title to be mapped, and prints its id. Searched
+# again after a failed search: one fails when a window of the process just ended goes away
+# under it.
 window_of() {
-    timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -n1
+    local until=$((SECONDS + 20)) found=""
+    while [ -z "$found" ] && [ $SECONDS -lt $until ]; do
+        found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)" || sleep 0.05
+    done
+    echo "$found"
 }
 
 # measure CASE PID: after the settle time, the process's and the X server's processor time and
@@ -124,12 +130,13 @@ monitor_case() {
 reference_case() {
     local case="$1"
     shift
-    "$reference" "$@" 2>/dev/null &
+    "$reference" "$@" 2>"$work/stderr" &
     local pid=$!
     pids+=("$pid")
-    [ -n "$(window_of "Reference display")" ] || fail "the reference's window did not appear"
+    [ -n "$(window_of "Reference display")" ] ||
+        fail "$case: the reference's window did not appear: $(cat "$work/stderr")"
     measure "$case" "$pid"
-    kill -0 "$pid" 2>/dev/null || fail "$case: the reference ended"
+    kill -0 "$pid" 2>/dev/null || fail "$case: the reference ended: $(cat "$work/stderr")"
     stop "$pid"
 }
 
@@ -139,6 +146,7 @@ echo "Command: bench/display_bench.sh --seconds $seconds --runs $runs --settle $
 echo "Load average before: $(load_average)"
 : >"$work/results"
 for run in $(seq "$runs"); do
+    echo "$run $(load_average)" >>"$work/loads"
     echo "run $run of $runs (load average $(load_average))" >&2
     monitor_case wave --scenario wave
     monitor_case burst --scenario wave --burst
@@ -196,3 +204,15 @@ awk -v runs="$runs" -v seconds="$seconds" '
         printf "| silent, beside the bare 48 Hz timer | %.2f | %.2f | %.2f | ≤ 0.5 | | |\n",
             median("silent.cpu"), median("timer.cpu"), median("silent.ratio")
     }' "$work/results"
+
+# Each run's processor figures, to judge the noise.
+echo
+echo "| run | load average at its start | CPU %: wave | wave, whole frames | silent | reference | bare timer |"
+echo "|---|---|---|---|---|---|---|"
+awk 'NR == FNR { load[$1] = $2 " " $3 " " $4; next }
+     { cpu[$1, $2] = $3 }
+     END {
+         for (r = 1; r in load; ++r)
+             printf "| %d | %s | %.2f | %.2f | %.2f | %.2f | %.2f |\n", r, load[r], cpu[r, "wave"],
+                 cpu[r, "burst"], cpu[r, "silent"], cpu[r, "reference"], cpu[r, "timer"]
+     }' "$work/loads" "$work/results"
