@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# What the program costs while it shows a glove, beside what the display alone costs: the real
+# glove-monitor on a virtual X server (the xcb platform), Connect pressed, on glove-sim's wave
+# byte by byte, wave in whole frames and a silent line; then reference_display doing only the
+# monitor's per-frame display work, and its bare 48 Hz timer. Each for S seconds after a
+# settle time, one after another, N times; prints the medians as markdown tables.
+#     bench/display_bench.sh [--seconds S] [--runs N] [--settle S] [BUILD_DIR]
+# (defaults 30 s, 3 runs, 3 s, build/default; needs a build, Xvfb and xdotool)
+set -euo pipefail
+seconds=30
+runs=3
+settle=3
+build=build/default
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --seconds) seconds="$2"; shift 2 ;;
+        --runs) runs="$2"; shift 2 ;;
+        --settle) settle="$2"; shift 2 ;;
+        -h | --help) sed -n '2,8p' "$0" | cut -c3-; exit 0 ;;
+        -*) echo "display_bench.sh: unknown option $1" >&2; exit 2 ;;
+        *) build="$1"; shift ;;
+    esac
+done
+build="$(realpath -m "$build")"
+cd "$(dirname "$0")/.."
+monitor="$build/src/glove-monitor"
+sim="$build/tools/glove-sim/glove-sim"
+reference="$build/bench/reference_display"
+for binary in "$monitor" "$sim" "$reference"; do
+    [ -x "$binary" ] || { echo "display_bench.sh: $binary is not built" >&2; exit 1; }
+done
+
+source scripts/lib/xserver.sh
+export QT_QPA_PLATFORM=xcb
+# Settings of its own: what the person running it saved stays out of it.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config"
+mkdir -p "$HOME"
+start_x
+xvfb_pid="${pids[0]}"
+
+# The glove's frame rate: 4800 baud, ten bits a byte, ten bytes a frame.
+frames_per_second=48
+ticks_per_second="$(getconf CLK_TCK)"
+
+# Processor time in clock ticks, all threads; the name in brackets may hold spaces.
+cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
+# Voluntary context switches of the main (window) thread, and of all threads now running.
+window_switches() { awk '/^voluntary_ctxt_switches/ {print $2}' "/proc/$1/task/$1/status"; }
+all_switches() {
+    cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ {s += $2} END {print s}'
+}
+load_average() { cut -d' ' -f1-3 /proc/loadavg; }
+
+fail() {
+    echo "display_bench.sh: $*" >&2
+    exit 1
+}
+
+# stop PID: ends a process started here and forgets it.
+stop() {
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+    local kept=()
+    for pid in "${pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
+    pids=("${kept[@]}")
+}
+
+# window_of TITLE: waits for a window of that title to be mapped, and prints its id. Searched
+# again after a failed search: one fails when a window of the process just ended goes away
+# under it.
+window_of() {
+    local until=$((SECONDS + 20)) found=""
+    while [ -z "$found" ] && [ $SECONDS -lt $until ]; do
+        found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)" || sleep 0.05
+    done
+    echo "$found"
+}
+
+# measure CASE PID: after the settle time, the process's and the X server's processor time and
+# the process's switches over the next S seconds, appended to $work/results as one line.
+measure() {
+    local case="$1" pid="$2"
+    sleep "$settle"
+    local t0 c0 x0 w0 a0 t1 c1 x1 w1 a1
+    t0=$(date +%s%N) c0=$(cpu_ticks "$pid") x0=$(cpu_ticks "$xvfb_pid")
+    w0=$(window_switches "$pid") a0=$(all_switches "$pid")
+    sleep "$seconds"
+    t1=$(date +%s%N) c1=$(cpu_ticks "$pid") x1=$(cpu_ticks "$xvfb_pid")
+    w1=$(window_switches "$pid") a1=$(all_switches "$pid")
+    awk -v run="$run" -v name="$case" -v ns=$((t1 - t0)) -v hz="$ticks_per_second" \
+        -v fps="$frames_per_second" -v c=$((c1 - c0)) -v x=$((x1 - x0)) -v w=$((w1 - w0)) \
+        -v a=$((a1 - a0)) 'BEGIN {
+            s = ns / 1e9
+            printf "%s %s %.3f %.3f %.2f %.3f %.2f\n", run, name, 100 * c / hz / s,
+                100 * x / hz / s, w / s, w / (fps * s), a / s
+        }' >>"$work/results"
+}
+
+# monitor_case CASE SIM-OPTIONS...: glove-monitor connected to glove-sim.
+monitor_case() {
+    local case="$1"
+    shift
+    local dir="$work/$case"
+    rm -rf "$dir" && mkdir -p "$dir"
+    "$sim" --link "$dir/glove" "$@" >/dev/null &
+    local sim_pid=$!
+    pids+=("$sim_pid")
+    for _ in $(seq 100); do [ -e "$dir/glove" ] && break; sleep 0.05; done
+    [ -e "$dir/glove" ] || fail "glove-sim did not start"
+    local line
+    line="$(readlink -f "$dir/glove")"
+    "$monitor" --port "$dir/glove" --exchange-file "$dir/InputFile" 2>"$dir/stderr" &
+    local pid=$!
+    pids+=("$pid")
+    local window
+    window="$(window_of "Wireless VR Glove")"
+    [ -n "$window" ] || fail "glove-monitor's window did not appear"
+    # Connect's middle, in the window's pixels.
+    xdotool mousemove --window "$window" 156 188 click 1
+    measure "$case" "$pid"
+    kill -0 "$pid" 2>/dev/null || fail "$case: glove-monitor ended: $(cat "$dir/stderr")"
+    # Connected: the line is open, and a glove that sends has its frames in the exchange file.
+    [ -n "$(find "/proc/$pid/fd" -lname "$line")" ] || fail "$case: Connect did not open $line"
+    [ "$case" = silent ] || [ -s "$dir/InputFile" ] || fail "$case: no exchange file"
+    stop "$pid"
+    stop "$sim_pid"
+}
+
+# reference_case CASE OPTIONS...: the reference display program.
+reference_case() {
+    local case="$1"
+    shift
+    "$reference" "$@" 2>"$work/stderr" &
+    local pid=$!
+    pids+=("$pid")
+    [ -n "$(window_of "Reference display")" ] ||
+        fail "$case: the reference's window did not appear: $(cat "$work/stderr")"
+    measure "$case" "$pid"
+    kill -0 "$pid" 2>/dev/null || fail "$case: the reference ended: $(cat "$work/stderr")"
+    stop "$pid"
+}
+
+echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
+    "$(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), Linux $(uname -r)"
+echo "Command: bench/display_bench.sh --seconds $seconds --runs $runs --settle $settle"
+echo "Load average before: $(load_average)"
+: >"$work/results"
+for run in $(seq "$runs"); do
+    echo "$run $(load_average)" >>"$work/loads"
+    echo "run $run of $runs (load average $(load_average))" >&2
+    monitor_case wave --scenario wave
+    monitor_case burst --scenario wave --burst
+    monitor_case silent --scenario silent
+    reference_case reference
+    reference_case timer --timer-only
+done
+echo "Load average after: $(load_average)"
+echo
+
+# The median of each figure over the runs, and of each run's ratios.
+awk -v runs="$runs" -v seconds="$seconds" '
+    function median(key, n,    i, j, t, v) {
+        n = 0
+        for (i = 1; i <= runs; ++i) if ((i, key) in fig) v[++n] = fig[i, key]
+        for (i = 2; i <= n; ++i)
+            for (j = i; j > 1 && v[j - 1] > v[j]; --j) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+        return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+    }
+    {
+        fig[$1, $2 ".cpu"] = $3; fig[$1, $2 ".x"] = $4; fig[$1, $2 ".wps"] = $5
+        fig[$1, $2 ".wpf"] = $6; fig[$1, $2 ".aps"] = $7
+    }
+    END {
+        for (i = 1; i <= runs; ++i) {
+            if (fig[i, "reference.cpu"] > 0) {
+                fig[i, "wave.ratio"] = fig[i, "wave.cpu"] / fig[i, "reference.cpu"]
+                fig[i, "burst.ratio"] = fig[i, "burst.cpu"] / fig[i, "reference.cpu"]
+            }
+            if (fig[i, "timer.cpu"] > 0)
+                fig[i, "silent.ratio"] = fig[i, "silent.cpu"] / fig[i, "timer.cpu"]
+        }
+        printf "Each figure the median of %d runs of %d s; a ratio is the median of the ratios in each run.\n", runs, seconds
+        printf "Frames: 48 a second, the rate at 4800 baud, for all five (for silent and the\n"
+        printf "bare timer, frame slots). Wake-ups: voluntary context switches.\n\n"
+        printf "| program, load | CPU %% of a core | Xvfb CPU %% | window thread wake-ups/s | per frame | all threads wake-ups/s |\n"
+        printf "|---|---|---|---|---|---|\n"
+        split("wave burst silent reference timer", keys, " ")
+        names["wave"] = "glove-monitor, `glove-sim --scenario wave` (byte-paced)"
+        names["burst"] = "glove-monitor, `glove-sim --scenario wave --burst`"
+        names["silent"] = "glove-monitor, `glove-sim --scenario silent`"
+        names["reference"] = "reference display"
+        names["timer"] = "reference display `--timer-only` (bare 48 Hz timer)"
+        for (k = 1; k <= 5; ++k) {
+            key = keys[k]
+            printf "| %s | %.2f | %.2f | %.0f | %.2f | %.0f |\n", names[key], median(key ".cpu"),
+                median(key ".x"), median(key ".wps"), median(key ".wpf"), median(key ".aps")
+        }
+        printf "\n| load | glove-monitor CPU %% | reference CPU %% | ratio | goal | window thread wake-ups per frame | goal |\n"
+        printf "|---|---|---|---|---|---|---|\n"
+        printf "| streaming, byte-paced | %.2f | %.2f | %.2f | ≤ 1.25 | %.2f | ≤ 3 |\n",
+            median("wave.cpu"), median("reference.cpu"), median("wave.ratio"), median("wave.wpf")
+        printf "| streaming, whole frames | %.2f | %.2f | %.2f | | %.2f | |\n",
+            median("burst.cpu"), median("reference.cpu"), median("burst.ratio"), median("burst.wpf")
+        printf "| silent, beside the bare 48 Hz timer | %.2f | %.2f | %.2f | ≤ 0.5 | | |\n",
+            median("silent.cpu"), median("timer.cpu"), median("silent.ratio")
+    }' "$work/results"
+
+# Each run's processor figures, to judge the noise.
+echo
+echo "| run | load average at its start | CPU %: wave | wave, whole frames | silent | reference | bare timer |"
+echo "|---|---|---|---|---|---|---|"
+awk 'NR == FNR { load[$1] = $2 " " $3 " " $4; next }
+     { cpu[$1, $2] = $3 }
+     END {
+         for (r = 1; r in load; ++r)
+             printf "| %d | %s | %.2f | %.2f | %.2f | %.2f | %.2f |\n", r, load[r], cpu[r, "wave"],
+                 cpu[r, "burst"], cpu[r, "silent"], cpu[r, "reference"], cpu[r, "timer"]
+     }' "$work/loads" "$work/results"
