@@ -74,7 +74,8 @@ std::optional<PosixSerialLine::OpenFailure> PosixSerialLine::open(const QString&
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        return OpenFailure{.denied = error == EACCES || error == EPERM,
+        // EBUSY: another program opened it for itself alone.
+        return OpenFailure{.denied = error == EACCES || error == EPERM || error == EBUSY,
                            .reason = systemError(error)};
     }
     const auto refuse = [fd](OpenFailure failure) {
