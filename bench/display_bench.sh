@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # What the program costs while it shows a glove, beside what the display alone costs: the real
 # glove-monitor on a virtual X server (the xcb platform), Connect pressed, on glove-sim's wave
-# byte by byte, wave in whole frames and a silent line; then reference_display doing only the
-# monitor's per-frame display work, and its bare 48 Hz timer. Each for S seconds after a
-# settle time, one after another, N times; prints the medians as markdown tables.
+# byte by byte, wave in whole frames and a silent line; reference_display doing only the
+# monitor's per-frame display work, and its bare 48 Hz timer. Each load is measured side by
+# side with what it is compared to (the streaming loads with the reference display, the silent
+# line with the bare timer), both over the same S seconds after a settle time, so that the
+# noise of a shared machine falls on both alike; N times; prints the medians as markdown tables.
 #     bench/display_bench.sh [--seconds S] [--runs N] [--settle S] [BUILD_DIR]
 # (defaults 30 s, 3 runs, 3 s, build/default; needs a build, Xvfb and xdotool)
 set -euo pipefail
@@ -16,7 +18,7 @@ while [ $# -gt 0 ]; do
         --seconds) seconds="$2"; shift 2 ;;
         --runs) runs="$2"; shift 2 ;;
         --settle) settle="$2"; shift 2 ;;
-        -h | --help) sed -n '2,8p' "$0" | cut -c3-; exit 0 ;;
+        -h | --help) sed -n '2,10p' "$0" | cut -c3-; exit 0 ;;
         -*) echo "display_bench.sh: unknown option $1" >&2; exit 2 ;;
         *) build="$1"; shift ;;
     esac
@@ -60,8 +62,8 @@ fail() {
 stop() {
     kill "$1" 2>/dev/null || true
     wait "$1" 2>/dev/null || true
-    local kept=()
-    for pid in "${pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
+    local kept=() other
+    for other in "${pids[@]}"; do [ "$other" = "$1" ] || kept+=("$other"); done
     pids=("${kept[@]}")
 }
 
@@ -76,29 +78,49 @@ window_of() {
     echo "$found"
 }
 
-# measure CASE PID: after the settle time, the process's and the X server's processor time and
-# the process's switches over the next S seconds, appended to $work/results as one line.
+# measure CASE PID CASE PID: after the settle time, each process's and the X server's processor
+# time and each process's switches over the same S seconds, appended to $work/results, a line
+# a case. The X server's time is what it spent for both.
 measure() {
-    local case="$1" pid="$2"
     sleep "$settle"
-    local t0 c0 x0 w0 a0 t1 c1 x1 w1 a1
-    t0=$(date +%s%N) c0=$(cpu_ticks "$pid") x0=$(cpu_ticks "$xvfb_pid")
-    w0=$(window_switches "$pid") a0=$(all_switches "$pid")
+    local t0 t1 x0 x1 c0=() c1=() w0=() w1=() a0=() a1=() i
+    t0=$(date +%s%N) x0=$(cpu_ticks "$xvfb_pid")
+    for i in 2 4; do
+        c0[i]=$(cpu_ticks "${!i}") w0[i]=$(window_switches "${!i}") a0[i]=$(all_switches "${!i}")
+    done
     sleep "$seconds"
-    t1=$(date +%s%N) c1=$(cpu_ticks "$pid") x1=$(cpu_ticks "$xvfb_pid")
-    w1=$(window_switches "$pid") a1=$(all_switches "$pid")
-    awk -v run="$run" -v name="$case" -v ns=$((t1 - t0)) -v hz="$ticks_per_second" \
-        -v fps="$frames_per_second" -v c=$((c1 - c0)) -v x=$((x1 - x0)) -v w=$((w1 - w0)) \
-        -v a=$((a1 - a0)) 'BEGIN {
-            s = ns / 1e9
-            printf "%s %s %.3f %.3f %.2f %.3f %.2f\n", run, name, 100 * c / hz / s,
-                100 * x / hz / s, w / s, w / (fps * s), a / s
-        }' >>"$work/results"
+    t1=$(date +%s%N) x1=$(cpu_ticks "$xvfb_pid")
+    for i in 2 4; do
+        c1[i]=$(cpu_ticks "${!i}") w1[i]=$(window_switches "${!i}") a1[i]=$(all_switches "${!i}")
+    done
+    for i in 2 4; do
+        local name=$((i - 1))
+        awk -v run="$run" -v name="${!name}" -v ns=$((t1 - t0)) -v hz="$ticks_per_second" \
+            -v fps="$frames_per_second" -v c=$((c1[i] - c0[i])) -v x=$((x1 - x0)) \
+            -v w=$((w1[i] - w0[i])) -v a=$((a1[i] - a0[i])) 'BEGIN {
+                s = ns / 1e9
+                printf "%s %s %.3f %.3f %.2f %.3f %.2f\n", run, name, 100 * c / hz / s,
+                    100 * x / hz / s, w / s, w / (fps * s), a / s
+            }' >>"$work/results"
+    done
 }
 
-# monitor_case CASE SIM-OPTIONS...: glove-monitor connected to glove-sim.
+# start_reference OPTIONS...: the reference display program, its process id in $reference_pid.
+start_reference() {
+    "$reference" "$@" 2>"$work/reference.stderr" &
+    reference_pid=$!
+    pids+=("$reference_pid")
+    [ -n "$(window_of "Reference display")" ] ||
+        fail "the reference's window did not appear: $(cat "$work/reference.stderr")"
+}
+
+# monitor_case CASE BESIDE [REFERENCE-OPTION] -- SIM-OPTIONS...: glove-monitor connected to
+# glove-sim, measured beside the reference display, recorded as BESIDE.
 monitor_case() {
-    local case="$1"
+    local case="$1" beside="$2"
+    shift 2
+    local reference_options=()
+    while [ "$1" != -- ]; do reference_options+=("$1"); shift; done
     shift
     local dir="$work/$case"
     rm -rf "$dir" && mkdir -p "$dir"
@@ -115,29 +137,21 @@ monitor_case() {
     local window
     window="$(window_of "Wireless VR Glove")"
     [ -n "$window" ] || fail "glove-monitor's window did not appear"
-    # Connect's middle, in the window's pixels.
+    # Connect's middle, in the window's pixels. Raised first: the window of a process just
+    # ended may still lie over it, at the same place.
+    xdotool windowraise "$window"
     xdotool mousemove --window "$window" 156 188 click 1
-    measure "$case" "$pid"
+    start_reference "${reference_options[@]}"
+    measure "$case" "$pid" "$beside" "$reference_pid"
     kill -0 "$pid" 2>/dev/null || fail "$case: glove-monitor ended: $(cat "$dir/stderr")"
+    kill -0 "$reference_pid" 2>/dev/null ||
+        fail "$beside: the reference ended: $(cat "$work/reference.stderr")"
     # Connected: the line is open, and a glove that sends has its frames in the exchange file.
     [ -n "$(find "/proc/$pid/fd" -lname "$line")" ] || fail "$case: Connect did not open $line"
     [ "$case" = silent ] || [ -s "$dir/InputFile" ] || fail "$case: no exchange file"
+    stop "$reference_pid"
     stop "$pid"
     stop "$sim_pid"
-}
-
-# reference_case CASE OPTIONS...: the reference display program.
-reference_case() {
-    local case="$1"
-    shift
-    "$reference" "$@" 2>"$work/stderr" &
-    local pid=$!
-    pids+=("$pid")
-    [ -n "$(window_of "Reference display")" ] ||
-        fail "$case: the reference's window did not appear: $(cat "$work/stderr")"
-    measure "$case" "$pid"
-    kill -0 "$pid" 2>/dev/null || fail "$case: the reference ended: $(cat "$work/stderr")"
-    stop "$pid"
 }
 
 echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
@@ -148,11 +162,9 @@ echo "Load average before: $(load_average)"
 for run in $(seq "$runs"); do
     echo "$run $(load_average)" >>"$work/loads"
     echo "run $run of $runs (load average $(load_average))" >&2
-    monitor_case wave --scenario wave
-    monitor_case burst --scenario wave --burst
-    monitor_case silent --scenario silent
-    reference_case reference
-    reference_case timer --timer-only
+    monitor_case wave reference -- --scenario wave
+    monitor_case burst reference2 -- --scenario wave --burst
+    monitor_case silent timer --timer-only -- --scenario silent
 done
 echo "Load average after: $(load_average)"
 echo
@@ -174,23 +186,28 @@ awk -v runs="$runs" -v seconds="$seconds" '
         for (i = 1; i <= runs; ++i) {
             if (fig[i, "reference.cpu"] > 0) {
                 fig[i, "wave.ratio"] = fig[i, "wave.cpu"] / fig[i, "reference.cpu"]
-                fig[i, "burst.ratio"] = fig[i, "burst.cpu"] / fig[i, "reference.cpu"]
+            }
+            if (fig[i, "reference2.cpu"] > 0) {
+                fig[i, "burst.ratio"] = fig[i, "burst.cpu"] / fig[i, "reference2.cpu"]
             }
             if (fig[i, "timer.cpu"] > 0)
                 fig[i, "silent.ratio"] = fig[i, "silent.cpu"] / fig[i, "timer.cpu"]
         }
         printf "Each figure the median of %d runs of %d s; a ratio is the median of the ratios in each run.\n", runs, seconds
-        printf "Frames: 48 a second, the rate at 4800 baud, for all five (for silent and the\n"
-        printf "bare timer, frame slots). Wake-ups: voluntary context switches.\n\n"
+        printf "Each load measured side by side with the program below it, over the same seconds.\n"
+        printf "Frames: 48 a second, the rate at 4800 baud, for all (for silent and the\n"
+        printf "bare timer, frame slots). Wake-ups: voluntary context switches.\n"
+        printf "Xvfb: the X server serving both programs of the pair.\n\n"
         printf "| program, load | CPU %% of a core | Xvfb CPU %% | window thread wake-ups/s | per frame | all threads wake-ups/s |\n"
         printf "|---|---|---|---|---|---|\n"
-        split("wave burst silent reference timer", keys, " ")
+        split("wave reference burst reference2 silent timer", keys, " ")
         names["wave"] = "glove-monitor, `glove-sim --scenario wave` (byte-paced)"
+        names["reference"] = "reference display, beside it"
         names["burst"] = "glove-monitor, `glove-sim --scenario wave --burst`"
+        names["reference2"] = "reference display, beside it"
         names["silent"] = "glove-monitor, `glove-sim --scenario silent`"
-        names["reference"] = "reference display"
-        names["timer"] = "reference display `--timer-only` (bare 48 Hz timer)"
-        for (k = 1; k <= 5; ++k) {
+        names["timer"] = "reference display `--timer-only` (bare 48 Hz timer), beside it"
+        for (k = 1; k <= 6; ++k) {
             key = keys[k]
             printf "| %s | %.2f | %.2f | %.0f | %.2f | %.0f |\n", names[key], median(key ".cpu"),
                 median(key ".x"), median(key ".wps"), median(key ".wpf"), median(key ".aps")
@@ -200,19 +217,20 @@ awk -v runs="$runs" -v seconds="$seconds" '
         printf "| streaming, byte-paced | %.2f | %.2f | %.2f | ≤ 1.25 | %.2f | ≤ 3 |\n",
             median("wave.cpu"), median("reference.cpu"), median("wave.ratio"), median("wave.wpf")
         printf "| streaming, whole frames | %.2f | %.2f | %.2f | | %.2f | |\n",
-            median("burst.cpu"), median("reference.cpu"), median("burst.ratio"), median("burst.wpf")
+            median("burst.cpu"), median("reference2.cpu"), median("burst.ratio"), median("burst.wpf")
         printf "| silent, beside the bare 48 Hz timer | %.2f | %.2f | %.2f | ≤ 0.5 | | |\n",
             median("silent.cpu"), median("timer.cpu"), median("silent.ratio")
     }' "$work/results"
 
 # Each run's processor figures, to judge the noise.
 echo
-echo "| run | load average at its start | CPU %: wave | wave, whole frames | silent | reference | bare timer |"
-echo "|---|---|---|---|---|---|---|"
+echo "| run | load average at its start | CPU %: wave | reference | wave, whole frames | reference | silent | bare timer |"
+echo "|---|---|---|---|---|---|---|---|"
 awk 'NR == FNR { load[$1] = $2 " " $3 " " $4; next }
      { cpu[$1, $2] = $3 }
      END {
          for (r = 1; r in load; ++r)
-             printf "| %d | %s | %.2f | %.2f | %.2f | %.2f | %.2f |\n", r, load[r], cpu[r, "wave"],
-                 cpu[r, "burst"], cpu[r, "silent"], cpu[r, "reference"], cpu[r, "timer"]
+             printf "| %d | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", r, load[r],
+                 cpu[r, "wave"], cpu[r, "reference"], cpu[r, "burst"], cpu[r, "reference2"],
+                 cpu[r, "silent"], cpu[r, "timer"]
      }' "$work/loads" "$work/results"
