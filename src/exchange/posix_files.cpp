@@ -147,6 +147,7 @@ PosixFiles::~PosixFiles() {
         ::close(h.fd);
         if (h.mode == Mode::Output) ::unlink(h.temporaryPath.c_str());
     }
+    for (const auto& [path, spare] : spares_) ::unlink(spare.name.c_str());
 }
 
 void PosixFiles::checkCanOpen(int number, const std::string& path) const {
@@ -188,9 +189,63 @@ std::optional<struct stat> PosixFiles::checkReplaceable(const std::string& path)
     return st;
 }
 
+int PosixFiles::takeSpare(const std::string& path, const std::optional<struct stat>& ownFile,
+                          ino_t& inode) {
+    const auto it = spares_.find(path);
+    if (it == spares_.end()) return -1;
+    const Spare spare = it->second;
+    // The file we placed is no longer at the path: the spare does not go with it.
+    if (!ownFile || ownFile->st_ino != spare.placed || spare.name.empty()) {
+        dropSpare(path);
+        return -1;
+    }
+    const int fd = openNoFollow(spare.name, O_WRONLY);
+    struct stat st {};
+    // Still the very file, ours, with one link; and a write lease is granted only to a file's
+    // one holder, so nobody reads it. Released at once: nobody opens it by its hidden name.
+    const bool usable =
+        fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == spare.inode &&
+        st.st_nlink == 1 && st.st_uid == ::geteuid() && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0 &&
+        ::fcntl(fd, F_SETLEASE, F_UNLCK) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (!usable) {
+        if (fd >= 0) ::close(fd);
+        dropSpare(path);
+        return -1;
+    }
+    spares_.erase(it);  // now the content being written
+    // The new content keeps the mode and group the user gives the file at the path.
+    if (st.st_gid != ownFile->st_gid) (void)::fchown(fd, static_cast<uid_t>(-1), ownFile->st_gid);
+    if ((st.st_mode & 07777) != (ownFile->st_mode & 07777)) {
+        (void)::fchmod(fd, ownFile->st_mode & 07777);
+    }
+    inode = st.st_ino;
+    return fd;
+}
+
+void PosixFiles::dropSpare(const std::string& path) {
+    const auto it = spares_.find(path);
+    if (it == spares_.end()) return;
+    if (!it->second.name.empty()) ::unlink(it->second.name.c_str());
+    spares_.erase(it);
+}
+
 void PosixFiles::openForOutput(int number, const std::string& path) {
     checkCanOpen(number, path);
     const std::optional<struct stat> ownFile = checkReplaceable(path);
+    ino_t spareInode = 0;
+    const std::string spareName = spares_.contains(path) ? spares_[path].name : std::string();
+    if (const int fd = takeSpare(path, ownFile, spareInode); fd >= 0) {
+        Handle& h = handles_[number];
+        h.fd = fd;
+        h.mode = Mode::Output;
+        h.path = path;
+        h.temporaryPath = spareName;
+        h.inode = spareInode;
+        h.replacedInode = ownFile->st_ino;
+        h.reused = true;
+        h.replacesOwnFile = true;
+        return;
+    }
     const std::string prefix = temporaryPrefix(path);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string temporaryPath = prefix + randomSuffix(path);
@@ -208,11 +263,14 @@ void PosixFiles::openForOutput(int number, const std::string& path) {
             (void)::fchown(fd, static_cast<uid_t>(-1), ownFile->st_gid);
             (void)::fchmod(fd, ownFile->st_mode & 07777);
         }
+        struct stat st {};
         Handle& h = handles_[number];
         h.fd = fd;
         h.mode = Mode::Output;
         h.path = path;
         h.temporaryPath = std::move(temporaryPath);
+        h.inode = ::fstat(fd, &st) == 0 ? st.st_ino : 0;
+        h.replacedInode = ownFile ? ownFile->st_ino : 0;
         h.replacesOwnFile = ownFile.has_value();
         return;
     }
@@ -316,17 +374,24 @@ double PosixFiles::readNumber(int number) {
 }
 
 void PosixFiles::release(Handle& h) {
+    // A file written again may hold more of the content before.
+    int truncateError = 0;
+    if (h.mode == Mode::Output && h.reused && !h.writeFailed) {
+        const off_t length = ::lseek(h.fd, 0, SEEK_CUR);
+        if (length < 0 || ::ftruncate(h.fd, length) != 0) truncateError = errno;
+    }
     const bool closed = ::close(h.fd) == 0 || errno == EINTR;
     const int closeError = errno;
     if (h.mode == Mode::Input) {
         if (!closed) failIo(closeError, h.path);
         return;
     }
-    // From here the temporary file is renamed or removed: none is ever left behind.
-    if (!closed || h.writeFailed) {
+    // From here the temporary file is renamed, removed, or kept as the spare of the next.
+    if (!closed || h.writeFailed || truncateError != 0) {
         // Lines may be missing: the path keeps its whole previous content. A failed write
         // was reported when it happened.
         ::unlink(h.temporaryPath.c_str());
+        if (truncateError != 0) failIo(truncateError, h.path);
         if (!closed) failIo(closeError, h.path);
         return;
     }
@@ -338,8 +403,10 @@ void PosixFiles::release(Handle& h) {
     const char* from = h.temporaryPath.c_str();
     const char* to = h.path.c_str();
     int result = -1;
+    bool swapped = false;
     if (h.replacesOwnFile) {
         result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
+        swapped = result == 0;
     }
     if (!h.replacesOwnFile || (result != 0 && errno == ENOENT)) {  // or it was deleted since
         result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
@@ -348,8 +415,14 @@ void PosixFiles::release(Handle& h) {
         result = ::rename(from, to);  // a file system without these flags renames atomically
     }
     const int error = errno;
-    ::unlink(from);  // the old content after a swap, else nothing or what could not be renamed
+    if (swapped) {
+        // The old content, now under the hidden name: the next content's file.
+        spares_[h.path] = {.name = h.temporaryPath, .inode = h.replacedInode, .placed = h.inode};
+        return;
+    }
+    ::unlink(from);  // nothing, or what could not be renamed
     if (result != 0) failOutput(error, h.path);
+    spares_[h.path] = {.name = {}, .inode = 0, .placed = h.inode};
 }
 
 void PosixFiles::close(int number) {
@@ -380,6 +453,7 @@ void PosixFiles::closeAll() {
 
 void PosixFiles::remove(const std::string& path) {
     checkPathNotOpen(path);
+    dropSpare(path);
     // unlink removes a symbolic link itself, never what it points to.
     if (::unlink(path.c_str()) != 0) {
         const int error = errno;

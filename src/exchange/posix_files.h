@@ -51,6 +51,9 @@ class PosixFiles final : public Files {
         std::string path;
         // Output: the new content's file until close renames it over the path.
         std::string temporaryPath;
+        ino_t inode = 0;               // of the new content's file
+        ino_t replacedInode = 0;       // of our own file at the path when it was opened
+        bool reused = false;           // the file held a content before, see Spare
         bool replacesOwnFile = false;  // else the path was free and must still be at close
         bool writeFailed = false;      // then close discards it and the path keeps its content
         // Read-ahead for input, so items come from memory, not one system call a byte.
@@ -60,17 +63,32 @@ class PosixFiles final : public Files {
         bool atEnd = false;
     };
 
+    // After a rewrite the previous content's file stays under its hidden name, so that the
+    // next rewrite of the path can write into it instead of creating a file and deleting one:
+    // that is most of what a rewrite costs the file system. It is written again only if no
+    // other program holds it open, as a reader that opened it at the path may.
+    struct Spare {
+        std::string name;  // empty: none
+        ino_t inode = 0;
+        ino_t placed = 0;  // the file we put at the path, which the spare goes with
+    };
+
+    // The spare for the next content of `path`, opened and locked; -1 if there is none to use.
+    int takeSpare(const std::string& path, const std::optional<struct stat>& ownFile, ino_t& inode);
+    void dropSpare(const std::string& path);
+
     void checkCanOpen(int number, const std::string& path) const;
     // Our own file at the path, if there is one; fails if something else is there.
     static std::optional<struct stat> checkReplaceable(const std::string& path);
     // Closes the descriptor; output takes its path's place, or is discarded after a failure.
-    static void release(Handle& h);
+    void release(Handle& h);
     void checkPathNotOpen(const std::string& path) const;  // 55 if open under any number
     Handle& handle(int number, Mode mode);
     static int nextChar(Handle& h);  // -1 at the end of the file
     static int peekChar(Handle& h);
 
     std::map<int, Handle> handles_;
+    std::map<std::string, Spare> spares_;  // by path
 };
 
 }  // namespace glove

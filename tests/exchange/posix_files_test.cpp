@@ -1,5 +1,6 @@
 #include "exchange/posix_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <array>
+#include <memory>
 
 #include "common/run_time_error.h"
 #include "exchange/exchange_file.h"
@@ -156,7 +158,8 @@ std::string entriesOf(const TempDir& dir) {
 TEST(ExchangeFileRewrite, ReplacesTheWholeContentAtCloseAndLeavesNothingElse) {
     TempDir dir;
     writeAll(dir.path(), "128,1,1,1,1,1,1,1,1,1\r\n");
-    PosixFiles files;
+    auto owner = std::make_unique<PosixFiles>();
+    PosixFiles& files = *owner;
     files.openForOutput(1, dir.path());
     files.writeLine(1, "128,2,2,2,2,2,2,2,2,2");
     EXPECT_EQ(readAll(dir.path()), "128,1,1,1,1,1,1,1,1,1\r\n") << "emptied before close";
@@ -170,7 +173,41 @@ TEST(ExchangeFileRewrite, ReplacesTheWholeContentAtCloseAndLeavesNothingElse) {
     files.openForOutput(1, dir.path());
     files.closeAll();
     EXPECT_EQ(readAll(dir.path()), "") << "a rewrite without lines leaves an empty file";
+    owner.reset();
     EXPECT_EQ(entriesOf(dir), "InputFile");
+}
+
+// The file of the content before is written again, unless a reader still holds it.
+TEST(ExchangeFileRewrite, ReusesTheFileBeforeOnlyWhereNoReaderHoldsIt) {
+    TempDir dir;
+    PosixFiles files;
+    const auto rewrite = [&](const std::string& line) {
+        files.openForOutput(1, dir.path());
+        files.writeLine(1, line);
+        files.close(1);
+        return entriesOf(dir);  // the hidden file's name, then the path's
+    };
+    rewrite("128,0,0,0,0,0,0,0,0,0,0,0,0");
+    const std::string beside = rewrite("128,1,1,1,1,1,1,1,1,1,1,1,1");
+    EXPECT_EQ(beside.size(), std::string(".InputFile.XXXXXXXXXXXX InputFile").size()) << beside;
+    EXPECT_EQ(rewrite("128,2"), beside) << "a file of its own for every content";
+    EXPECT_EQ(readAll(dir.path()), "128,2\r\n") << "the longer content before is cut";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0600), 0);
+
+    const int reader = ::open(dir.path().c_str(), O_RDONLY);  // holds the file with "128,2"
+    ASSERT_GE(reader, 0);
+    rewrite("128,3");
+    rewrite("128,4");
+    std::array<char, 16> held{};
+    EXPECT_EQ(::pread(reader, held.data(), held.size(), 0), 7);
+    EXPECT_EQ(std::string(held.data(), 7), "128,2\r\n") << "a file a reader holds was written";
+    ::close(reader);
+    EXPECT_EQ(readAll(dir.path()), "128,4\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600) << "a file kept private stays private when reused";
+    files.remove(dir.path());
+    EXPECT_EQ(entriesOf(dir), "") << "Exit leaves nothing";
 }
 
 class NewExchangeFile : public ::testing::TestWithParam<mode_t> {};
