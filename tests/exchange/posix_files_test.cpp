@@ -1,13 +1,16 @@
 #include "exchange/posix_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <array>
+#include <csignal>
 #include <memory>
 
 #include "common/run_time_error.h"
@@ -208,6 +211,46 @@ TEST(ExchangeFileRewrite, ReusesTheFileBeforeOnlyWhereNoReaderHoldsIt) {
     EXPECT_EQ(st.st_mode & 07777, 0600) << "a file kept private stays private when reused";
     files.remove(dir.path());
     EXPECT_EQ(entriesOf(dir), "") << "Exit leaves nothing";
+}
+
+// Another user's program may open the hidden file at any moment, e.g. a loop over
+// /tmp/.InputFile.*; the writer must survive that, whatever the moment.
+TEST(ExchangeFileRewrite, SurvivesReadersOpeningTheHiddenFileByName) {
+    TempDir dir;
+    const std::string directory = dir.dir().toStdString();
+    const pid_t reader = ::fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        for (;;) {
+            DIR* d = ::opendir(directory.c_str());
+            while (const dirent* entry = d != nullptr ? ::readdir(d) : nullptr) {
+                if (std::string_view(entry->d_name).starts_with(".InputFile.")) {
+                    for (int i = 0; i < 100; ++i) {
+                        const int fd = ::openat(::dirfd(d), entry->d_name, O_RDONLY);
+                        if (fd >= 0) ::close(fd);
+                    }
+                }
+            }
+            if (d != nullptr) ::closedir(d);
+        }
+    }
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        PosixFiles files;
+        for (int i = 0; i < 20000; ++i) {
+            files.openForOutput(1, dir.path());
+            files.writeLine(1, "128," + std::to_string(i % 128) + ",0,0,0,0,0,0,0,0");
+            files.close(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    ::kill(reader, SIGKILL);
+    ::waitpid(reader, nullptr, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the writer was ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
 class NewExchangeFile : public ::testing::TestWithParam<mode_t> {};
