@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -202,11 +203,14 @@ int PosixFiles::takeSpare(const std::string& path, const std::optional<struct st
     const int fd = openNoFollow(spare.name, O_WRONLY);
     struct stat st {};
     // Still the very file, ours, with one link; and a write lease is granted only to a file's
-    // one holder, so nobody reads it. Released at once: nobody opens it by its hidden name.
+    // one holder, so nobody reads it. The lease is held until the file is closed: a reader
+    // that opens it meanwhile, by its hidden name or at the path just before it was swapped
+    // out, waits until the content is whole. The signal that tells us of such a reader is
+    // one ignored by default, not SIGIO, whose default would end the program.
     const bool usable =
         fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == spare.inode &&
-        st.st_nlink == 1 && st.st_uid == ::geteuid() && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0 &&
-        ::fcntl(fd, F_SETLEASE, F_UNLCK) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        st.st_nlink == 1 && st.st_uid == ::geteuid() && ::fcntl(fd, F_SETSIG, SIGURG) == 0 &&
+        ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (!usable) {
         if (fd >= 0) ::close(fd);
         dropSpare(path);

@@ -105,14 +105,21 @@ void PacedYield::operator()() {
     // Once part of the read has come, the rest cannot come sooner than its time on the line.
     // The wait stops watching arrivals and sleeps that long, and one character more, so a
     // glove streaming at the line's pace is met with its frame complete and the next one
-    // begun: one wake-up a frame instead of one a character.
+    // begun: one wake-up a frame instead of one a character. A glove that sends slower than
+    // its line, found so when a sleep brings nothing, is watched character by character for
+    // the rest of the wait, as sleeping would only add wake-ups.
     QTimer lineTimer;
     lineTimer.setSingleShot(true);
     lineTimer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&lineTimer, &QTimer::timeout, &wait, [&] { comm_.watchArrivals(true); });
+    bool slowerThanTheLine = false;
+    QObject::connect(&lineTimer, &QTimer::timeout, &wait, [&] {
+        const int before = comm_.inBufferCount();
+        comm_.watchArrivals(true);
+        slowerThanTheLine = comm_.inBufferCount() == before;
+    });
     const auto sleepThroughRest = [&] {
         const int missing = wanted - comm_.inBufferCount();
-        if (missing <= 0 || missing >= wanted) return;
+        if (slowerThanTheLine || missing <= 0 || missing >= wanted) return;
         comm_.watchArrivals(false);
         lineTimer.start(std::chrono::ceil<std::chrono::milliseconds>(comm_.lineTime(missing + 1)));
     };

@@ -218,10 +218,11 @@ TEST(ExchangeFileRewrite, ReusesTheFileBeforeOnlyWhereNoReaderHoldsIt) {
 TEST(ExchangeFileRewrite, SurvivesReadersOpeningTheHiddenFileByName) {
     TempDir dir;
     const std::string directory = dir.dir().toStdString();
+    const pid_t test = ::getpid();
     const pid_t reader = ::fork();
     ASSERT_GE(reader, 0);
     if (reader == 0) {
-        for (;;) {
+        while (::getppid() == test) {  // never outlives the test
             DIR* d = ::opendir(directory.c_str());
             while (const dirent* entry = d != nullptr ? ::readdir(d) : nullptr) {
                 if (std::string_view(entry->d_name).starts_with(".InputFile.")) {
@@ -233,6 +234,7 @@ TEST(ExchangeFileRewrite, SurvivesReadersOpeningTheHiddenFileByName) {
             }
             if (d != nullptr) ::closedir(d);
         }
+        ::_exit(0);
     }
     const pid_t writer = ::fork();
     ASSERT_GE(writer, 0);
