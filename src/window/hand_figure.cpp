@@ -1,6 +1,7 @@
 #include "window/hand_figure.h"
 
 #include <QPainter>
+#include <cmath>
 
 namespace glove {
 
@@ -37,8 +38,15 @@ void HandFigure::move(Shape& shape, float Shape::*field, float value) {
 
 QRect HandFigure::area(const Shape& s) const {
     if (s.width <= 0 || s.height <= 0) return {};
-    const QRect r = twips::toPixelsF({s.left, s.top, s.width, s.height}).toAlignedRect();
-    return r.translated(contentsRect().topLeft()).intersected(contentsRect());
+    // Clipped to the figure before it becomes whole pixels: a bar placed by absurd readings
+    // may lie far outside it, or where no number can say.
+    const QRectF r = twips::toPixelsF({s.left, s.top, s.width, s.height});
+    if (!std::isfinite(r.left()) || !std::isfinite(r.top()) || !std::isfinite(r.right()) ||
+        !std::isfinite(r.bottom())) {
+        return contentsRect();
+    }
+    const QRectF inner(QPointF(0, 0), QSizeF(contentsRect().size()));
+    return r.intersected(inner).toAlignedRect().translated(contentsRect().topLeft());
 }
 
 std::array<HandFigure::Shape, 6> HandFigure::paintOrder() const {
