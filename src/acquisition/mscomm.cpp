@@ -80,13 +80,14 @@ void MSComm::setPortOpen(bool open) {
 
 QByteArray MSComm::input() {
     if (!programOpen_) throw RunTimeError(ErrorNumber::PortNotOpen, "Port not open");
-    takeInWaiting();
+    int most = inputLen_;
+    if (nextInputLimit_ > 0 && (most == 0 || nextInputLimit_ < most)) most = nextInputLimit_;
+    // A read the buffer already holds in full needs nothing more from the system.
+    if (most == 0 || inBufferCount() < most) takeInWaiting();
     if (!programOpen_) {
         throw RunTimeError(ErrorNumber::DeviceIoError,
                            "Device I/O error: " + devicePath().toStdString());
     }
-    int most = inputLen_;
-    if (nextInputLimit_ > 0 && (most == 0 || nextInputLimit_ < most)) most = nextInputLimit_;
     const QByteArray read = line_->read(most);
     if (!read.isEmpty()) {
         nextInputLimit_ = 0;
@@ -112,8 +113,6 @@ int MSComm::inBufferCount() const {
 
 void MSComm::watchArrivals(bool on) {
     line_->setWatching(on);
-    // What came while nobody watched is taken in, and said, at once.
-    if (on) takeInWaiting();
 }
 
 void MSComm::openDevice() {
@@ -142,8 +141,9 @@ void MSComm::closeDevice() {
 }
 
 void MSComm::takeInWaiting() {
-    // Received characters reach the buffer only when the line is watched; a read right
-    // after an open, or after a while unwatched, must first take in what the system holds.
+    // Received characters reach the buffer by themselves only while the line is watched and
+    // the program handles its events; a read right after an open, or after a while
+    // unwatched, must first take in what the system holds.
     if (!failed_) line_->takeIn();
 }
 

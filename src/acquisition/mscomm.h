@@ -64,9 +64,12 @@ class MSComm final : public QObject, public SerialControl {
     // Characters waiting in the receive buffer, whether the port is open for the program or not.
     [[nodiscard]] int inBufferCount() const;
     // While off, arriving characters wait in the system and raise nothing, so that a reader
-    // who knows when a frame is complete sleeps until then; turned on, what came meanwhile
-    // is taken in and arrives at once.
+    // who knows when a frame is complete sleeps until then. What came meanwhile is taken in
+    // by takeInWaiting(), by a read that needs it, or, once watched again, when the program
+    // next handles its events.
     void watchArrivals(bool on);
+    // Takes into the receive buffer what the system holds now; it arrives at once.
+    void takeInWaiting();
     // The time InputLen characters take on the line at the current settings.
     [[nodiscard]] std::chrono::nanoseconds frameTime() const { return lineTime(inputLen_); }
     [[nodiscard]] std::chrono::nanoseconds lineTime(int characters) const {
@@ -83,7 +86,6 @@ class MSComm final : public QObject, public SerialControl {
   private:
     void openDevice();
     void closeDevice();
-    void takeInWaiting();
     void deviceFailed(const QString& reason);
     void reportOnce(const QString& kind, const QString& message);
 

@@ -132,9 +132,12 @@ void PosixSerialLine::takeIn() {
     std::array<char, 4096> chunk{};
     while (buffer_.size() < bufferLimit_) {
         const auto room = static_cast<std::size_t>(bufferLimit_ - buffer_.size());
-        const ssize_t n = ::read(fd_, chunk.data(), std::min(room, chunk.size()));
+        const std::size_t asked = std::min(room, chunk.size());
+        const ssize_t n = ::read(fd_, chunk.data(), asked);
         if (n > 0) {
             buffer_.append(chunk.data(), n);
+            // A short read took all the system held; asking again would only hear "again".
+            if (static_cast<std::size_t>(n) < asked) break;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;

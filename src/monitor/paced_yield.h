@@ -2,13 +2,13 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMetaObject>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 
 #include "exchange/exchange_file.h"
-
-class QEventLoop;
 
 namespace glove {
 
@@ -84,13 +84,29 @@ class PacedYield {
     static constexpr std::chrono::milliseconds kSlowestFramePeriod{200};
 
   private:
+    [[nodiscard]] bool enoughWaits() const;
+    void arrivedDuringWait();
+    bool sleepThroughRest();
+    void lineTimeElapsed();
+    void quietTimeElapsed();
+
     MSComm& comm_;
     FramePhase phase_;
     QMetaObject::Connection reads_;
     QMetaObject::Connection arrivals_;
     QElapsedTimer sinceArrival_;  // since the last character arrived
     bool quietWithRest_ = false;  // the last wait went quiet with part of a frame waiting
-    QEventLoop* waiting_ = nullptr;
+
+    // The wait in progress; kept from pass to pass, as a pass comes 48 times a second.
+    QEventLoop wait_;
+    QTimer quietTimer_;
+    QTimer lineTimer_;
+    QElapsedTimer quietSince_;  // since the wait began or a character last arrived in it
+    std::chrono::milliseconds quiet_{};
+    int wanted_ = 0;
+    bool waiting_ = false;
+    bool wentQuiet_ = false;
+    bool slowerThanTheLine_ = false;
 };
 
 }  // namespace glove

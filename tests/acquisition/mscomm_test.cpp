@@ -194,9 +194,15 @@ TEST(Watching, CharactersWaitUnsaidWhileUnwatchedAndArriveAtOnceAfter) {
     processEventsFor(50ms);
     EXPECT_EQ(arrived.count(), 0);
     EXPECT_EQ(comm.inBufferCount(), 0);
+    comm.takeInWaiting();
+    EXPECT_EQ(arrived.count(), 1) << "what came unwatched arrives when taken in, and once";
+    EXPECT_EQ(comm.inBufferCount(), 5);
     glove.send(bytes({5, 6, 7, 8, 9}));
+    processEventsFor(50ms);
+    EXPECT_EQ(arrived.count(), 1);
     comm.watchArrivals(true);
-    EXPECT_EQ(arrived.count(), 1) << "what came unwatched arrives at once, and once";
+    processEventsFor(30ms);
+    EXPECT_EQ(arrived.count(), 2) << "watched again, what waits arrives at the next events";
     EXPECT_EQ(comm.input(), bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
