@@ -61,6 +61,12 @@ constexpr std::size_t kLongestItem = 40;
          path);
 }
 
+// The program never changes its user; asked once, not at every rewrite.
+uid_t ourUser() {
+    static const uid_t user = ::geteuid();
+    return user;
+}
+
 // New files get this mode less the umask, as any program's new files do.
 constexpr mode_t kNewFileMode = 0644;
 
@@ -179,7 +185,7 @@ std::optional<struct stat> PosixFiles::checkReplaceable(const std::string& path)
     if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
         failOpen(errno, path);
     }
-    if (st.st_uid != ::geteuid()) {
+    if (st.st_uid != ourUser()) {
         fail(ErrorNumber::PathAccessError,
              "Path/File access error (a file of another user is there)", path);
     }
@@ -190,31 +196,31 @@ std::optional<struct stat> PosixFiles::checkReplaceable(const std::string& path)
     return st;
 }
 
-int PosixFiles::takeSpare(const std::string& path, const std::optional<struct stat>& ownFile,
-                          ino_t& inode) {
+std::optional<PosixFiles::TakenSpare> PosixFiles::takeSpare(
+    const std::string& path, const std::optional<struct stat>& ownFile) {
     const auto it = spares_.find(path);
-    if (it == spares_.end()) return -1;
+    if (it == spares_.end()) return std::nullopt;
     const Spare spare = it->second;
     // The file we placed is no longer at the path: the spare does not go with it.
     if (!ownFile || ownFile->st_ino != spare.placed || spare.name.empty()) {
         dropSpare(path);
-        return -1;
+        return std::nullopt;
     }
     const int fd = openNoFollow(spare.name, O_WRONLY);
     struct stat st {};
     // Still the very file, ours, with one link; and a write lease is granted only to a file's
     // one holder, so nobody reads it. The lease is held until the file is closed: a reader
     // that opens it meanwhile, by its hidden name or at the path just before it was swapped
-    // out, waits until the content is whole. The signal that tells us of such a reader is
-    // one ignored by default, not SIGIO, whose default would end the program.
-    const bool usable =
-        fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == spare.inode &&
-        st.st_nlink == 1 && st.st_uid == ::geteuid() && ::fcntl(fd, F_SETSIG, SIGURG) == 0 &&
-        ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // out, waits until the content is whole, and a later run's clean-up passes it by. The
+    // signal that tells us of such a reader is one ignored by default, not SIGIO, whose
+    // default would end the program.
+    const bool usable = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                        st.st_ino == spare.inode && st.st_nlink == 1 && st.st_uid == ourUser() &&
+                        ::fcntl(fd, F_SETSIG, SIGURG) == 0 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
     if (!usable) {
         if (fd >= 0) ::close(fd);
         dropSpare(path);
-        return -1;
+        return std::nullopt;
     }
     spares_.erase(it);  // now the content being written
     // The new content keeps the mode and group the user gives the file at the path.
@@ -222,8 +228,7 @@ int PosixFiles::takeSpare(const std::string& path, const std::optional<struct st
     if ((st.st_mode & 07777) != (ownFile->st_mode & 07777)) {
         (void)::fchmod(fd, ownFile->st_mode & 07777);
     }
-    inode = st.st_ino;
-    return fd;
+    return TakenSpare{.fd = fd, .name = spare.name, .inode = st.st_ino, .length = st.st_size};
 }
 
 void PosixFiles::dropSpare(const std::string& path) {
@@ -236,18 +241,17 @@ void PosixFiles::dropSpare(const std::string& path) {
 void PosixFiles::openForOutput(int number, const std::string& path) {
     checkCanOpen(number, path);
     const std::optional<struct stat> ownFile = checkReplaceable(path);
-    ino_t spareInode = 0;
-    const std::string spareName = spares_.contains(path) ? spares_[path].name : std::string();
-    if (const int fd = takeSpare(path, ownFile, spareInode); fd >= 0) {
+    if (std::optional<TakenSpare> spare = takeSpare(path, ownFile)) {
         Handle& h = handles_[number];
-        h.fd = fd;
+        h.fd = spare->fd;
         h.mode = Mode::Output;
         h.path = path;
-        h.temporaryPath = spareName;
-        h.inode = spareInode;
+        h.temporaryPath = std::move(spare->name);
+        h.inode = spare->inode;
         h.replacedInode = ownFile->st_ino;
         h.reused = true;
         h.replacesOwnFile = true;
+        h.lengthBefore = spare->length;
         return;
     }
     const std::string prefix = temporaryPrefix(path);
@@ -319,6 +323,7 @@ void PosixFiles::writeLine(int number, std::string_view line) {
         }
         done += static_cast<std::size_t>(n);
     }
+    h.written += static_cast<off_t>(done);
 }
 
 int PosixFiles::peekChar(Handle& h) {
@@ -380,9 +385,8 @@ double PosixFiles::readNumber(int number) {
 void PosixFiles::release(Handle& h) {
     // A file written again may hold more of the content before.
     int truncateError = 0;
-    if (h.mode == Mode::Output && h.reused && !h.writeFailed) {
-        const off_t length = ::lseek(h.fd, 0, SEEK_CUR);
-        if (length < 0 || ::ftruncate(h.fd, length) != 0) truncateError = errno;
+    if (h.mode == Mode::Output && h.reused && !h.writeFailed && h.written < h.lengthBefore) {
+        if (::ftruncate(h.fd, h.written) != 0) truncateError = errno;
     }
     const bool closed = ::close(h.fd) == 0 || errno == EINTR;
     const int closeError = errno;
@@ -481,7 +485,7 @@ void PosixFiles::removeLeftovers(const std::string& path) {
         struct stat st {};
         // A run still writing holds the lock; a killed run's lock went with it.
         const bool leftover = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                              st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+                              st.st_uid == ourUser() && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         if (leftover) ::unlinkat(dirFd, entry->d_name, 0);
         ::close(fd);
     }

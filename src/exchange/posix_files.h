@@ -56,6 +56,8 @@ class PosixFiles final : public Files {
         bool reused = false;           // the file held a content before, see Spare
         bool replacesOwnFile = false;  // else the path was free and must still be at close
         bool writeFailed = false;      // then close discards it and the path keeps its content
+        off_t written = 0;             // output: the new content's length so far
+        off_t lengthBefore = 0;        // output: what a reused file held, cut to `written`
         // Read-ahead for input, so items come from memory, not one system call a byte.
         std::array<char, 4096> buffer{};
         std::size_t begin = 0;
@@ -73,8 +75,15 @@ class PosixFiles final : public Files {
         ino_t placed = 0;  // the file we put at the path, which the spare goes with
     };
 
-    // The spare for the next content of `path`, opened and locked; -1 if there is none to use.
-    int takeSpare(const std::string& path, const std::optional<struct stat>& ownFile, ino_t& inode);
+    struct TakenSpare {
+        int fd = -1;
+        std::string name;
+        ino_t inode = 0;
+        off_t length = 0;
+    };
+    // The spare for the next content of `path`, opened and leased, if there is one to use.
+    std::optional<TakenSpare> takeSpare(const std::string& path,
+                                        const std::optional<struct stat>& ownFile);
     void dropSpare(const std::string& path);
 
     void checkCanOpen(int number, const std::string& path) const;
