@@ -1,6 +1,6 @@
 #include "monitor/status_text.h"
 
-#include <QStringList>
+#include <cmath>
 
 namespace glove::status {
 
@@ -11,6 +11,17 @@ constexpr double kGestureValue5Above = 200;
 constexpr double kGestureValue6Below = 160;
 constexpr double kBatteryValue2Above = 2;
 constexpr int kSignificantDigits = 15;  // whole numbers print as themselves
+constexpr double kWholeBelow = 1e15;    // whole numbers with at most that many digits
+
+QString valueText(double value) {
+    // A glove's readings are whole numbers below 256. Written as integers they read the
+    // same as with fifteen significant digits, and cost less, 48 lines a second.
+    if (value == std::trunc(value) && std::abs(value) < kWholeBelow &&
+        !(value == 0 && std::signbit(value))) {
+        return QString::number(static_cast<qint64>(value));
+    }
+    return QString::number(value, 'g', kSignificantDigits);
+}
 
 }  // namespace
 
@@ -26,11 +37,12 @@ bool batteryTest(const Reading& reading) {
 }
 
 QString valuesLine(const Reading& reading) {
-    QStringList texts;
-    for (const Value& value : reading) {
-        texts << (value ? QString::number(*value, 'g', kSignificantDigits) : QString());
+    QString line;
+    for (std::size_t i = 0; i < reading.size(); ++i) {
+        if (i > 0) line += QStringLiteral("  ");
+        if (reading[i]) line += valueText(*reading[i]);
     }
-    return texts.join(QStringLiteral("  "));
+    return line;
 }
 
 }  // namespace glove::status

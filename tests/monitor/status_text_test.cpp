@@ -52,6 +52,16 @@ TEST(ValuesLine, SeparatesWithExactlyTwoSpaces) {
               "128  0  255  4.5  0  0  0  0  0  7");
 }
 
+TEST(ValuesLine, WritesAnyNumberWithFifteenSignificantDigits) {
+    // Whole readings take a shorter way; every number must still read the same.
+    for (const double v : {-0.0, -7.0, 999999999999999.0, 1e15, -1e15, 123456789012345678.0, 1e300,
+                           0.1, -2.5, 1e-320, 4503599627370497.0}) {
+        EXPECT_EQ(status::valuesLine(readingOf({128, v, 0, 0, 0, 0, 0, 0, 0, 0})),
+                  "128  " + QString::number(v, 'g', 15) + "  0  0  0  0  0  0  0  0")
+            << v;
+    }
+}
+
 TEST(EmptyReading, IsEighteenSpacesAndCountsAsZero) {
     const Reading empty{};
     EXPECT_EQ(status::valuesLine(empty), QString(18, ' '));
