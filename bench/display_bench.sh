@@ -7,10 +7,10 @@
 # line with the bare timer), both over the same S seconds after a settle time, so that the
 # noise of a shared machine falls on both alike; N times; prints the medians as markdown tables.
 #     bench/display_bench.sh [--seconds S] [--runs N] [--settle S] [BUILD_DIR]
-# (defaults 30 s, 3 runs, 3 s, build/default; needs a build, Xvfb and xdotool)
+# (defaults 30 s, 5 runs, 3 s, build/default; needs a build, Xvfb and xdotool)
 set -euo pipefail
 seconds=30
-runs=3
+runs=5
 settle=3
 build=build/default
 while [ $# -gt 0 ]; do

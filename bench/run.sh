@@ -2,7 +2,7 @@
 # Builds and runs the benchmark: a minute of streaming and a minute of silence with each
 # yield, ten seconds of each kind of glove, then the start-up figures, then a minute streamed
 # to OSC and UDP receivers, then a minute recorded and replayed through glove-sim, then the
-# program on a virtual X server beside a display doing only its display work (about nine
+# program on a virtual X server beside a display doing only its display work (about twelve
 # minutes; bench/display_bench.sh alone takes --seconds and --runs). Prints tables for
 # docs/benchmark.md.
 #     bench/run.sh [--frames N] [--silent-seconds S] [--stream-seconds S]
