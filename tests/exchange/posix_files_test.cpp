@@ -303,6 +303,18 @@ TEST(ExchangeFileRewrite, StartUpRemovesOnlyWhatAKilledRunLeft) {
     EXPECT_EQ(readAll(dir.path()), "") << "the running writer's file was kept";
 }
 
+TEST(ExchangeFileRewrite, StartUpPassesByTheFileARunningWriterWritesAgain) {
+    TempDir dir;
+    PosixFiles running;  // its third content goes into the file of its first
+    for (const char* line : {"128,1,1,1", "128,2,2,2", "128,3"}) {
+        running.openForOutput(1, dir.path());
+        running.writeLine(1, line);
+        if (std::string_view(line) == "128,3") PosixFiles::removeLeftovers(dir.path());
+        EXPECT_NO_THROW(running.close(1)) << line;
+    }
+    EXPECT_EQ(readAll(dir.path()), "128,3\r\n");
+}
+
 // Whatever is at the exchange path that is not our own plain file is left untouched.
 TEST(ExchangeFileSafety, SymbolicLinkIsNeitherFollowedNorReplaced) {
     TempDir dir;
