@@ -481,9 +481,11 @@ void PosixFiles::removeLeftovers(const std::string& path) {
         if (!isTemporaryName(entry->d_name, prefix)) continue;
         const int fd = ::openat(dirFd, entry->d_name,
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        // A run writing its file of the content before again holds a lease on it, which
+        // refuses this open at once.
         if (fd < 0) continue;
         struct stat st {};
-        // A run still writing holds the lock; a killed run's lock went with it.
+        // A run writing a new file holds the lock; a killed run's lock went with it.
         const bool leftover = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                               st.st_uid == ourUser() && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         if (leftover) ::unlinkat(dirFd, entry->d_name, 0);
