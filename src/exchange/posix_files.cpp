@@ -249,7 +249,6 @@ void PosixFiles::openForOutput(int number, const std::string& path) {
         h.temporaryPath = std::move(spare->name);
         h.inode = spare->inode;
         h.replacedInode = ownFile->st_ino;
-        h.reused = true;
         h.replacesOwnFile = true;
         h.lengthBefore = spare->length;
         return;
@@ -383,9 +382,9 @@ double PosixFiles::readNumber(int number) {
 }
 
 void PosixFiles::release(Handle& h) {
-    // A file written again may hold more of the content before.
+    // A file written again may hold more of the content before: cut to what was written.
     int truncateError = 0;
-    if (h.mode == Mode::Output && h.reused && !h.writeFailed && h.written < h.lengthBefore) {
+    if (h.mode == Mode::Output && !h.writeFailed && h.written < h.lengthBefore) {
         if (::ftruncate(h.fd, h.written) != 0) truncateError = errno;
     }
     const bool closed = ::close(h.fd) == 0 || errno == EINTR;

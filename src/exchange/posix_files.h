@@ -53,11 +53,10 @@ class PosixFiles final : public Files {
         std::string temporaryPath;
         ino_t inode = 0;               // of the new content's file
         ino_t replacedInode = 0;       // of our own file at the path when it was opened
-        bool reused = false;           // the file held a content before, see Spare
         bool replacesOwnFile = false;  // else the path was free and must still be at close
         bool writeFailed = false;      // then close discards it and the path keeps its content
         off_t written = 0;             // output: the new content's length so far
-        off_t lengthBefore = 0;        // output: what a reused file held, cut to `written`
+        off_t lengthBefore = 0;        // output: what a reused file (see Spare) held; 0 if new
         // Read-ahead for input, so items come from memory, not one system call a byte.
         std::array<char, 4096> buffer{};
         std::size_t begin = 0;
