@@ -238,8 +238,19 @@ std::optional<PosixFiles::TakenSpare> PosixFiles::takeSpare(
 void PosixFiles::dropSpare(const std::string& path) {
     const auto it = spares_.find(path);
     if (it == spares_.end()) return;
-    if (!it->second.name.empty()) ::unlink(it->second.name.c_str());
+    // One that cannot be removed now (a read-only disk) stays known, to go later.
+    const std::string& name = it->second.name;
+    if (!name.empty() && ::unlink(name.c_str()) != 0 && errno != ENOENT) return;
     spares_.erase(it);
+}
+
+void PosixFiles::discard(const Handle& h) {
+    if (::unlink(h.temporaryPath.c_str()) == 0 || errno == ENOENT) return;
+    // It cannot be removed now (a directory closed to us): as the spare of the file still at
+    // the path it takes the next content, or goes at a later rewrite or at the end.
+    spares_[h.path] = {.name = h.temporaryPath,
+                       .inode = h.inode,
+                       .placed = h.replacesOwnFile ? h.replacedInode : 0};
 }
 
 void PosixFiles::openForOutput(int number, const std::string& path) {
@@ -401,7 +412,7 @@ void PosixFiles::release(Handle& h) {
     if (!closed || h.writeFailed || truncateError != 0) {
         // Lines may be missing: the path keeps its whole previous content. A failed write
         // was reported when it happened.
-        ::unlink(h.temporaryPath.c_str());
+        discard(h);
         if (truncateError != 0) failIo(truncateError, h.path);
         if (!closed) failIo(closeError, h.path);
         return;
@@ -431,7 +442,7 @@ void PosixFiles::release(Handle& h) {
         spares_[h.path] = {.name = h.temporaryPath, .inode = h.replacedInode, .placed = h.inode};
         return;
     }
-    ::unlink(from);  // nothing, or what could not be renamed
+    discard(h);  // nothing, or what could not be renamed
     if (result != 0) failOutput(error, h.path);
     spares_[h.path] = {.name = {}, .inode = 0, .placed = h.inode};
 }

@@ -84,6 +84,8 @@ class PosixFiles final : public Files {
     std::optional<TakenSpare> takeSpare(const std::string& path,
                                         const std::optional<struct stat>& ownFile);
     void dropSpare(const std::string& path);
+    // Removes output that does not take the path's place.
+    void discard(const Handle& h);
 
     void checkCanOpen(int number, const std::string& path) const;
     // Our own file at the path, if there is one; fails if something else is there.

@@ -1,7 +1,9 @@
 // Faults at the exchange file: something else in its place, content that is no frame, a
-// huge file, the file or its directory deleted under the loop, a full disk.
+// huge file, the file or its directory deleted under the loop, a full or read-only disk.
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -482,6 +484,49 @@ TEST(FullDisk, AFailedRewriteKeepsTheWholeLastContentAndLeavesNothing) {
         QDir(dir.dir() + "/disk").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
         QStringList{"InputFile"});
 }
+
+// A rewrite refused where nothing can be removed, by a read-only disk before it starts or by
+// an immutable directory at the swap, leaves no hidden file once the obstacle is gone.
+bool setImmutable(const std::string& directory, bool on) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) ::close(fd);
+    return done;
+}
+
+class StuckDisk : public ::testing::TestWithParam<bool> {};  // read-only, else immutable
+
+TEST_P(StuckDisk, ARefusedRewriteLeavesNoHiddenFileBehind) {
+    TempDir dir;
+    TinyDisk disk(dir.dir() + "/disk");
+    if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
+    const std::string path = disk.path("InputFile");
+    auto block = [&](bool on) {
+        return GetParam() ? (on ? disk.makeReadOnly() : disk.makeWritable())
+                          : setImmutable(disk.path(""), on);
+    };
+    PosixFiles files;
+    auto rewrite = [&] {
+        files.openForOutput(exchange::kWriterFileNumber, path);
+        files.close(exchange::kWriterFileNumber);
+    };
+    rewrite();
+    rewrite();  // the content before waits beside the path for the next
+    if (!block(true)) GTEST_SKIP() << "the disk cannot be blocked here";
+    EXPECT_EQ(test::errorOf(rewrite), ErrorNumber::PermissionDenied);
+    ASSERT_TRUE(block(false));
+    files.remove(path);
+    EXPECT_EQ(
+        QDir(dir.dir() + "/disk").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Obstacles, StuckDisk, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "ReadOnly" : "ImmutableDirectory");
+});
 
 }  // namespace
 }  // namespace glove::fault
