@@ -6,7 +6,7 @@
 #include <string>
 
 #include "network/network_output.h"
-#include "window/settings_file.h"
+#include "startup/settings_file.h"
 
 namespace glove {
 

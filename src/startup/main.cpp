@@ -9,10 +9,10 @@
 #include "acquisition/serial_ports.h"
 #include "common/version.h"
 #include "record/recorder.h"
-#include "window/command_line.h"
+#include "startup/command_line.h"
+#include "startup/posix_signals.h"
+#include "startup/settings_file.h"
 #include "window/glove_window.h"
-#include "window/posix_signals.h"
-#include "window/settings_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "window/posix_signals.h"
+#include "startup/posix_signals.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

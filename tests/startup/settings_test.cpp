@@ -7,8 +7,8 @@
 #include <QFileInfo>
 
 #include "support/temp_files.h"
-#include "window/command_line.h"
-#include "window/settings_file.h"
+#include "startup/command_line.h"
+#include "startup/settings_file.h"
 
 namespace glove {
 namespace {

@@ -1,4 +1,4 @@
-#include "window/command_line.h"
+#include "startup/command_line.h"
 
 #include <QCommandLineParser>
 #include <QDir>

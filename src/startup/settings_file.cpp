@@ -1,4 +1,4 @@
-#include "window/settings_file.h"
+#include "startup/settings_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
