@@ -6,18 +6,194 @@
 #include <QFileInfo>
 #include <QMap>
 #include <algorithm>
+#include <array>
+#include <vector>
 
 #include "acquisition/mscomm.h"
 #include "common/version.h"
-#include "exchange/exchange_file.h"
+#include "monitor/connect_loop.h"
 
 namespace glove {
 
 namespace {
 
+using namespace Qt::Literals::StringLiterals;
+
+// The value that counts where one is expected.
+QString last(const QStringList& values) {
+    return values.isEmpty() ? QString() : values.last();
+}
+
+std::optional<QString> applyPort(const Option&, const QStringList& values, CommandLine& c) {
+    const QString value = last(values);
+    if (value.isEmpty()) return u"--port needs a device path or a port number"_s;
+    // All digits is a port number, however large: never a file of that name.
+    if (!std::ranges::all_of(value, [](QChar ch) { return ch >= '0' && ch <= '9'; })) {
+        c.device = value;
+        return std::nullopt;
+    }
+    bool fits = false;
+    const int number = value.toInt(&fits);
+    if (!fits || number < 1 || number > MSComm::kHighestPort) {
+        return u"Invalid port number: %1 (1 to %2)"_s.arg(value).arg(MSComm::kHighestPort);
+    }
+    c.device = devicePathForPort(number);
+    return std::nullopt;
+}
+
+template <std::string CommandLine::*path>
+std::optional<QString> applyPath(const Option& o, const QStringList& values, CommandLine& c) {
+    if (last(values).isEmpty()) return u"--%1 needs a path"_s.arg(o.name);
+    c.*path = QFile::encodeName(last(values)).toStdString();
+    return std::nullopt;
+}
+
+template <std::string CommandLine::*path>
+QString pathInForce(const CommandLine& c) {
+    return (c.*path).empty() ? u"none"_s : QFile::decodeName(QByteArray::fromStdString(c.*path));
+}
+
+// Names are looked up here, once: a receiver that cannot be found stops the start.
+template <std::vector<network::Endpoint> network::NetworkSettings::*receivers>
+std::optional<QString> applyReceivers(const Option& o, const QStringList& values, CommandLine& c) {
+    std::vector<network::Endpoint> found;
+    for (const QString& receiver : values) {
+        try {
+            found.push_back(network::resolveEndpoint(receiver.toStdString()));
+        } catch (const network::BadEndpoint& e) {
+            return u"Invalid --%1 receiver: %2"_s.arg(o.name, QString::fromStdString(e.what()));
+        }
+    }
+    c.network.*receivers = std::move(found);
+    return std::nullopt;
+}
+
+template <std::vector<network::Endpoint> network::NetworkSettings::*receivers>
+QString receiversInForce(const CommandLine& c) {
+    QStringList texts;
+    for (const auto& e : c.network.*receivers) texts << QString::fromStdString(e.text);
+    return texts.isEmpty() ? u"none"_s : texts.join(u", "_s);
+}
+
+std::optional<QString> applyOscPrefix(const Option&, const QStringList& values, CommandLine& c) {
+    if (!network::isOscPrefix(last(values).toStdString())) {
+        return u"Invalid --osc-prefix: '%1' (a '/' first, no '/' last, none of space # * , ? [ ] "
+               u"{ })"_s.arg(last(values));
+    }
+    c.network.oscPrefix = last(values).toStdString();
+    return std::nullopt;
+}
+
+using Kept = Option::Kept;
+using Settings = network::NetworkSettings;
+
+constexpr std::array kOptions{
+    Option{.name = "help"_L1, .shortName = "h"_L1, .help = "Show this help and exit."},
+    Option{.name = "version"_L1, .shortName = "v"_L1, .help = "Show the version and exit."},
+    Option{.name = "port"_L1,
+           .valueName = "DEVICE"_L1,
+           .help = "The glove's serial device: a path such as /dev/ttyUSB0, or a port number "
+                   "({port} is {default}, the default).",
+           .kept = Kept::AsAbsolutePath,
+           .apply = applyPort,
+           .inForce =
+               [](const CommandLine& c) {
+                   return c.device.isEmpty() ? devicePathForPort(ConnectLoop::kCommPort) : c.device;
+               }},
+    Option{.name = "exchange-file"_L1,
+           .valueName = "PATH"_L1,
+           .help = "Where to write each aligned frame (default {default}).",
+           .kept = Kept::AsAbsolutePath,
+           .apply = applyPath<&CommandLine::exchangePath>,
+           .inForce = pathInForce<&CommandLine::exchangePath>},
+    Option{.name = "osc"_L1,
+           .valueName = "HOST:PORT"_L1,
+           .help = "Send each frame and each new status text as OSC messages to HOST:PORT (a "
+                   "name, an IPv4 address or [IPv6 address]; repeatable).",
+           .repeatable = true,
+           .kept = Kept::AsGiven,
+           .looksUpNames = true,
+           .apply = applyReceivers<&Settings::osc>,
+           .inForce = receiversInForce<&Settings::osc>},
+    Option{.name = "udp"_L1,
+           .valueName = "HOST:PORT"_L1,
+           .help = "Send each frame's exchange file lines as one datagram to HOST:PORT "
+                   "(repeatable).",
+           .repeatable = true,
+           .kept = Kept::AsGiven,
+           .looksUpNames = true,
+           .apply = applyReceivers<&Settings::udp>,
+           .inForce = receiversInForce<&Settings::udp>},
+    Option{.name = "osc-prefix"_L1,
+           .valueName = "PREFIX"_L1,
+           .help = "Start every OSC address with PREFIX instead of {default}.",
+           .kept = Kept::AsGiven,
+           .apply = applyOscPrefix,
+           .inForce =
+               [](const CommandLine& c) { return QString::fromStdString(c.network.oscPrefix); }},
+    Option{.name = "record"_L1,
+           .valueName = "PATH"_L1,
+           .help = "Record every frame to a new CSV file at PATH; in a directory, to a new "
+                   "glove-YYYYMMDD-HHMMSS.csv. An existing file is never overwritten.",
+           .kept = Kept::AsDirectory,
+           .apply = applyPath<&CommandLine::recordPath>,
+           .inForce = pathInForce<&CommandLine::recordPath>},
+    Option{.name = "list-ports"_L1,
+           .help = "List this machine's serial devices and exit: path, stable name, and what "
+                   "each says of itself."},
+    Option{.name = "save-settings"_L1,
+           .help = "Keep the options given with it ({kept}; --record as a directory) for every "
+                   "start, in place of those kept before, and exit; given alone, forget them. "
+                   "An option given at a start overrides its kept value. They are kept in "
+                   "$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf (~/.config without it)."},
+    Option{.name = "show-settings"_L1,
+           .help = "Show the settings a start with the other options given would use, and "
+                   "where each comes from (command line, saved or default), and exit."},
+};
+
+// The options that set a value, in the order a start checks them: names to look up last.
+std::vector<const Option*> checkOrder() {
+    std::vector<const Option*> order;
+    for (const bool late : {false, true}) {
+        for (const Option& o : kOptions) {
+            if (o.apply != nullptr && o.looksUpNames == late) order.push_back(&o);
+        }
+    }
+    return order;
+}
+
+// The kept options as --help names them: "--port, --exchange-file, ...".
+QString keptOptionNames() {
+    QStringList names;
+    for (const Option* o : checkOrder()) {
+        if (o->kept != Kept::No) names << u"--"_s + o->name;
+    }
+    return names.join(u", "_s);
+}
+
+QString helpText(const Option& o) {
+    return QString::fromUtf8(o.help)
+        .replace(u"{default}"_s, o.inForce == nullptr ? QString() : o.inForce(CommandLine{}))
+        .replace(u"{port}"_s, QString::number(ConnectLoop::kCommPort))
+        .replace(u"{kept}"_s, keptOptionNames());
+}
+
+// A kept recording goes to a directory: a file would exist already at the second start.
+std::optional<QString> notKeepable(const Option& option, const QStringList& values) {
+    if (option.kept != Kept::AsDirectory || QFileInfo(last(values)).isDir()) return std::nullopt;
+    return u"a saved --%1 must be a directory: %2"_s.arg(option.name, last(values));
+}
+
+// What --save-settings keeps of a valid option. A start from the desktop begins in the home
+// directory, not where this ran: paths are kept absolute.
+QStringList keptValues(const Option& option, const QStringList& values, const CommandLine& c) {
+    if (option.kept == Kept::AsGiven) return values;
+    return {QDir::cleanPath(QFileInfo(option.inForce(c)).absoluteFilePath())};
+}
+
 // The toolkit's own options, which the application object takes out of the arguments when
 // the window is about to open. They are accepted here, unlisted, so that they pass.
-QStringList acceptToolkitOptions(QCommandLineParser& parser) {
+void acceptToolkitOptions(QCommandLineParser& parser) {
     const char* const withValue[] = {
         "platform",        "platformpluginpath", "platformtheme", "plugin",
         "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
@@ -25,114 +201,25 @@ QStringList acceptToolkitOptions(QCommandLineParser& parser) {
         "style",           "stylesheet",         "qmljsdebugger", "title"};
     const char* const flags[] = {"reverse", "widgetcount", "sync",
                                  "nograb",  "dograb",      "testability"};
-    QStringList names;
-    for (const char* name : withValue) {
-        QCommandLineOption option(QString::fromLatin1(name), {}, QStringLiteral("value"));
+    const auto addHidden = [&parser](QCommandLineOption option) {
         option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
-        names << option.names();
-    }
-    for (const char* name : flags) {
-        QCommandLineOption option(QString::fromLatin1(name));
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
-        names << option.names();
-    }
-    return names;
-}
-
-// Sets the kept option `name` of `result` from its values (the last counts where one is
-// expected); what is wrong with them otherwise, leaving `result` as it was.
-std::optional<QString> applyOption(const QString& name, const QStringList& values,
-                                   CommandLine& result) {
-    const QString value = values.isEmpty() ? QString() : values.last();
-    if (name == QLatin1StringView("port")) {
-        // All digits is a port number, however large: never a file of that name.
-        const bool isNumber =
-            !value.isEmpty() &&
-            std::all_of(value.begin(), value.end(), [](QChar c) { return c >= '0' && c <= '9'; });
-        bool fits = false;
-        const int number = value.toInt(&fits);
-        if (isNumber) {
-            if (!fits || number < 1 || number > MSComm::kHighestPort) {
-                return QStringLiteral("Invalid port number: %1 (1 to %2)")
-                    .arg(value)
-                    .arg(MSComm::kHighestPort);
-            }
-            result.device = devicePathForPort(number);
-        } else if (value.isEmpty()) {
-            return QStringLiteral("--port needs a device path or a port number");
-        } else {
-            result.device = value;
-        }
-    } else if (name == QLatin1StringView("exchange-file")) {
-        if (value.isEmpty()) return QStringLiteral("--exchange-file needs a path");
-        result.exchangePath = QFile::encodeName(value).toStdString();
-    } else if (name == QLatin1StringView("record")) {
-        if (value.isEmpty()) return QStringLiteral("--record needs a path");
-        result.recordPath = QFile::encodeName(value).toStdString();
-    } else if (name == QLatin1StringView("osc-prefix")) {
-        if (!network::isOscPrefix(value.toStdString())) {
-            return QStringLiteral(
-                       "Invalid --osc-prefix: '%1' (a '/' first, no '/' last, none "
-                       "of space # * , ? [ ] { })")
-                .arg(value);
-        }
-        result.network.oscPrefix = value.toStdString();
-    } else {
-        // Names are looked up here, once: a receiver that cannot be found stops the start.
-        std::vector<network::Endpoint> endpoints;
-        for (const QString& receiver : values) {
-            try {
-                endpoints.push_back(network::resolveEndpoint(receiver.toStdString()));
-            } catch (const network::BadEndpoint& e) {
-                return QStringLiteral("Invalid --%1 receiver: %2")
-                    .arg(name, QString::fromStdString(e.what()));
-            }
-        }
-        (name == QLatin1StringView("osc") ? result.network.osc : result.network.udp) =
-            std::move(endpoints);
-    }
-    return std::nullopt;
-}
-
-// A kept recording goes to a directory: a file would exist already at the second start.
-std::optional<QString> notKeepable(const QString& name, const QStringList& values) {
-    if (name != QLatin1StringView("record") || QFileInfo(values.last()).isDir()) {
-        return std::nullopt;
-    }
-    return QStringLiteral("a saved --record must be a directory: %1").arg(values.last());
-}
-
-// The kept options as --help names them: "--port, --exchange-file, ...".
-QString keptOptionNames() {
-    QStringList names;
-    for (const SavedOption& option : kSavedOptions) names << QStringLiteral("--") + option.name;
-    return names.join(QStringLiteral(", "));
-}
-
-// The value of a kept option as a start would use it.
-QString valueInForce(const QString& name, const CommandLine& c) {
-    const auto receivers = [](const std::vector<network::Endpoint>& endpoints) {
-        QStringList texts;
-        for (const auto& e : endpoints) texts << QString::fromStdString(e.text);
-        return texts.isEmpty() ? QStringLiteral("none") : texts.join(QStringLiteral(", "));
     };
-    if (name == QLatin1StringView("port")) {
-        return c.device.isEmpty() ? devicePathForPort(2) : c.device;
-    }
-    if (name == QLatin1StringView("exchange-file")) {
-        return QFile::decodeName(QByteArray::fromStdString(c.exchangePath));
-    }
-    if (name == QLatin1StringView("osc-prefix")) return QString::fromStdString(c.network.oscPrefix);
-    if (name == QLatin1StringView("record")) {
-        return c.recordPath.empty() ? QStringLiteral("none")
-                                    : QFile::decodeName(QByteArray::fromStdString(c.recordPath));
-    }
-    return receivers(name == QLatin1StringView("osc") ? c.network.osc : c.network.udp);
+    for (const char* name : withValue) addHidden({QString::fromLatin1(name), {}, u"value"_s});
+    for (const char* name : flags) addHidden(QCommandLineOption(QString::fromLatin1(name)));
 }
 
 }  // namespace
+
+std::span<const Option> options() {
+    return kOptions;
+}
+
+const Option* findOption(QStringView name) {
+    const auto* found =
+        std::ranges::find_if(kOptions, [&](const Option& o) { return o.name == name; });
+    return found == kOptions.end() ? nullptr : found;
+}
 
 CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& saved) {
     QCommandLineParser parser;
@@ -140,158 +227,94 @@ CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& 
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
         QString::fromUtf8(kProductName) +
-        QStringLiteral(": shows what a data glove sends over a serial line.\n"
-                       "The toolkit's own options (-platform, -style, -display, -geometry "
-                       "and more) work as well."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Show the version and exit."));
-    const QCommandLineOption port(
-        QStringLiteral("port"),
-        QStringLiteral("The glove's serial device: a path such as /dev/ttyUSB0, or a port "
-                       "number (2 is %1, the default).")
-            .arg(devicePathForPort(2)),
-        QStringLiteral("DEVICE"));
-    const QCommandLineOption exchangeFile(
-        QStringLiteral("exchange-file"),
-        QStringLiteral("Where to write each aligned frame (default %1).")
-            .arg(QString::fromLatin1(exchange::kDefaultPath.data(), exchange::kDefaultPath.size())),
-        QStringLiteral("PATH"));
-    const QCommandLineOption osc(
-        QStringLiteral("osc"),
-        QStringLiteral("Send each frame and each new status text as OSC messages to HOST:PORT "
-                       "(a name, an IPv4 address or [IPv6 address]; repeatable)."),
-        QStringLiteral("HOST:PORT"));
-    const QCommandLineOption udp(
-        QStringLiteral("udp"),
-        QStringLiteral("Send each frame's exchange file lines as one datagram to HOST:PORT "
-                       "(repeatable)."),
-        QStringLiteral("HOST:PORT"));
-    const QCommandLineOption oscPrefix(
-        QStringLiteral("osc-prefix"),
-        QStringLiteral("Start every OSC address with PREFIX instead of %1.")
-            .arg(QString::fromLatin1(network::kDefaultOscPrefix.data(),
-                                     network::kDefaultOscPrefix.size())),
-        QStringLiteral("PREFIX"));
-    const QCommandLineOption record(
-        QStringLiteral("record"),
-        QStringLiteral("Record every frame to a new CSV file at PATH; in a directory, to a new "
-                       "glove-YYYYMMDD-HHMMSS.csv. An existing file is never overwritten."),
-        QStringLiteral("PATH"));
-    const QCommandLineOption listPorts(
-        QStringLiteral("list-ports"),
-        QStringLiteral("List this machine's serial devices and exit: path, stable name, and "
-                       "what each says of itself."));
-    const QCommandLineOption saveSettings(
-        QStringLiteral("save-settings"),
-        QStringLiteral("Keep the options given with it (%1; --record as a directory) for every "
-                       "start, in place of those kept before, and exit; given alone, forget "
-                       "them. An option given at a start overrides its kept value. They are "
-                       "kept in $XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf (~/.config "
-                       "without it).")
-            .arg(keptOptionNames()));
-    const QCommandLineOption showSettings(
-        QStringLiteral("show-settings"),
-        QStringLiteral("Show the settings a start with the other options given would use, and "
-                       "where each comes from (command line, saved or default), and exit."));
-    parser.addOptions({help, version, port, exchangeFile, osc, udp, oscPrefix, record, listPorts,
-                       saveSettings, showSettings});
-    const QStringList toolkitOptions = acceptToolkitOptions(parser);
+        u": shows what a data glove sends over a serial line.\n"
+        u"The toolkit's own options (-platform, -style, -display, -geometry and more) work as "
+        u"well."_s);
+    for (const Option& o : kOptions) {
+        QStringList names{o.name};
+        if (!o.shortName.isEmpty()) names.prepend(o.shortName);
+        parser.addOption(QCommandLineOption(names, helpText(o), o.valueName));
+    }
+    acceptToolkitOptions(parser);
 
     CommandLine result;
-    result.exchangePath = std::string(exchange::kDefaultPath);
     auto refuse = [&](const QString& why) {
         result.action = CommandLine::Action::Refuse;
         QString line = why.trimmed();
         if (line.endsWith('.')) line.chop(1);
-        result.message = line + QStringLiteral("; see --help");
+        result.message = line + u"; see --help"_s;
         return result;
     };
 
     if (!parser.parse(arguments)) return refuse(parser.errorText());
     if (!parser.positionalArguments().isEmpty()) {
-        return refuse(QStringLiteral("Unexpected argument: ") +
-                      parser.positionalArguments().first());
+        return refuse(u"Unexpected argument: "_s + parser.positionalArguments().first());
     }
-    if (parser.isSet(help)) {
+    if (parser.isSet(u"help"_s)) {
         result.action = CommandLine::Action::ShowHelp;
         // Without an application object the parser cannot know the program's name.
         result.message = parser.helpText();
         result.message.replace(0, result.message.indexOf('\n'),
-                               QStringLiteral("Usage: glove-monitor [options]"));
+                               u"Usage: glove-monitor [options]"_s);
         return result;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(u"version"_s)) {
         result.action = CommandLine::Action::ShowVersion;
         result.message = QString::fromUtf8(kProductName) + ' ' + QString::fromUtf8(kVersionText);
         return result;
     }
-    if (int(parser.isSet(listPorts)) + int(parser.isSet(saveSettings)) +
-            int(parser.isSet(showSettings)) >
-        1) {
-        return refuse(
-            QStringLiteral("--list-ports, --save-settings and --show-settings each "
-                           "go alone"));
+    const bool listing = parser.isSet(u"list-ports"_s);
+    const bool saving = parser.isSet(u"save-settings"_s);
+    const bool showing = parser.isSet(u"show-settings"_s);
+    if (int(listing) + int(saving) + int(showing) > 1) {
+        return refuse(u"--list-ports, --save-settings and --show-settings each go alone"_s);
     }
-    if (parser.isSet(listPorts)) {
+    if (listing) {
         result.action = CommandLine::Action::ListPorts;
         return result;
     }
-    const bool saving = parser.isSet(saveSettings);
-    if (saving &&
-        std::ranges::any_of(toolkitOptions, [&](const QString& o) { return parser.isSet(o); })) {
-        return refuse(QStringLiteral("--save-settings keeps only ") + keptOptionNames());
+    // Only kept options go with --save-settings: never the toolkit's own.
+    const auto keptOrSaving = [](const QString& name) {
+        const Option* o = findOption(name);
+        return o != nullptr && (o->kept != Kept::No || o->name == "save-settings"_L1);
+    };
+    if (saving && !std::ranges::all_of(parser.optionNames(), keptOrSaving)) {
+        return refuse(u"--save-settings keeps only "_s + keptOptionNames());
     }
-    // Each kept option from the command line, else from the settings file; a saved value
-    // that a start would refuse is passed over.
+    // Each option from the command line, else from the settings file; a saved value that a
+    // start would refuse is passed over.
     if (!saving) result.settingsProblems = saved.problems;
     QMap<QString, QString> source;
-    for (const SavedOption& option : kSavedOptions) {
-        const QString name = option.name;
+    for (const Option* option : checkOrder()) {
+        const QString name = option->name;
         if (parser.isSet(name)) {
-            auto why = applyOption(name, parser.values(name), result);
-            if (!why && saving) why = notKeepable(name, parser.values(name));
+            const QStringList values = parser.values(name);
+            auto why = option->apply(*option, values, result);
+            if (!why && saving) why = notKeepable(*option, values);
             if (why) return refuse(*why);
-            source[name] = QStringLiteral("command line");
-            result.toSave[name] = parser.values(name);
-        } else if (!saving && saved.values.contains(name)) {
-            auto why = notKeepable(name, saved.values[name]);
-            if (!why) why = applyOption(name, saved.values[name], result);
+            source[name] = u"command line"_s;
+            if (saving) result.toSave[name] = keptValues(*option, values, result);
+        } else if (!saving && option->kept != Kept::No && saved.values.contains(name)) {
+            auto why = notKeepable(*option, saved.values[name]);
+            if (!why) why = option->apply(*option, saved.values[name], result);
             if (why) {
-                result.settingsProblems << settingProblem(saved.path, name,
-                                                          *why + QStringLiteral("; the default "
-                                                                                "is used"));
+                result.settingsProblems
+                    << settingProblem(saved.path, name, *why + u"; the default is used"_s);
             } else {
-                source[name] = QStringLiteral("saved");
-                result.savedRecord = result.savedRecord || name == QLatin1StringView("record");
+                source[name] = u"saved"_s;
+                result.savedRecord = result.savedRecord || name == "record"_L1;
             }
         }
     }
     if (saving) {
         result.action = CommandLine::Action::SaveSettings;
-        // A start from the desktop begins in the home directory, not where this ran.
-        for (const auto& [name, path] :
-             {std::pair{QStringLiteral("port"), result.device},
-              std::pair{QStringLiteral("exchange-file"),
-                        QFile::decodeName(QByteArray::fromStdString(result.exchangePath))},
-              std::pair{QStringLiteral("record"),
-                        QFile::decodeName(QByteArray::fromStdString(result.recordPath))}}) {
-            if (result.toSave.contains(name)) {
-                result.toSave[name] = {QDir::cleanPath(QFileInfo(path).absoluteFilePath())};
-            }
-        }
-        return result;
-    }
-    result.toSave.clear();
-    if (parser.isSet(showSettings)) {
+    } else if (showing) {
         result.action = CommandLine::Action::ShowSettings;
-        QStringList lines{QStringLiteral("Settings file: ") + saved.path};
-        for (const SavedOption& option : kSavedOptions) {
-            const QString name = option.name;
-            lines << QStringLiteral("%1: %2 (%3)")
-                         .arg(name, valueInForce(name, result),
-                              source.value(name, QStringLiteral("default")));
+        QStringList lines{u"Settings file: "_s + saved.path};
+        for (const Option* option : checkOrder()) {
+            const QString name = option->name;
+            lines << u"%1: %2 (%3)"_s.arg(name, option->inForce(result),
+                                          source.value(name, u"default"_s));
         }
         result.message = lines.join('\n');
     }

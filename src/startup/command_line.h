@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QLatin1StringView>
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <span>
 #include <string>
 
+#include "exchange/exchange_file.h"
 #include "network/network_output.h"
 #include "startup/settings_file.h"
 
@@ -14,8 +17,8 @@ struct CommandLine {
     enum class Action { Run, ShowHelp, ShowVersion, ListPorts, SaveSettings, ShowSettings, Refuse };
 
     Action action = Action::Run;
-    QString device;            // empty: serial port 2's device
-    std::string exchangePath;  // the exchange file's path
+    QString device;                                    // empty: serial port 2's device
+    std::string exchangePath{exchange::kDefaultPath};  // the exchange file's path
     network::NetworkSettings network;
     std::string recordPath;        // empty: no recording
     bool savedRecord = false;      // the recording's directory comes from the settings file
@@ -24,12 +27,40 @@ struct CommandLine {
     QString message;               // help, version, the settings in force, or what is wrong
 };
 
-// Reads --port DEVICE (a device path, or a port number), --exchange-file PATH, the
-// receivers --osc HOST:PORT and --udp HOST:PORT (resolved here, once), --osc-prefix PREFIX,
-// --record PATH (a directory when saved), --list-ports, --save-settings, --show-settings,
-// --help and --version. Each option the command line leaves out is taken from `saved`, whose
-// bad values are passed over with a problem line each. Needs no application object, so it
-// runs before any window can open.
+// One option of glove-monitor: all that the command line, --help, --show-settings and the
+// settings file know of it. An option is added by one entry in options() and its code.
+struct Option {
+    // Whether --save-settings keeps the option, and how.
+    enum class Kept { No, AsGiven, AsAbsolutePath, AsDirectory };
+
+    QLatin1StringView name{};
+    QLatin1StringView shortName{};
+    QLatin1StringView valueName{};  // empty: the option takes no value
+    // In --help; {default} stands for the value in force without it, {port} for the serial
+    // port read by default, {kept} for the options --save-settings keeps.
+    const char* help = "";
+    bool repeatable = false;
+    Kept kept = Kept::No;
+    // Checked after the others, so that a value refused without the network is refused
+    // without a wait.
+    bool looksUpNames = false;
+    // Sets the option's part of `c` from its values (the last counts where one is expected);
+    // what is wrong with them otherwise. None for an option that chooses an action.
+    std::optional<QString> (*apply)(const Option& o, const QStringList& values,
+                                    CommandLine& c) = nullptr;
+    // Its value as a start would use it, for --show-settings.
+    QString (*inForce)(const CommandLine& c) = nullptr;
+};
+
+// Every option, in the order --help lists them.
+std::span<const Option> options();
+
+// The option named `name`, or null.
+const Option* findOption(QStringView name);
+
+// Reads the options of options(), and accepts the toolkit's own. Each option the command
+// line leaves out is taken from `saved`, whose bad values are passed over with a problem line
+// each. Needs no application object, so it runs before any window can open.
 CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& saved = {});
 
 }  // namespace glove

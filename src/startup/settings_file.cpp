@@ -9,10 +9,11 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryFile>
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "startup/command_line.h"
 
 namespace glove {
 
@@ -22,10 +23,10 @@ namespace {
 // one, and is not read into memory.
 constexpr qint64 kMaxFileSize = 64 * 1024;
 
-const SavedOption* savedOption(const QString& key) {
-    const auto* found = std::find_if(kSavedOptions.begin(), kSavedOptions.end(),
-                                     [&](const SavedOption& o) { return o.name == key; });
-    return found == kSavedOptions.end() ? nullptr : found;
+// The option that the file keeps under `key`, or null.
+const Option* keptOption(const QString& key) {
+    const Option* option = findOption(key);
+    return option == nullptr || option->kept == Option::Kept::No ? nullptr : option;
 }
 
 QString systemError(int error) {
@@ -113,7 +114,7 @@ SavedSettings SettingsFile::read() const {
         return unreadable(QStringLiteral("not in INI format"));
     }
     for (const QString& key : settings.allKeys()) {
-        const SavedOption* option = savedOption(key);
+        const Option* option = keptOption(key);
         if (option == nullptr) {
             saved.problems << settingProblem(path_, key,
                                              QStringLiteral("not a setting of glove-monitor; "
@@ -166,14 +167,10 @@ void SettingsFile::write(const OptionValues& values) const {
     next.close();
     {
         QSettings settings(next.fileName(), QSettings::IniFormat);
-        for (const SavedOption& option : kSavedOptions) {
-            const auto found = values.find(option.name);
-            if (found == values.end()) continue;
-            if (option.repeatable) {
-                settings.setValue(option.name, *found);
-            } else {
-                settings.setValue(option.name, found->last());
-            }
+        for (const auto& [name, list] : values.asKeyValueRange()) {
+            const Option* option = keptOption(name);
+            if (option == nullptr) continue;
+            settings.setValue(name, option->repeatable ? QVariant(list) : QVariant(list.last()));
         }
         settings.sync();
         if (settings.status() != QSettings::NoError) throw failed(QStringLiteral("write failed"));

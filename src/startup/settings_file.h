@@ -1,25 +1,11 @@
 #pragma once
 
-#include <QLatin1StringView>
 #include <QMap>
 #include <QString>
 #include <QStringList>
-#include <array>
 #include <stdexcept>
 
 namespace glove {
-
-// The options a person may keep from start to start, by their long names, in the order they
-// are checked at a start: names to look up last. A repeatable one holds a list.
-struct SavedOption {
-    QLatin1StringView name;
-    bool repeatable = false;
-};
-inline constexpr std::array kSavedOptions{
-    SavedOption{QLatin1StringView("port")},       SavedOption{QLatin1StringView("exchange-file")},
-    SavedOption{QLatin1StringView("osc-prefix")}, SavedOption{QLatin1StringView("record")},
-    SavedOption{QLatin1StringView("osc"), true},  SavedOption{QLatin1StringView("udp"), true},
-};
 
 // Option name to its values as text, as given on the command line or kept in the file.
 using OptionValues = QMap<QString, QStringList>;
@@ -40,8 +26,9 @@ class SettingsError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The settings file, in INI format: one key per kept option. It is read through a symbolic
-// link, as a person may keep it elsewhere, but never written or removed through one.
+// The settings file, in INI format: one key per option that --save-settings keeps. It is read
+// through a symbolic link, as a person may keep it elsewhere, but never written or removed through
+// one.
 class SettingsFile {
   public:
     explicit SettingsFile(QString path) : path_(std::move(path)) {}

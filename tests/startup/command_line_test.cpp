@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QRegularExpression>
+
 namespace glove {
 namespace {
 
@@ -84,6 +87,34 @@ INSTANTIATE_TEST_SUITE_P(
                       QStringList{"-style=fusion"}, QStringList{"-display", ":1"},
                       QStringList{"-geometry", "400x300+0+0"}, QStringList{"-reverse"},
                       QStringList{"--platform", "offscreen", "-stylesheet", "a.qss"}));
+
+QString sourceText(const char* path) {
+    QFile file(QStringLiteral(GLOVE_SOURCE_DIR "/") + path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The man page has an entry under OPTIONS for each option and for none other; the README
+// names each.
+TEST(OptionTable, ManPageAndReadmeNameEveryOption) {
+    const QString page = sourceText("docs/man/glove-monitor.1.in");
+    const QString section = page.section("\n.SH OPTIONS\n", 1).section("\n.S", 0, 0);
+    static const QRegularExpression entry(QStringLiteral("(?:^|\n)\\.TP\n([^\n]*)"));
+    static const QRegularExpression longName(QStringLiteral("--([a-z][a-z-]*)"));
+    QStringList described;
+    for (const auto& tag : entry.globalMatch(section)) {
+        const QString line = tag.captured(1).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+        for (const auto& name : longName.globalMatch(line)) described << name.captured(1);
+    }
+    QStringList names;
+    const QString readme = sourceText("README.md");
+    for (const Option& option : options()) {
+        names << option.name;
+        const QRegularExpression named(QStringLiteral("--%1(?![a-z-])").arg(option.name));
+        EXPECT_TRUE(readme.contains(named))
+            << "the README does not name --" << names.last().toStdString();
+    }
+    EXPECT_EQ(described.join(' ').toStdString(), names.join(' ').toStdString());
+}
 
 }  // namespace
 }  // namespace glove
