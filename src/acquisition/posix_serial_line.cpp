@@ -10,18 +10,14 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "acquisition/posix_serial_speed.h"
+#include "common/system_error_text.h"
 
 namespace glove {
 
 namespace {
-
-QString systemError(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // Raw characters as they come, at the settings' size, parity and stop bits. The speed is
 // set apart, see setLineSpeed.
@@ -76,7 +72,7 @@ std::optional<PosixSerialLine::OpenFailure> PosixSerialLine::open(const QString&
         const int error = errno;
         // EBUSY: another program opened it for itself alone.
         return OpenFailure{.denied = error == EACCES || error == EPERM || error == EBUSY,
-                           .reason = systemError(error)};
+                           .reason = systemErrorText(error)};
     }
     const auto refuse = [fd](OpenFailure failure) {
         ::close(fd);
@@ -86,12 +82,12 @@ std::optional<PosixSerialLine::OpenFailure> PosixSerialLine::open(const QString&
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         return refuse({.denied = true, .reason = QStringLiteral("in use by another program")});
     }
-    if (tcgetattr(fd, &found_) != 0) return refuse({.reason = systemError(errno)});
+    if (tcgetattr(fd, &found_) != 0) return refuse({.reason = systemErrorText(errno)});
     const termios raw = rawTermios(found_, settings);
     if (tcsetattr(fd, TCSANOW, &raw) != 0 || !setLineSpeed(fd, settings.baud)) {
         const int error = errno;
         tcsetattr(fd, TCSANOW, &found_);
-        return refuse({.reason = systemError(error)});
+        return refuse({.reason = systemErrorText(error)});
     }
     // Nor may one open it after us.
     ioctl(fd, TIOCEXCL);
@@ -119,10 +115,10 @@ void PosixSerialLine::close() {
 void PosixSerialLine::apply(const LineSettings& settings) {
     if (fd_ < 0 || failed_) return;
     termios current{};
-    if (tcgetattr(fd_, &current) != 0) return fail(systemError(errno));
+    if (tcgetattr(fd_, &current) != 0) return fail(systemErrorText(errno));
     const termios raw = rawTermios(current, settings);
     if (tcsetattr(fd_, TCSANOW, &raw) != 0 || !setLineSpeed(fd_, settings.baud)) {
-        fail(systemError(errno));
+        fail(systemErrorText(errno));
     }
 }
 
@@ -143,7 +139,7 @@ void PosixSerialLine::takeIn() {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) break;
         // End of file: the other end hung up, the adapter was pulled.
-        fail(n == 0 ? QStringLiteral("the device hung up") : systemError(errno));
+        fail(n == 0 ? QStringLiteral("the device hung up") : systemErrorText(errno));
         break;
     }
     updateNotifier();

@@ -7,12 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
+#include "common/system_error_text.h"
 #include "startup/command_line.h"
 
 namespace glove {
@@ -29,8 +29,32 @@ const Option* keptOption(const QString& key) {
     return option == nullptr || option->kept == Option::Kept::No ? nullptr : option;
 }
 
-QString systemError(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+SettingsError cannotWrite(const QString& path, const QString& reason) {
+    return SettingsError(QStringLiteral("cannot write %1: %2").arg(path, reason).toStdString());
+}
+
+// The INI text of `values`, as the toolkit writes it. The toolkit writes settings only to a
+// file: a scratch one beside the settings file at `path`, readable by the owner only.
+QByteArray iniText(const OptionValues& values, const QString& path) {
+    QTemporaryFile scratch(QFileInfo(path).absolutePath() +
+                           QStringLiteral("/.glove-monitor.conf.XXXXXX"));
+    if (!scratch.open()) throw cannotWrite(path, scratch.errorString());
+    {
+        QSettings settings(scratch.fileName(), QSettings::IniFormat);
+        for (const auto& [name, list] : values.asKeyValueRange()) {
+            const Option* option = keptOption(name);
+            if (option == nullptr) continue;
+            settings.setValue(name, option->repeatable ? QVariant(list) : QVariant(list.last()));
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            throw cannotWrite(path, QStringLiteral("write failed"));
+        }
+    }
+    // The toolkit has put a new file in the scratch file's place: it is read by its name.
+    QFile written(scratch.fileName());
+    if (!written.open(QIODevice::ReadOnly)) throw cannotWrite(path, written.errorString());
+    return written.readAll();
 }
 
 // Each directory that is missing, created for its owner only, as desktops expect of the
@@ -42,8 +66,9 @@ void makeDirectories(const QString& dir) {
     }
     for (const QString& d : missing) {
         if (::mkdir(QFile::encodeName(d).constData(), 0700) != 0 && errno != EEXIST) {
-            throw SettingsError(
-                QStringLiteral("cannot create %1: %2").arg(d, systemError(errno)).toStdString());
+            throw SettingsError(QStringLiteral("cannot create %1: %2")
+                                    .arg(d, systemErrorText(errno))
+                                    .toStdString());
         }
     }
 }
@@ -157,39 +182,18 @@ void SettingsFile::write(const OptionValues& values) const {
     refuseLink("written through");
     const QString dir = QFileInfo(path_).absolutePath();
     makeDirectories(dir);
-    const auto failed = [&](const QString& reason) {
-        return SettingsError(
-            QStringLiteral("cannot write %1: %2").arg(path_, reason).toStdString());
-    };
-    // Created for the owner only, in the same directory, so that the rename is atomic.
-    QTemporaryFile next(dir + QStringLiteral("/.glove-monitor.conf.XXXXXX"));
-    if (!next.open()) throw failed(next.errorString());
-    next.close();
-    {
-        QSettings settings(next.fileName(), QSettings::IniFormat);
-        for (const auto& [name, list] : values.asKeyValueRange()) {
-            const Option* option = keptOption(name);
-            if (option == nullptr) continue;
-            settings.setValue(name, option->repeatable ? QVariant(list) : QVariant(list.last()));
-        }
-        settings.sync();
-        if (settings.status() != QSettings::NoError) throw failed(QStringLiteral("write failed"));
+    const QByteArray text = iniText(values, path_);
+    // The new file takes the path's place only when it is whole; the old one stays until then.
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(text) != text.size() || !file.flush()) {
+        throw cannotWrite(path_, file.errorString());
     }
     // On disk before it takes the path's place: a failure here is a failed save, not a
     // success that a power cut would undo.
-    const int fd = ::open(QFile::encodeName(next.fileName()).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        const int error = errno;
-        if (fd >= 0) ::close(fd);
-        throw failed(systemError(error));
-    }
-    ::close(fd);
-    // rename() replaces a link that appeared at the path since; it never writes through it.
-    if (std::rename(QFile::encodeName(next.fileName()).constData(),
-                    QFile::encodeName(path_).constData()) != 0) {
-        throw failed(systemError(errno));
-    }
-    next.setAutoRemove(false);
+    if (::fsync(file.handle()) != 0) throw cannotWrite(path_, systemErrorText(errno));
+    if (!file.commit()) throw cannotWrite(path_, file.errorString());
     syncDirectory(dir);
 }
 
@@ -198,7 +202,7 @@ bool SettingsFile::remove() const {
     if (::unlink(QFile::encodeName(path_).constData()) == 0) return true;
     if (errno == ENOENT) return false;
     throw SettingsError(
-        QStringLiteral("cannot remove %1: %2").arg(path_, systemError(errno)).toStdString());
+        QStringLiteral("cannot remove %1: %2").arg(path_, systemErrorText(errno)).toStdString());
 }
 
 QString SettingsFile::text() const {

@@ -176,7 +176,7 @@ TEST(SettingsFileWrite, NeverGoesThroughALinkAndLeavesNothingWhenItFails) {
     EXPECT_TRUE(S_ISLNK(modeOf(rig.file.path())));
     EXPECT_EQ(test::readAll(target.toStdString()), "port=/dev/ttyUSB0\n");
 
-    // A directory in the file's place: the rename fails, and no half-written file is left.
+    // A directory in the file's place: the write fails, and no half-written file is left.
     QFile::remove(rig.file.path());
     QDir().mkdir(rig.file.path());
     EXPECT_THROW(rig.file.write({{"port", {"/dev/ttyS0"}}}), SettingsError);
