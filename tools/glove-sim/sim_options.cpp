@@ -120,7 +120,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     parser.setApplicationDescription(
         "Plays a data glove's receiver: streams ten-byte frames (marker 128, then nine values)\n"
         "into a new pseudo-terminal, whose path it prints, or into a serial device.");
-    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
+    // The toolkit's own name for it, left in for habit's sake: it shows the same help.
+    QCommandLineOption helpAll("help-all");
+    helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({help, helpAll});
     const QCommandLineOption scenario(
         "scenario", "What the glove does: " + scenarioList + " (default " + defaultScenario + ").",
         "name", defaultScenario);
@@ -172,10 +176,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
 
     if (!parser.parse(arguments)) throw UsageError(text(parser.errorText()));
     CommandLine commandLine;
-    // addHelpOption() also brings --help-all; both just show the help.
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(help) || parser.isSet(helpAll)) {
         commandLine.helpRequested = true;
-        commandLine.helpText = text(parser.helpText());
+        // Without an application object the parser cannot know the program's name.
+        QString helpText = parser.helpText();
+        commandLine.helpText =
+            text(helpText.replace(0, helpText.indexOf('\n'), "Usage: glove-sim [options]"));
         return commandLine;
     }
     if (!parser.positionalArguments().isEmpty())

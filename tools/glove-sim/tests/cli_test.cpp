@@ -274,6 +274,20 @@ TEST_F(ReplayTest, AFileThatIsNoRecordingNamesItsLine) {
               "glove-sim: " + path + ":5: elapsed_ms goes back from 1040.500 to 1.000\n");
 }
 
+// The help names the program, not the path it was started by, and words its own options as
+// the monitor's help does; the toolkit's --help-all still shows it.
+TEST(Help, NamesTheProgramAndWordsItsOptionsAsTheMonitorDoes) {
+    for (const char* option : {"--help", "--help-all"}) {
+        Sim sim({option});
+        const std::string help = sim.allOutput();
+        EXPECT_EQ(help.substr(0, help.find('\n')), "Usage: glove-sim [options]") << option;
+        EXPECT_NE(help.find("  -h, --help "), std::string::npos) << help;
+        EXPECT_NE(help.find("Show this help and exit.\n"), std::string::npos) << help;
+        EXPECT_EQ(help.find("--help-all"), std::string::npos) << help;
+        EXPECT_EQ(sim.exitStatus(), 0);
+    }
+}
+
 class BadOptions : public testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(BadOptions, GiveOneLineOnStderrAndStatus2) {
