@@ -35,8 +35,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using glove::Frame;
 using glove::kFrameLength;
-using glove::exchange::Frame;
 // The glove's pace: as many frames a second as its line carries.
 constexpr auto kFramesPerSecond =
     static_cast<int>(std::chrono::seconds(1) / glove::lineTime(kFrameLength, glove::kGloveBaud));

@@ -91,7 +91,7 @@ Figures run(bool paced, int frames, double silentSeconds) {
     glove::PacedYield pacedYield(comm);
 
     Glove glove(pty, frames);
-    std::vector<std::pair<glove::exchange::Frame, Clock::time_point>> lines;
+    std::vector<std::pair<glove::Frame, Clock::time_point>> lines;
     long passes = 0;
     bool streaming = true;
     QElapsedTimer phase;

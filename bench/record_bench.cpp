@@ -27,7 +27,7 @@
 namespace {
 
 using bench::Clock;
-using glove::exchange::Frame;
+using glove::Frame;
 
 class NoDisplay final : public glove::GloveDisplay {
   public:

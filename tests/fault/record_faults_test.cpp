@@ -20,15 +20,15 @@ using test::TempDir;
 
 // What the recording must hold for these polls: for every read of ten bytes with a marker,
 // the frame rotated to its first marker.
-std::vector<exchange::Frame> framesRead(const LoopRig& rig) {
-    std::vector<exchange::Frame> frames;
+std::vector<Frame> framesRead(const LoopRig& rig) {
+    std::vector<Frame> frames;
     for (const LoopRig::Poll& poll : rig.polls) {
         if (!poll.read || poll.read->size() != kFrameLength) continue;
-        exchange::Frame values{};
+        Frame values{};
         for (int i = 0; i < kFrameLength; ++i) {
             values[i] = static_cast<unsigned char>(poll.read->at(i));
         }
-        const std::vector<exchange::Frame> lines = alignedLines(values);
+        const std::vector<Frame> lines = alignedLines(values);
         if (!lines.empty()) frames.push_back(lines.front());
     }
     return frames;
@@ -57,7 +57,7 @@ TEST(Recording, NoiseAndMarkerFloodsGiveOneValidRowPerWholeRead) {
 
     const record::Recording recording = record::readRecording(dir.path("r.csv"));
     EXPECT_FALSE(recording.cutLine);
-    const std::vector<exchange::Frame> expected = framesRead(rig);
+    const std::vector<Frame> expected = framesRead(rig);
     ASSERT_GT(expected.size(), 100U);
     ASSERT_EQ(recording.rows.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
