@@ -38,9 +38,8 @@ TEST(Recording, NoiseAndMarkerFloodsGiveOneValidRowPerWholeRead) {
     constexpr int kBursts = 300;
     Pty glove;
     TempDir dir;
-    LoopRig rig(glove.path(), dir.path());
     Recorder recorder(RecordingFile::create(dir.path("r.csv"), 0), Recorder::Clock::now());
-    rig.framePoll.feedTo(recorder);
+    LoopRig rig(glove.path(), dir.path(), &recorder);
 
     std::mt19937 random(20261207);
     std::uniform_int_distribution<int> byte(0, 255);
@@ -73,10 +72,9 @@ TEST(Recording, AFullDiskEndsItOnceAndTheMonitorGoesOn) {
     TinyDisk disk(dir.dir() + "/disk");
     if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
     Pty glove;
-    LoopRig rig(glove.path(), dir.path());
     const test::MessageLog log;
     Recorder recorder(RecordingFile::create(disk.path("r.csv"), 0), Recorder::Clock::now());
-    rig.framePoll.feedTo(recorder);
+    LoopRig rig(glove.path(), dir.path(), &recorder);
 
     // A page holds about fifty rows; the recording runs out long before the glove stops.
     constexpr int kFrames = 200;
