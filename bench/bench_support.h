@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "exchange/exchange_file.h"
+#include "common/glove_frame.h"
 #include "frame_maker.h"
 #include "support/pty.h"
 
@@ -55,31 +55,29 @@ class Glove {
     void join() { thread_.join(); }
     [[nodiscard]] bool done() const { return done_; }
     [[nodiscard]] Clock::time_point sentAt(std::size_t frame) const { return sentAt_.at(frame); }
-    [[nodiscard]] const glove::exchange::Frame& sent(std::size_t frame) const {
-        return sent_.at(frame);
-    }
+    [[nodiscard]] const glove::Frame& sent(std::size_t frame) const { return sent_.at(frame); }
 
   private:
     const glove::test::Pty& pty_;
-    std::vector<glove::exchange::Frame> sent_;
+    std::vector<glove::Frame> sent_;
     std::vector<Clock::time_point> sentAt_;
     std::atomic<bool> done_ = false;
     std::thread thread_;
 };
 
 // The first line of the exchange file as the ten values it holds.
-inline std::optional<glove::exchange::Frame> firstExchangeLine(const std::string& path) {
+inline std::optional<glove::Frame> firstExchangeLine(const std::string& path) {
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const QList<QByteArray> texts = file.readLine().trimmed().split(',');
     if (texts.size() != glove::kFrameLength) return std::nullopt;
-    glove::exchange::Frame values{};
+    glove::Frame values{};
     for (std::size_t i = 0; i < values.size(); ++i) values[i] = texts[i].toInt();
     return values;
 }
 
 // The counter a frame carries in values 7 to 10.
-inline std::uint32_t counterOf(const glove::exchange::Frame& values) {
+inline std::uint32_t counterOf(const glove::Frame& values) {
     glove_sim::CounterValues counter{};
     for (std::size_t i = 0; i < counter.size(); ++i) {
         counter[i] = static_cast<std::uint8_t>(values[glove_sim::counterFirstValue - 1 + i]);

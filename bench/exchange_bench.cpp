@@ -24,19 +24,16 @@
 #include <thread>
 #include <vector>
 
-#include "acquisition/frame_poll.h"
-#include "acquisition/mscomm.h"
 #include "exchange/posix_files.h"
 #include "frame_maker.h"
-#include "monitor/connect_loop.h"
 #include "monitor/glove_display.h"
-#include "monitor/paced_yield.h"
+#include "monitor/glove_pipeline.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using glove::Frame;
 using glove::kFrameLength;
-using glove::exchange::Frame;
 // The glove's pace: as many frames a second as its line carries.
 constexpr auto kFramesPerSecond =
     static_cast<int>(std::chrono::seconds(1) / glove::lineTime(kFrameLength, glove::kGloveBaud));
@@ -249,11 +246,7 @@ Figures run(bool loaded, int frames) {
                dir.filePath("glove")});
     for (int i = 0; i < 200 && !QFile::exists(dir.filePath("glove")); ++i) QThread::msleep(10);
 
-    glove::MSComm comm(dir.filePath("glove"));
     TimedFiles files;
-    QByteArray dataF;
-    glove::FramePoll framePoll(comm, files, dataF, path);
-    glove::PacedYield pacedYield(comm);
     NoDisplay display;
     QProcess* slowReader = nullptr;
     QProcess* fastReader = nullptr;
@@ -261,53 +254,51 @@ Figures run(bool loaded, int frames) {
     bool streaming = false;  // the file holds a whole frame, and not yet the last one
     std::optional<Clock::time_point> emptySince;
     QElapsedTimer clock;
-    std::optional<glove::ConnectLoop> loop;
-    loop.emplace(glove::ConnectLoop::Parts{
-        .comm = comm,
-        .files = files,
-        .display = display,
-        .dataF = dataF,
-        .poll =
-            [&] {
-                framePoll.run();
-                // A read that finds the line silent empties the file, as it is meant to;
-                // how long it stays empty tells those reads from any the rewrite causes.
-                if (slowReader && streaming && dataF.isEmpty()) {
-                    ++f.emptyPolls;
-                    if (!emptySince) emptySince = Clock::now();
-                }
-                if (dataF.size() != kFrameLength) return;
-                if (emptySince) {
-                    f.emptySeconds +=
-                        std::chrono::duration<double>(Clock::now() - *emptySince).count();
-                    emptySince.reset();
-                }
-                QFile file(exchangePath);
-                if (!file.open(QIODevice::ReadOnly)) return;
-                const auto values = wholeContent(file.readAll());
-                if (!values) return;
-                const std::uint32_t counter = counterOf(*values);
-                if (counter < sent.size() && sent[counter] == *values) whole.insert(counter);
-                streaming = counter + 1 < sent.size();
-            },
-        .yield =
-            [&] {
-                pacedYield();
-                // The readers read while frames stream: from the first whole frame in the
-                // file to the last, not the silence before or after.
-                if (!slowReader && streaming) {
-                    slowReader = startSelf(
-                        {"--reader", exchangePath, "--rate", QString::number(kSlowReaderRate)});
-                    fastReader = startSelf({"--reader", exchangePath, "--rate", "0"});
-                    clock.start();
-                }
-                if ((slowReader && !streaming) || sim.state() == QProcess::NotRunning) {
-                    loop->stop();
-                }
-            },
-        .interruptYield = [&] { pacedYield.interrupt(); },
-        .exchangePath = path});
-    loop->run();
+    glove::GlovePipeline pipeline(
+        display, {.device = dir.filePath("glove"),
+                  .exchangePath = path,
+                  .aroundPoll =
+                      [&](glove::FramePoll& poll) {
+                          poll.run();
+                          const QByteArray& dataF = pipeline.dataF();
+                          // A read that finds the line silent empties the file, as it is meant to;
+                          // how long it stays empty tells those reads from any the rewrite causes.
+                          if (slowReader && streaming && dataF.isEmpty()) {
+                              ++f.emptyPolls;
+                              if (!emptySince) emptySince = Clock::now();
+                          }
+                          if (dataF.size() != kFrameLength) return;
+                          if (emptySince) {
+                              f.emptySeconds +=
+                                  std::chrono::duration<double>(Clock::now() - *emptySince).count();
+                              emptySince.reset();
+                          }
+                          QFile file(exchangePath);
+                          if (!file.open(QIODevice::ReadOnly)) return;
+                          const auto values = wholeContent(file.readAll());
+                          if (!values) return;
+                          const std::uint32_t counter = counterOf(*values);
+                          if (counter < sent.size() && sent[counter] == *values)
+                              whole.insert(counter);
+                          streaming = counter + 1 < sent.size();
+                      },
+                  .aroundYield =
+                      [&](glove::PacedYield& pacedYield) {
+                          pacedYield();
+                          // The readers read while frames stream: from the first whole frame in the
+                          // file to the last, not the silence before or after.
+                          if (!slowReader && streaming) {
+                              slowReader = startSelf({"--reader", exchangePath, "--rate",
+                                                      QString::number(kSlowReaderRate)});
+                              fastReader = startSelf({"--reader", exchangePath, "--rate", "0"});
+                              clock.start();
+                          }
+                          if ((slowReader && !streaming) || sim.state() == QProcess::NotRunning) {
+                              pipeline.stop();
+                          }
+                      },
+                  .files = &files});
+    pipeline.connect();
     sim.kill();
     sim.waitForFinished();
 

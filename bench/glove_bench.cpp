@@ -21,13 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "acquisition/frame_poll.h"
-#include "acquisition/mscomm.h"
 #include "bench_support.h"
-#include "exchange/posix_files.h"
-#include "monitor/connect_loop.h"
 #include "monitor/glove_display.h"
-#include "monitor/paced_yield.h"
+#include "monitor/glove_pipeline.h"
 #include "monitor/status_text.h"
 #include "support/pty.h"
 #include "window/glove_window.h"
@@ -84,14 +80,9 @@ Figures run(bool paced, int frames, double silentSeconds) {
     glove::GloveWindow window({.device = {}, .exchangePath = exchangePath, .endProgram = [] {}});
     window.show();
     CountingDisplay display(window);
-    glove::MSComm comm(pty.path());
-    glove::PosixFiles files;
-    QByteArray dataF;
-    glove::FramePoll framePoll(comm, files, dataF, exchangePath);
-    glove::PacedYield pacedYield(comm);
 
     Glove glove(pty, frames);
-    std::vector<std::pair<glove::exchange::Frame, Clock::time_point>> lines;
+    std::vector<std::pair<glove::Frame, Clock::time_point>> lines;
     long passes = 0;
     bool streaming = true;
     QElapsedTimer phase;
@@ -100,7 +91,6 @@ Figures run(bool paced, int frames, double silentSeconds) {
     Figures f;
     f.framesSent = frames;
 
-    std::optional<glove::ConnectLoop> loop;
     const auto endPhase = [&] {
         const double seconds = static_cast<double>(phase.nsecsElapsed()) / 1e9;
         const double cpu = threadCpuSeconds() - cpuAtPhase;
@@ -117,44 +107,40 @@ Figures run(bool paced, int frames, double silentSeconds) {
         cpuAtPhase = threadCpuSeconds();
         passesAtPhase = passes;
     };
-    loop.emplace(glove::ConnectLoop::Parts{
-        .comm = comm,
-        .files = files,
-        .display = display,
-        .dataF = dataF,
-        .poll =
-            [&] {
-                framePoll.run();
-                if (dataF.size() != glove::kFrameLength) return;
-                if (const auto values = bench::firstExchangeLine(exchangePath)) {
-                    lines.emplace_back(*values, Clock::now());
-                }
-            },
-        .yield =
-            [&] {
-                ++passes;
-                if (paced) {
-                    pacedYield();
-                } else {
-                    QCoreApplication::processEvents();
-                }
-                if (streaming && glove.done()) {
-                    // Let the last frame through, then measure the silent line.
-                    pacedYield();
-                    endPhase();
-                    streaming = false;
-                } else if (!streaming && phase.nsecsElapsed() > silentSeconds * 1e9) {
-                    endPhase();
-                    loop->stop();
-                }
-            },
-        .interruptYield = [&] { pacedYield.interrupt(); },
-        .exchangePath = exchangePath});
+    glove::GlovePipeline pipeline(
+        display, {.device = pty.path(),
+                  .exchangePath = exchangePath,
+                  .aroundPoll =
+                      [&](glove::FramePoll& poll) {
+                          poll.run();
+                          if (pipeline.dataF().size() != glove::kFrameLength) return;
+                          if (const auto values = bench::firstExchangeLine(exchangePath)) {
+                              lines.emplace_back(*values, Clock::now());
+                          }
+                      },
+                  .aroundYield =
+                      [&](glove::PacedYield& pacedYield) {
+                          ++passes;
+                          if (paced) {
+                              pacedYield();
+                          } else {
+                              QCoreApplication::processEvents();
+                          }
+                          if (streaming && glove.done()) {
+                              // Let the last frame through, then measure the silent line.
+                              pacedYield();
+                              endPhase();
+                              streaming = false;
+                          } else if (!streaming && phase.nsecsElapsed() > silentSeconds * 1e9) {
+                              endPhase();
+                              pipeline.stop();
+                          }
+                      }});
 
     phase.start();
     cpuAtPhase = threadCpuSeconds();
     glove.start();
-    loop->run();
+    pipeline.connect();
     glove.join();
 
     // A frame reached the file whole when a line holds exactly the ten values sent.
@@ -265,23 +251,12 @@ StreamFigures runStream(const StreamCase& streamCase) {
     glove::test::Pty pty;
     QTemporaryDir dir;
     const std::string exchangePath = QFile::encodeName(dir.filePath("InputFile")).toStdString();
-    glove::MSComm comm(pty.path());
-    comm.setPortOpen(true);  // the device is open before the glove starts
-    comm.setPortOpen(false);
-    glove::PosixFiles files;
-    QByteArray dataF;
-    glove::FramePoll framePoll(comm, files, dataF, exchangePath);
-    glove::PacedYield pacedYield(comm);
     StreamGlove glove(pty, streamCase);
     NoDeviceWatch display;
     StreamFigures f;
 
     qsizetype read = 0;
     std::vector<std::pair<qsizetype, qsizetype>> reads;  // place and length of each read
-    QObject::connect(&comm, &glove::MSComm::charactersRead, [&](const QByteArray& characters) {
-        reads.emplace_back(read, characters.size());
-        read += characters.size();
-    });
     const auto streaming = [&] {
         return !reads.empty() && !(glove.done() && read == glove.sent().size());
     };
@@ -296,31 +271,33 @@ StreamFigures runStream(const StreamCase& streamCase) {
         Clock::now() + std::chrono::seconds(10) +
         std::chrono::milliseconds(static_cast<int>(
             streamCase.frames * 1000 / (streamCase.perSecond > 0 ? streamCase.perSecond : 48)));
-    std::optional<glove::ConnectLoop> loop;
-    loop.emplace(glove::ConnectLoop::Parts{.comm = comm,
-                                           .files = files,
-                                           .display = display,
-                                           .dataF = dataF,
-                                           .poll =
-                                               [&] {
-                                                   const bool during = streaming();
-                                                   framePoll.run();
-                                                   if (during && dataF.isEmpty())
-                                                       ++f.emptyReadsWhileStreaming;
-                                               },
-                                           .yield =
-                                               [&] {
-                                                   if (f.noDeviceAfterMs >= 0 ||
-                                                       Clock::now() > giveUpAt) {
-                                                       loop->stop();
-                                                       return;
-                                                   }
-                                                   pacedYield();
-                                               },
-                                           .interruptYield = [&] { pacedYield.interrupt(); },
-                                           .exchangePath = exchangePath});
+    glove::GlovePipeline pipeline(display,
+                                  {.device = pty.path(),
+                                   .exchangePath = exchangePath,
+                                   .aroundPoll =
+                                       [&](glove::FramePoll& poll) {
+                                           const bool during = streaming();
+                                           poll.run();
+                                           if (during && pipeline.dataF().isEmpty())
+                                               ++f.emptyReadsWhileStreaming;
+                                       },
+                                   .aroundYield =
+                                       [&](glove::PacedYield& pacedYield) {
+                                           if (f.noDeviceAfterMs >= 0 || Clock::now() > giveUpAt) {
+                                               pipeline.stop();
+                                               return;
+                                           }
+                                           pacedYield();
+                                       }});
+    glove::MSComm& comm = pipeline.comm();
+    comm.setPortOpen(true);  // the device is open before the glove starts
+    comm.setPortOpen(false);
+    QObject::connect(&comm, &glove::MSComm::charactersRead, [&](const QByteArray& characters) {
+        reads.emplace_back(read, characters.size());
+        read += characters.size();
+    });
     glove.start();
-    loop->run();
+    pipeline.connect();
     glove.join();
 
     f.framesSent = streamCase.frames;

@@ -27,7 +27,7 @@ namespace {
 
 using bench::Clock;
 using bench::threadCpuSeconds;
-using glove::exchange::Frame;
+using glove::Frame;
 
 constexpr int kReceivers = 3;  // two OSC, then one UDP
 constexpr std::array<const char*, kReceivers> kNames{"OSC receiver 1", "OSC receiver 2",

@@ -14,20 +14,16 @@
 #include <set>
 
 #include "acquisition/frame_feed.h"
-#include "acquisition/frame_poll.h"
-#include "acquisition/mscomm.h"
 #include "bench_support.h"
-#include "exchange/posix_files.h"
-#include "monitor/connect_loop.h"
 #include "monitor/glove_display.h"
-#include "monitor/paced_yield.h"
+#include "monitor/glove_pipeline.h"
 #include "record/recorder.h"
 #include "record/recording_format.h"
 
 namespace {
 
 using bench::Clock;
-using glove::exchange::Frame;
+using glove::Frame;
 
 class NoDisplay final : public glove::GloveDisplay {
   public:
@@ -71,40 +67,30 @@ Run monitor(const QString& device, const QTemporaryDir& dir, const QString& name
     const std::string exchangePath = QFile::encodeName(dir.filePath("InputFile")).toStdString();
     const std::string recordingPath = QFile::encodeName(dir.filePath(name)).toStdString();
     NoDisplay display;
-    glove::MSComm comm(device);
-    glove::PosixFiles files;
-    QByteArray dataF;
-    glove::FramePoll framePoll(comm, files, dataF, exchangePath);
-    glove::PacedYield pacedYield(comm);
     Run result;
     {
         glove::record::Recorder recorder(
             glove::record::RecordingFile::create(recordingPath, std::time(nullptr)), Clock::now());
         TimedFeed timed(recorder);
-        framePoll.feedTo(timed);
-        std::optional<glove::ConnectLoop> loop;
-        loop.emplace(glove::ConnectLoop::Parts{
-            .comm = comm,
-            .files = files,
-            .display = display,
-            .dataF = dataF,
-            .poll =
-                [&] {
-                    framePoll.run();
-                    if (dataF.size() != glove::kFrameLength) return;
-                    if (const auto values = bench::firstExchangeLine(exchangePath)) {
-                        result.exchangeLines.push_back(*values);
-                    }
-                },
-            .yield =
-                [&] {
-                    pacedYield();
-                    if (done()) loop->stop();
-                },
-            .interruptYield = [&] { pacedYield.interrupt(); },
-            .exchangePath = exchangePath});
+        glove::GlovePipeline pipeline(
+            display, {.device = device,
+                      .exchangePath = exchangePath,
+                      .feed = &timed,
+                      .aroundPoll =
+                          [&](glove::FramePoll& poll) {
+                              poll.run();
+                              if (pipeline.dataF().size() != glove::kFrameLength) return;
+                              if (const auto values = bench::firstExchangeLine(exchangePath)) {
+                                  result.exchangeLines.push_back(*values);
+                              }
+                          },
+                      .aroundYield =
+                          [&](glove::PacedYield& pacedYield) {
+                              pacedYield();
+                              if (done()) pipeline.stop();
+                          }});
         begin();
-        loop->run();
+        pipeline.connect();
         result.recorderMicros = std::move(timed.micros);
     }
     result.recording = glove::record::readRecording(recordingPath);

@@ -22,10 +22,10 @@
 namespace {
 
 using glove::ErrorNumber;
+using glove::Frame;
 using glove::kFrameLength;
 using glove::kFrameMarker;
 using glove::RunTimeError;
-using glove::exchange::Frame;
 using glove::fuzz::require;
 
 constexpr int kLargestValue = 255;

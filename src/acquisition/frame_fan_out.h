@@ -13,7 +13,7 @@ class FrameFanOut final : public FrameFeed {
     void add(FrameFeed& feed) { feeds_.push_back(&feed); }
     [[nodiscard]] bool empty() const { return feeds_.empty(); }
 
-    void frameRead(std::span<const exchange::Frame> lines) noexcept override {
+    void frameRead(std::span<const Frame> lines) noexcept override {
         for (FrameFeed* feed : feeds_) feed->frameRead(lines);
     }
 

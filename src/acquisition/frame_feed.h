@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "exchange/exchange_file.h"
+#include "common/glove_frame.h"
 
 namespace glove {
 
@@ -15,7 +15,7 @@ class FrameFeed {
     // The aligned lines of one frame of ten characters with at least one marker, in the
     // order they go into the exchange file; the first is the frame. A feed keeps its own
     // failures: the poll's work must go on whatever happens behind it.
-    virtual void frameRead(std::span<const exchange::Frame> lines) noexcept = 0;
+    virtual void frameRead(std::span<const Frame> lines) noexcept = 0;
 };
 
 }  // namespace glove

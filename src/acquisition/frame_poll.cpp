@@ -10,8 +10,6 @@
 
 namespace glove {
 
-using exchange::Frame;
-
 Frame rotatedToMarker(const Frame& values, int marker) {
     Frame line{};
     for (int i = 0; i < kFrameLength; ++i) line[i] = values[(marker + i) % kFrameLength];

@@ -15,9 +15,9 @@ class RunTimeError;
 class SerialControl;
 
 // The rotation of a frame that starts at the marker in position `marker` (0-based).
-exchange::Frame rotatedToMarker(const exchange::Frame& values, int marker);
+Frame rotatedToMarker(const Frame& values, int marker);
 // One rotation for each frame marker, in the order of the markers' positions.
-std::vector<exchange::Frame> alignedLines(const exchange::Frame& values);
+std::vector<Frame> alignedLines(const Frame& values);
 
 // One poll of the glove: read up to ten characters into DataF, take their codes as the
 // frame values, and rewrite the exchange file with one line for each frame marker,
@@ -35,9 +35,9 @@ class FramePoll {
 
   private:
     // The frame values of a whole read, none for an empty one; a short read fails.
-    std::optional<exchange::Frame> readFrame();
+    std::optional<Frame> readFrame();
     // One line for each frame marker, rotated to it; no line without values.
-    void writeExchangeFile(const std::optional<exchange::Frame>& values);
+    void writeExchangeFile(const std::optional<Frame>& values);
     // Says on stderr why the file cannot be written, once until it has been written again.
     void exchangeFileFailed(const RunTimeError& e);
 

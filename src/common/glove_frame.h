@@ -2,6 +2,7 @@
 
 // The glove's frame and line, as the monitor reads them and the simulator sends them.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <string_view>
@@ -11,6 +12,9 @@ namespace glove {
 // Every frame is ten bytes; an aligned one starts with the marker.
 inline constexpr int kFrameLength = 10;
 inline constexpr int kFrameMarker = 128;
+
+// Ten frame values, 0 to 255 each: an aligned frame starts with the marker.
+using Frame = std::array<int, kFrameLength>;
 
 // Half bits one character takes on a line: a start bit, the data bits, a parity bit if there
 // is one, and 2, 3 or 4 half stop bits. Half bits keep one and a half stop bits exact.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <string>
 #include <string_view>
 
@@ -13,8 +12,6 @@ inline constexpr std::string_view kDefaultPath = "/tmp/InputFile";
 
 inline constexpr int kWriterFileNumber = 1;
 inline constexpr int kReaderFileNumber = 2;
-
-using Frame = std::array<int, kFrameLength>;
 
 // Every line of the file ends so, the last included.
 inline constexpr std::string_view kLineEnd = "\r\n";

@@ -2,6 +2,7 @@
 
 #include <QtDebug>
 
+#include "exchange/exchange_file.h"
 #include "network/osc_message.h"
 #include "network/udp_socket.h"
 
@@ -43,7 +44,7 @@ NetworkOutput::~NetworkOutput() {
     }
 }
 
-void NetworkOutput::frameRead(std::span<const exchange::Frame> lines) noexcept {
+void NetworkOutput::frameRead(std::span<const Frame> lines) noexcept {
     const auto now = Receiver::Clock::now();
     if (!osc_.empty()) {
         const std::vector<char> message = oscIntegers(frameAddress_, lines.front());
@@ -51,7 +52,7 @@ void NetworkOutput::frameRead(std::span<const exchange::Frame> lines) noexcept {
     }
     if (!udp_.empty()) {
         std::string payload;
-        for (const exchange::Frame& line : lines) {
+        for (const Frame& line : lines) {
             payload += exchange::formatLine(line);
             payload += exchange::kLineEnd;
         }

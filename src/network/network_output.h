@@ -32,7 +32,7 @@ class NetworkOutput final : public FrameFeed {
     // Says on stderr how many datagrams each receiver lost to a full socket.
     ~NetworkOutput() override;
 
-    void frameRead(std::span<const exchange::Frame> lines) noexcept override;
+    void frameRead(std::span<const Frame> lines) noexcept override;
     void textShown(const std::string& text) noexcept;
 
   private:

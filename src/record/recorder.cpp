@@ -18,7 +18,7 @@ Recorder::~Recorder() {
     flush();
 }
 
-void Recorder::frameRead(std::span<const exchange::Frame> lines) noexcept {
+void Recorder::frameRead(std::span<const Frame> lines) noexcept {
     if (!file_.isOpen() || lines.empty()) return;
     const Clock::time_point now = Clock::now();
     timespec wallTime{};

@@ -24,7 +24,7 @@ class Recorder final : public FrameFeed {
     Recorder& operator=(const Recorder&) = delete;
     ~Recorder() override;
 
-    void frameRead(std::span<const exchange::Frame> lines) noexcept override;
+    void frameRead(std::span<const Frame> lines) noexcept override;
     // Writes out the rows kept so far; every way the program ends calls it.
     void flush() noexcept;
     [[nodiscard]] bool isRecording() const { return file_.isOpen(); }

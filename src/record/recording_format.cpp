@@ -170,8 +170,7 @@ std::string formatElapsed(std::int64_t elapsedMicros) {
     return {text.data(), static_cast<std::size_t>(length)};
 }
 
-std::string formatRow(const timespec& wallTime, std::int64_t elapsedMicros,
-                      const exchange::Frame& values) {
+std::string formatRow(const timespec& wallTime, std::int64_t elapsedMicros, const Frame& values) {
     std::string row = formatWallTime(wallTime);
     row += ',';
     row += formatElapsed(elapsedMicros);

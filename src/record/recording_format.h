@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "exchange/exchange_file.h"
+#include "common/glove_frame.h"
 
 // The recording: a CSV file with one row per frame the monitor read whole. The monitor
 // writes it and the simulator plays it back, both through this one definition.
@@ -26,12 +26,11 @@ std::string formatWallTime(const timespec& wallTime);
 // "1234.567": microseconds as milliseconds with three decimals.
 std::string formatElapsed(std::int64_t elapsedMicros);
 // One whole row, its line end included.
-std::string formatRow(const timespec& wallTime, std::int64_t elapsedMicros,
-                      const exchange::Frame& values);
+std::string formatRow(const timespec& wallTime, std::int64_t elapsedMicros, const Frame& values);
 
 struct Row {
     std::int64_t elapsedMicros = 0;
-    exchange::Frame values{};
+    Frame values{};
 };
 
 struct Recording {

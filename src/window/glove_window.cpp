@@ -9,12 +9,10 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFrame>
-#include <QtDebug>
 #include <algorithm>
 #include <cmath>
 
 #include "acquisition/mscomm.h"
-#include "common/run_time_error.h"
 #include "monitor/status_text.h"
 #include "window/hand_figure.h"
 #include "window/twips.h"
@@ -98,21 +96,10 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
       picture1_(new QLabel(this)),
       picture2_(new HandFigure(this)),
       label1_(new QLabel(QString::fromLatin1(kWebAddress), this)),
-      mscomm1_(new MSComm(options.device, this)),
-      poll_(*mscomm1_, files_, dataF_, options.exchangePath),
-      yield_(*mscomm1_),
-      loop_({.comm = *mscomm1_,
-             .files = files_,
-             .display = *this,
-             .dataF = dataF_,
-             .poll = [this] { poll_.run(); },
-             .yield = [this] { yield_(); },
-             .interruptYield = [this] { yield_.interrupt(); },
-             .exchangePath = options.exchangePath}),
-      exitCommand_(files_, options.exchangePath) {
-    // A run killed while it wrote the exchange file left its next content behind.
-    PosixFiles::removeLeftovers(options.exchangePath);
-    if (options.feed) poll_.feedTo(*options.feed);
+      pipeline_(
+          *this,
+          {.device = options.device, .exchangePath = options.exchangePath, .feed = options.feed}),
+      exitCommand_(pipeline_.files(), pipeline_.exchangePath()) {
     setWindowTitle(kCaption);
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
     setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));
@@ -147,13 +134,13 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
 
     connect(command1_, &QPushButton::clicked, this, &GloveWindow::Command1_Click);
     connect(exit_, &QPushButton::clicked, this, &GloveWindow::Exit_Click);
-    connect(mscomm1_, &MSComm::OnComm, this, &GloveWindow::MSComm1_OnComm);
+    connect(&pipeline_.comm(), &MSComm::OnComm, this, &GloveWindow::MSComm1_OnComm);
 }
 
 GloveWindow::~GloveWindow() = default;
 
 void GloveWindow::Command1_Click() {
-    loop_.run();
+    pipeline_.connect();
 }
 
 void GloveWindow::Exit_Click() {
@@ -161,11 +148,7 @@ void GloveWindow::Exit_Click() {
 }
 
 void GloveWindow::MSComm1_OnComm() {
-    try {
-        poll_.run();
-    } catch (const RunTimeError& e) {
-        qWarning().noquote() << "glove-monitor: the poll failed:" << e.what();
-    }
+    pipeline_.pollNow();
 }
 
 void GloveWindow::closeEvent(QCloseEvent* event) {
@@ -179,7 +162,7 @@ void GloveWindow::closeEvent(QCloseEvent* event) {
 
 void GloveWindow::endProgram() {
     ending_ = true;
-    loop_.stop();
+    pipeline_.stop();
     endProgram_();
 }
 

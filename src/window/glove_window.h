@@ -5,11 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "acquisition/frame_poll.h"
-#include "exchange/posix_files.h"
-#include "monitor/connect_loop.h"
 #include "monitor/glove_display.h"
-#include "monitor/paced_yield.h"
+#include "monitor/glove_pipeline.h"
 #include "window/exit_command.h"
 
 class QLabel;
@@ -19,10 +16,10 @@ class QPushButton;
 namespace glove {
 
 class HandFigure;
-class MSComm;
 
 // The program's one window. It owns its controls and wires three events: Connect runs
-// the Connect loop, Exit the Exit command, and the serial control's OnComm a poll.
+// the Connect loop, Exit the Exit command, and the serial control's OnComm a poll, all
+// on the pipeline it shows.
 class GloveWindow final : public QWidget, public GloveDisplay {
     Q_OBJECT
 
@@ -59,9 +56,9 @@ class GloveWindow final : public QWidget, public GloveDisplay {
     [[nodiscard]] QLabel* Picture1() const { return picture1_; }
     [[nodiscard]] HandFigure* Picture2() const { return picture2_; }
     [[nodiscard]] QLabel* Label1() const { return label1_; }
-    [[nodiscard]] MSComm& MSComm1() const { return *mscomm1_; }
-    [[nodiscard]] const QByteArray& DataF() const { return dataF_; }
-    [[nodiscard]] const ConnectLoop& connectLoop() const { return loop_; }
+    [[nodiscard]] MSComm& MSComm1() { return pipeline_.comm(); }
+    [[nodiscard]] const QByteArray& DataF() const { return pipeline_.dataF(); }
+    [[nodiscard]] const ConnectLoop& connectLoop() const { return pipeline_.loop(); }
 
   protected:
     // Closing the window is an Exit: a running loop would otherwise outlive the window.
@@ -78,13 +75,8 @@ class GloveWindow final : public QWidget, public GloveDisplay {
     QLabel* picture1_ = nullptr;
     HandFigure* picture2_ = nullptr;
     QLabel* label1_ = nullptr;
-    MSComm* mscomm1_ = nullptr;
 
-    QByteArray dataF_;  // what the last read of the port returned
-    PosixFiles files_;
-    FramePoll poll_;
-    PacedYield yield_;
-    ConnectLoop loop_;
+    GlovePipeline pipeline_;
     ExitCommand exitCommand_;
     QString text_;             // the text the loop last gave the text box
     bool textQueued_ = false;  // it goes into the box when the window next handles events

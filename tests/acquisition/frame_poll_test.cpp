@@ -174,19 +174,19 @@ TEST_F(Poll, SymbolicLinkAtTheExchangePathIsNotFollowedAndSaidOncePerEpisode) {
 // What the poll fed, and what the exchange file held at that moment.
 struct RecordingFeed final : FrameFeed {
     explicit RecordingFeed(std::string path) : path(std::move(path)) {}
-    void frameRead(std::span<const exchange::Frame> lines) noexcept override {
+    void frameRead(std::span<const Frame> lines) noexcept override {
         fed.emplace_back(lines.begin(), lines.end());
         fileThen.push_back(readAll(path));
     }
     std::string path;
-    std::vector<std::vector<exchange::Frame>> fed;
+    std::vector<std::vector<Frame>> fed;
     std::vector<QByteArray> fileThen;
 };
 
 struct FeedCase {
     const char* name;
     QByteArray frame;
-    std::vector<exchange::Frame> fed;  // empty: the poll feeds nothing
+    std::vector<Frame> fed;  // empty: the poll feeds nothing
 };
 
 class Feed : public Poll, public ::testing::WithParamInterface<FeedCase> {};
@@ -217,9 +217,8 @@ INSTANTIATE_TEST_SUITE_P(
         FeedCase{"TwoMarkers",
                  bytes({1, 128, 3, 4, 5, 6, 128, 8, 9, 10}),
                  {{128, 3, 4, 5, 6, 128, 8, 9, 10, 1}, {128, 8, 9, 10, 1, 128, 3, 4, 5, 6}}},
-        FeedCase{
-            "AllMarkers", QByteArray(10, char(128)),
-            std::vector<exchange::Frame>(10, {128, 128, 128, 128, 128, 128, 128, 128, 128, 128})},
+        FeedCase{"AllMarkers", QByteArray(10, char(128)),
+                 std::vector<Frame>(10, {128, 128, 128, 128, 128, 128, 128, 128, 128, 128})},
         FeedCase{"NoMarker", bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 0}), {}},
         FeedCase{"ShortRead", bytes({128, 5, 5, 5}), {}}, FeedCase{"EmptyRead", {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -241,7 +240,7 @@ TEST(FeedWithoutFile, GetsTheFrameWhenTheExchangeFileCannotBeWritten) {
         poll.run();
     }
     ASSERT_EQ(feed.fed.size(), 2U);
-    const exchange::Frame second{128, 2, 0, 0, 0, 0, 0, 0, 0, 0};
+    const Frame second{128, 2, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(feed.fed[1], std::vector{second});
     EXPECT_EQ(readAll(path), "<missing>");
 }

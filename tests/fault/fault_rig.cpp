@@ -196,27 +196,19 @@ bool TinyDisk::makeWritable() {
     return ::mount(nullptr, directory_.c_str(), nullptr, MS_REMOUNT, nullptr) == 0;
 }
 
-QByteArray ObservedControl::input() {
-    QByteArray read = comm_.input();
-    lastRead = read;
-    everything += read;
-    longestRead = std::max(longestRead, read.size());
-    return read;
-}
-
-LoopRig::LoopRig(const QString& device, std::string exchangePath)
+LoopRig::LoopRig(const QString& device, std::string exchangePath, FrameFeed* feed)
     : path(std::move(exchangePath)),
-      comm(device),
-      framePoll(control, files, dataF, path),
-      paced(comm),
-      loop({.comm = control,
-            .files = files,
-            .display = display,
-            .dataF = dataF,
-            .poll = [this] { observedPoll(); },
-            .yield = [this] { yield(); },
-            .interruptYield = [this] { paced.interrupt(); },
-            .exchangePath = path}) {}
+      pipeline(display, {.device = device,
+                         .exchangePath = path,
+                         .feed = feed,
+                         .aroundPoll = [this](FramePoll& poll) { observedPoll(poll); },
+                         .aroundYield = [this](PacedYield& paced) { yield(paced); }}) {
+    QObject::connect(&comm, &MSComm::charactersRead, &comm, [this](const QByteArray& read) {
+        readInPoll_ = read;
+        everything += read;
+        longestRead = std::max(longestRead, read.size());
+    });
+}
 
 void LoopRig::run(int mostPasses, std::function<bool(int pass)> beforePass) {
     mostPasses_ = passes + mostPasses;
@@ -224,7 +216,7 @@ void LoopRig::run(int mostPasses, std::function<bool(int pass)> beforePass) {
     loop.run();
 }
 
-void LoopRig::yield() {
+void LoopRig::yield(PacedYield& paced) {
     display.barsAtPassEnd.push_back(display.bars);
     display.pass = ++passes;
     if (passes > mostPasses_ || !beforePass_(passes)) {
@@ -234,15 +226,18 @@ void LoopRig::yield() {
     paced();
 }
 
-void LoopRig::observedPoll() {
+void LoopRig::observedPoll(FramePoll& poll) {
     if (!seenOnce_) {
         lastSeen_ = PathState::of(path);
         seenOnce_ = true;
     }
     const PathState before = strictExchange ? lastSeen_ : PathState::of(path);
-    control.lastRead.reset();
-    framePoll.run();
-    polls.push_back({display.pass, control.lastRead, PathState::of(path)});
+    readInPoll_.reset();
+    poll.run();
+    // The control tells of reads that returned characters. An empty read leaves the port
+    // open; a poll that never got to read leaves it closed.
+    if (!readInPoll_ && comm.portOpen()) readInPoll_ = QByteArray();
+    polls.push_back({display.pass, readInPoll_, PathState::of(path)});
     checkPoll(before, polls.back());
     lastSeen_ = polls.back().after;
 }

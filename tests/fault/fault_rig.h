@@ -13,12 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/frame_poll.h"
-#include "acquisition/mscomm.h"
-#include "acquisition/serial_control.h"
-#include "exchange/posix_files.h"
-#include "monitor/connect_loop.h"
-#include "monitor/paced_yield.h"
+#include "monitor/glove_pipeline.h"
 #include "support/recording_display.h"
 
 namespace glove::fault {
@@ -93,30 +88,10 @@ class TinyDisk {
 
 using test::RecordingDisplay;
 
-// Forwards to the real serial control and keeps what every read returned.
-class ObservedControl final : public SerialControl {
-  public:
-    explicit ObservedControl(MSComm& comm) : comm_(comm) {}
-
-    void setCommPort(int number) override { comm_.setCommPort(number); }
-    void setSettings(const QString& settings) override { comm_.setSettings(settings); }
-    void setInputLen(int characters) override { comm_.setInputLen(characters); }
-    void setPortOpen(bool open) override { comm_.setPortOpen(open); }
-    [[nodiscard]] bool portOpen() const override { return comm_.portOpen(); }
-    QByteArray input() override;
-
-    std::optional<QByteArray> lastRead;  // reset by the rig before each poll
-    QByteArray everything;               // all reads, in order
-    qsizetype longestRead = 0;
-
-  private:
-    MSComm& comm_;
-};
-
-// The real serial control on a device, the real poll, exchange file, paced yield and loop,
-// with a recording display. Before each pass's yield the test may act (send, break a file)
-// or end the run. Every poll is checked: the file is well-formed, and a poll leaves it as it
-// was, as the lines of the ten bytes it read, or empty after an empty read.
+// The pipeline on a device, the real serial control, poll, exchange file, paced yield and
+// loop, with a recording display and, if given, a feed. Before each pass's yield the test may act
+// (send, break a file) or end the run. Every poll is checked: the file is well-formed, and a poll
+// leaves it as it was, as the lines of the ten bytes it read, or empty after an empty read.
 class LoopRig {
   public:
     struct Poll {
@@ -125,7 +100,7 @@ class LoopRig {
         PathState after;
     };
 
-    LoopRig(const QString& device, std::string exchangePath);
+    LoopRig(const QString& device, std::string exchangePath, FrameFeed* feed = nullptr);
 
     // Runs Connect until `beforePass` returns false or `mostPasses` more passes have run.
     void run(int mostPasses, std::function<bool(int pass)> beforePass);
@@ -135,24 +110,23 @@ class LoopRig {
 
     std::string path;
     bool strictExchange = true;  // off where the test itself changes the file between polls
-    MSComm comm;
-    ObservedControl control{comm};
-    PosixFiles files;
-    QByteArray dataF;
-    FramePoll framePoll;
-    PacedYield paced;
     RecordingDisplay display;
-    ConnectLoop loop;
+    GlovePipeline pipeline;
+    MSComm& comm = pipeline.comm();
+    ConnectLoop& loop = pipeline.loop();
+    QByteArray everything;  // all that the reads returned, in order
+    qsizetype longestRead = 0;
 
     int passes = 0;
     std::vector<Poll> polls;
     std::vector<std::string> exchangeFaults;  // what the per-poll check found wrong
 
   private:
-    void yield();
-    void observedPoll();
+    void yield(PacedYield& paced);
+    void observedPoll(FramePoll& poll);
     void checkPoll(const PathState& before, const Poll& poll);
 
+    std::optional<QByteArray> readInPoll_;  // characters the poll under way has read
     int mostPasses_ = 0;
     std::function<bool(int)> beforePass_;
     PathState lastSeen_;

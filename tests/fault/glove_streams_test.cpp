@@ -76,7 +76,7 @@ std::vector<QByteArray> readsOf(LoopRig& rig, const test::Pty& pty,
     PacedGlove glove(pty, frames, perSecond, burst);
     rig.run(static_cast<int>(frames.size()) * 3 + 20, [&](int pass) {
         if (pass == 1) glove.start();
-        return rig.control.everything.size() < total;
+        return rig.everything.size() < total;
     });
     std::vector<QByteArray> reads;
     for (const LoopRig::Poll& poll : rig.polls) {
@@ -113,7 +113,7 @@ TEST_P(AnyGlove, EveryFrameIsReadWholeAndTheMonitorNeverSaysNoDevice) {
 
     const std::vector<QByteArray> reads = readsOf(rig, pty, frames, g.perSecond, g.burst);
 
-    ASSERT_TRUE(rig.control.everything == sent) << "bytes lost or out of order";
+    ASSERT_TRUE(rig.everything == sent) << "bytes lost or out of order";
     for (std::size_t k = 0; k < reads.size(); ++k) {
         ASSERT_EQ(reads[k].size(), 10) << "read " << k << " cut a frame";
     }

@@ -49,7 +49,7 @@ TEST(Noise, AMillionRandomBytesAreAllReadInOrderAndNeverSpoilTheFile) {
     qsizetype sent = 0;
     bool runDry = false;
     rig.run(kMostPasses, [&](int) {
-        const qsizetype waiting = sent - rig.control.everything.size();
+        const qsizetype waiting = sent - rig.everything.size();
         if (waiting >= kLowWater || (runDry && waiting > 0)) return true;
         if (sent < kTotal) {
             const qsizetype length = std::min<qsizetype>(burstLength(random), kTotal - sent);
@@ -67,9 +67,9 @@ TEST(Noise, AMillionRandomBytesAreAllReadInOrderAndNeverSpoilTheFile) {
         return rig.display.readingShownBy(rig.passes - 1) != valuesTextFor(last);
     });
 
-    EXPECT_EQ(rig.control.everything.size(), kTotal + last.size()) << "passes: " << rig.passes;
-    EXPECT_TRUE(rig.control.everything.left(kTotal) == noise) << "bytes lost or out of order";
-    EXPECT_LE(rig.control.longestRead, 10);
+    EXPECT_EQ(rig.everything.size(), kTotal + last.size()) << "passes: " << rig.passes;
+    EXPECT_TRUE(rig.everything.left(kTotal) == noise) << "bytes lost or out of order";
+    EXPECT_LE(rig.longestRead, 10);
     EXPECT_TRUE(noExchangeFaults(rig));
     const auto linesWritten = std::count_if(rig.polls.begin(), rig.polls.end(), [](const auto& p) {
         return p.after.isFile() && !p.after.content.isEmpty();
@@ -125,7 +125,7 @@ TEST(Noise, AFrameRightAfterAFrameWithoutMarkerStillReachesTheFile) {
     });
 
     ASSERT_TRUE(noExchangeFaults(rig));
-    ASSERT_EQ(rig.control.everything.size(), 4 * 20) << "every byte was read";
+    ASSERT_EQ(rig.everything.size(), 4 * 20) << "every byte was read";
     // The extra poll after the failed read-back takes the frame while the read-back holds
     // the file; it is written all the same (the next pass's poll replaces it before a
     // read-back could show it).
@@ -170,7 +170,7 @@ TEST_P(LongBurst, IsReadTenBytesAtATimeAndLosesNoWholeFrame) {
     bool afterSent = false;
     rig.run(length / 10 + 20, [&](int pass) {
         if (pass == 1) glove.send(burst);
-        if (!afterSent && rig.control.everything.size() == burst.size()) {
+        if (!afterSent && rig.everything.size() == burst.size()) {
             glove.send(after);
             afterSent = true;
         }
@@ -178,8 +178,8 @@ TEST_P(LongBurst, IsReadTenBytesAtATimeAndLosesNoWholeFrame) {
     });
 
     EXPECT_TRUE(noExchangeFaults(rig));
-    EXPECT_LE(rig.control.longestRead, 10);
-    EXPECT_TRUE(rig.control.everything == burst + after) << "bytes lost or out of order";
+    EXPECT_LE(rig.longestRead, 10);
+    EXPECT_TRUE(rig.everything == burst + after) << "bytes lost or out of order";
     // Each whole frame in a pass of its own, in the order sent.
     auto shown = rig.display.texts.begin();
     for (int i = 0; i + 10 <= burst.size(); i += 10) {
@@ -218,7 +218,7 @@ TEST_P(SilentMidFrame, KeepsTheLastReadingThenSaysNoDeviceThenShowsTheNextFrame)
     });
 
     ASSERT_TRUE(noExchangeFaults(rig));
-    EXPECT_TRUE(rig.control.everything == before + cut + after) << "no byte is lost or kept";
+    EXPECT_TRUE(rig.everything == before + cut + after) << "no byte is lost or kept";
     EXPECT_EQ(rig.display.readingShownBy(kCut), valuesTextFor(before));
     EXPECT_EQ(rig.polls.at(kCut - 1).after.content, linesFor(before))
         << "a part of a frame must not touch the file";
@@ -306,8 +306,8 @@ TEST_P(NoDevice, EveryPassSaysNoDeviceTheFileIsNotTouchedAndItIsReportedOnce) {
     for (int pass = 1; pass <= 6; ++pass) {
         EXPECT_EQ(rig.display.lastTextOfPass(pass), status::kNoDevice) << "pass " << pass;
     }
-    EXPECT_TRUE(rig.dataF.isEmpty());
-    EXPECT_TRUE(rig.control.everything.isEmpty());
+    EXPECT_TRUE(rig.pipeline.dataF().isEmpty());
+    EXPECT_TRUE(rig.everything.isEmpty());
     EXPECT_EQ(PathState::of(rig.path).kind, PathState::Kind::Absent)
         << "nothing was read, so nothing is written";
     EXPECT_EQ(log.count(QStringLiteral("device")), 1) << log.text().toStdString();

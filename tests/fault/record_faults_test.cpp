@@ -20,15 +20,15 @@ using test::TempDir;
 
 // What the recording must hold for these polls: for every read of ten bytes with a marker,
 // the frame rotated to its first marker.
-std::vector<exchange::Frame> framesRead(const LoopRig& rig) {
-    std::vector<exchange::Frame> frames;
+std::vector<Frame> framesRead(const LoopRig& rig) {
+    std::vector<Frame> frames;
     for (const LoopRig::Poll& poll : rig.polls) {
         if (!poll.read || poll.read->size() != kFrameLength) continue;
-        exchange::Frame values{};
+        Frame values{};
         for (int i = 0; i < kFrameLength; ++i) {
             values[i] = static_cast<unsigned char>(poll.read->at(i));
         }
-        const std::vector<exchange::Frame> lines = alignedLines(values);
+        const std::vector<Frame> lines = alignedLines(values);
         if (!lines.empty()) frames.push_back(lines.front());
     }
     return frames;
@@ -38,9 +38,8 @@ TEST(Recording, NoiseAndMarkerFloodsGiveOneValidRowPerWholeRead) {
     constexpr int kBursts = 300;
     Pty glove;
     TempDir dir;
-    LoopRig rig(glove.path(), dir.path());
     Recorder recorder(RecordingFile::create(dir.path("r.csv"), 0), Recorder::Clock::now());
-    rig.framePoll.feedTo(recorder);
+    LoopRig rig(glove.path(), dir.path(), &recorder);
 
     std::mt19937 random(20261207);
     std::uniform_int_distribution<int> byte(0, 255);
@@ -57,7 +56,7 @@ TEST(Recording, NoiseAndMarkerFloodsGiveOneValidRowPerWholeRead) {
 
     const record::Recording recording = record::readRecording(dir.path("r.csv"));
     EXPECT_FALSE(recording.cutLine);
-    const std::vector<exchange::Frame> expected = framesRead(rig);
+    const std::vector<Frame> expected = framesRead(rig);
     ASSERT_GT(expected.size(), 100U);
     ASSERT_EQ(recording.rows.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -73,10 +72,9 @@ TEST(Recording, AFullDiskEndsItOnceAndTheMonitorGoesOn) {
     TinyDisk disk(dir.dir() + "/disk");
     if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
     Pty glove;
-    LoopRig rig(glove.path(), dir.path());
     const test::MessageLog log;
     Recorder recorder(RecordingFile::create(disk.path("r.csv"), 0), Recorder::Clock::now());
-    rig.framePoll.feedTo(recorder);
+    LoopRig rig(glove.path(), dir.path(), &recorder);
 
     // A page holds about fifty rows; the recording runs out long before the glove stops.
     constexpr int kFrames = 200;

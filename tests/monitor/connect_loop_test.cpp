@@ -4,10 +4,8 @@
 
 #include <QStringList>
 
-#include "acquisition/frame_poll.h"
-#include "acquisition/mscomm.h"
 #include "common/run_time_error.h"
-#include "exchange/posix_files.h"
+#include "monitor/glove_pipeline.h"
 #include "monitor/status_text.h"
 #include "support/message_log.h"
 #include "support/pty.h"
@@ -25,8 +23,8 @@ const QByteArray kPlainFrame = bytes({128, 1, 40, 50, 60, 70, 80, 90, 100, 110})
 const QByteArray kGestureFrame = bytes({128, 0, 100, 150, 220, 100, 0, 0, 0, 0});
 const QByteArray kBatteryFrame = bytes({128, 3, 100, 200, 100, 200, 0, 0, 0, 0});
 
-// The real serial control on a pseudo-terminal, the real poll and exchange file; the
-// yield is the test's, so it drives the loop pass by pass and sends the glove's frames.
+// The pipeline on a pseudo-terminal, with the real poll and exchange file; the yield is the
+// test's, so it drives the loop pass by pass and sends the glove's frames.
 class Loop : public ::testing::Test {
   protected:
     Loop() {
@@ -54,10 +52,6 @@ class Loop : public ::testing::Test {
     test::Pty glove;
     test::TempDir dir;
     std::string path = dir.path();
-    MSComm comm{glove.path()};
-    PosixFiles files;
-    QByteArray dataF;
-    FramePoll framePoll{comm, files, dataF, path};
     RecordingDisplay display;
 
     std::vector<std::optional<Step>> trace;  // the steps as they ran; empty where a poll ran
@@ -68,23 +62,22 @@ class Loop : public ::testing::Test {
     int depth = 0;
     int deepest = 0;
 
-    ConnectLoop loop{{.comm = comm,
-                      .files = files,
-                      .display = display,
-                      .dataF = dataF,
-                      .poll =
-                          [this] {
-                              trace.push_back(std::nullopt);
-                              framePoll.run();
-                          },
-                      .yield =
-                          [this] {
-                              deepest = std::max(deepest, ++depth);
-                              display.pass = ++yields;
-                              if (yieldAction) yieldAction(yields);
-                              --depth;
-                          },
-                      .exchangePath = path}};
+    GlovePipeline pipeline{display,
+                           {.device = glove.path(),
+                            .exchangePath = path,
+                            .aroundPoll =
+                                [this](FramePoll& poll) {
+                                    trace.push_back(std::nullopt);
+                                    poll.run();
+                                },
+                            .aroundYield =
+                                [this](PacedYield&) {
+                                    deepest = std::max(deepest, ++depth);
+                                    display.pass = ++yields;
+                                    if (yieldAction) yieldAction(yields);
+                                    --depth;
+                                }}};
+    ConnectLoop& loop = pipeline.loop();
 };
 
 TEST_F(Loop, ShowsTheValuesAndMovesTheBars) {
@@ -152,10 +145,10 @@ TEST_F(Loop, StopInsideTheYieldRunsNoFurtherStep) {
 
 TEST_F(Loop, AnErrorEscapingTheExtraPollEndsTheRunAndIsReported) {
     test::MessageLog log;
-    ConnectLoop failing({.comm = comm,
-                         .files = files,
+    ConnectLoop failing({.comm = pipeline.comm(),
+                         .files = pipeline.files(),
                          .display = display,
-                         .dataF = dataF,
+                         .dataF = pipeline.dataF(),
                          .poll = [] { throw RunTimeError(ErrorNumber::DeviceIoError, "broken"); },
                          .yield = [] {},
                          .exchangePath = path});

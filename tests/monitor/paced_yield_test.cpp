@@ -14,7 +14,7 @@ namespace {
 using test::bytes;
 
 // The one yield of a pass, against the real serial control on a pseudo-terminal. Where
-// frames start is tested on whole streams in the fault suite.
+// frames start is FramePhase's own test, and whole streams are the fault suite's.
 class Paced : public ::testing::Test {
   protected:
     Paced() {

@@ -153,8 +153,8 @@ TEST(Streaming, EachFrameGoesToEveryReceiverInItsOwnForm) {
     NetworkOutput output("/hand", std::move(oscReceivers), std::move(udpReceivers));
 
     // A frame with two markers: OSC carries the frame, UDP every line the file gets.
-    const std::vector<exchange::Frame> lines{{128, 3, 4, 5, 6, 128, 8, 9, 255, 0},
-                                             {128, 8, 9, 255, 0, 128, 3, 4, 5, 6}};
+    const std::vector<Frame> lines{{128, 3, 4, 5, 6, 128, 8, 9, 255, 0},
+                                   {128, 8, 9, 255, 0, 128, 3, 4, 5, 6}};
     output.frameRead(lines);
     const std::string frame =
         oscBytes("/hand/frame", "iiiiiiiiii", int32s({128, 3, 4, 5, 6, 128, 8, 9, 255, 0}));
@@ -235,7 +235,7 @@ TEST(Streaming, FullSocketDropsAndCountsAndTheEndReportsTheCount) {
         std::vector<Receiver> udp;
         udp.emplace_back("UDP receiver slow", std::make_unique<UdpSocket>(pair[0]));
         NetworkOutput output("/glove", {}, std::move(udp));
-        const exchange::Frame frame{128, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+        const Frame frame{128, 1, 2, 3, 4, 5, 6, 7, 8, 9};
         // Nobody reads: the peer's queue fills and sends would block, which must not stall us.
         for (int i = 0; i < 2000; ++i) output.frameRead(std::span(&frame, 1));
         EXPECT_EQ(log.count("dropped"), 0) << "drops are counted quietly while running";

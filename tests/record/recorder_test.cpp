@@ -16,7 +16,6 @@ namespace glove::record {
 namespace {
 
 using namespace std::chrono_literals;
-using exchange::Frame;
 
 // 2026-12-07 09:31:02 UTC.
 constexpr std::time_t kStart = 1796635862;

@@ -8,8 +8,6 @@
 namespace glove::record {
 namespace {
 
-using exchange::Frame;
-
 const std::string kHead = std::string(kHeader) + '\n';
 
 struct WallTimeCase {

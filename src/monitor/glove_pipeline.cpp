@@ -1,0 +1,54 @@
+#include "monitor/glove_pipeline.h"
+
+#include <QtDebug>
+
+#include "common/run_time_error.h"
+
+namespace glove {
+
+GlovePipeline::GlovePipeline(GloveDisplay& display, Options options)
+    : exchangePath_(std::move(options.exchangePath)),
+      comm_(options.device),
+      files_(options.files ? *options.files : ownFiles_),
+      poll_(comm_, files_, dataF_, exchangePath_),
+      pace_(comm_),
+      aroundPoll_(std::move(options.aroundPoll)),
+      aroundYield_(std::move(options.aroundYield)),
+      loop_({.comm = comm_,
+             .files = files_,
+             .display = display,
+             .dataF = dataF_,
+             .poll = [this] { poll(); },
+             .yield = [this] { yield(); },
+             .interruptYield = [this] { pace_.interrupt(); },
+             .exchangePath = exchangePath_}) {
+    // A run killed while it wrote the exchange file left its next content behind.
+    PosixFiles::removeLeftovers(exchangePath_);
+    if (options.feed) poll_.feedTo(*options.feed);
+}
+
+void GlovePipeline::pollNow() {
+    try {
+        poll();
+    } catch (const RunTimeError& e) {
+        qWarning().noquote() << "glove-monitor: the poll failed:" << e.what();
+    }
+}
+
+void GlovePipeline::poll() {
+    if (aroundPoll_) {
+        aroundPoll_(poll_);
+    } else {
+        poll_.run();
+    }
+}
+
+void GlovePipeline::yield() {
+    if (aroundYield_) {
+        aroundYield_(pace_);
+    } else {
+        pace_();
+    }
+}
+
+}  // namespace glove
