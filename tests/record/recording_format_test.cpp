@@ -127,6 +127,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "f.csv:2: v10 is '9\\x0d'"},
         BadCase{"NulInAValue", kHead + std::string("t,6,128,1,2,3,4,5,6,7,8,9\0\n", 27),
                 "f.csv:2: v10 is '9\\x00', not"},
+        // Characters stay; a C1 control and a byte that is no UTF-8 do not.
+        BadCase{"NonAsciiCharacterStays", kHead + "t,6,128,1,2,3,4,5,6,7,8,\u00e9\xc2\x9b\xff\n",
+                "f.csv:2: v10 is '\u00e9\\xc2\\x9b\\xff'"},
         BadCase{"ElapsedGoesBack", kHead + kRow + kRow + "t,4.999,128,1,2,3,4,5,6,7,8,9\n",
                 "f.csv:4: elapsed_ms goes back from 5.000 to 4.999"},
         BadCase{"ElapsedNotANumber", kHead + "t,nan,128,1,2,3,4,5,6,7,8,9\n",
