@@ -25,11 +25,16 @@ constexpr std::array<std::pair<int, tcflag_t>, 30> kClassicRates{{
 
 }  // namespace
 
+std::optional<unsigned int> classicSpeedCode(int baud) {
+    const auto classic = std::ranges::find(kClassicRates, baud, &std::pair<int, tcflag_t>::first);
+    if (classic == kClassicRates.end()) return std::nullopt;
+    return classic->second;
+}
+
 bool setLineSpeed(int fd, int baud) {
     termios2 t{};
     if (ioctl(fd, TCGETS2, &t) != 0) return false;
-    const auto classic = std::ranges::find(kClassicRates, baud, &std::pair<int, tcflag_t>::first);
-    const tcflag_t code = classic != kClassicRates.end() ? classic->second : BOTHER;
+    const tcflag_t code = classicSpeedCode(baud).value_or(BOTHER);
     t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
     t.c_cflag |= code | (code << IBSHIFT);
     t.c_ispeed = static_cast<speed_t>(baud);

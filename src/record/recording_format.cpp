@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/printable_text.h"
+
 namespace glove::record {
 
 namespace {
@@ -19,23 +21,6 @@ constexpr int kColumnCount = 2 + kFrameLength;
 constexpr int kLargestValue = 255;
 constexpr std::int64_t kMicrosPerMilli = 1000;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-// A field or name as an error message shows it: a file is no place to take terminal
-// control sequences from, and a message stays one line.
-std::string shown(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7f) {
-            out += c;
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        }
-    }
-    return out;
-}
 
 std::optional<int> wholeNumber(std::string_view text) {
     int value = 0;
@@ -72,7 +57,8 @@ class Checker {
 
   private:
     [[noreturn]] void fail(const std::string& why) const {
-        throw BadRecording(shown(name_) + ':' + std::to_string(lineNumber_ + 1) + ": " + why);
+        throw BadRecording(printableText(name_) + ':' + std::to_string(lineNumber_ + 1) + ": " +
+                           why);
     }
 
     void line(std::string_view text, bool ended) {
@@ -108,13 +94,14 @@ class Checker {
         row.elapsedMicros = elapsedMicros(fields[1]);
         if (!recording_.rows.empty() && row.elapsedMicros < recording_.rows.back().elapsedMicros) {
             fail("elapsed_ms goes back from " +
-                 formatElapsed(recording_.rows.back().elapsedMicros) + " to " + shown(fields[1]));
+                 formatElapsed(recording_.rows.back().elapsedMicros) + " to " +
+                 printableText(fields[1]));
         }
         for (int i = 0; i < kFrameLength; ++i) {
             const std::string_view field = fields[2 + i];
             const std::optional<int> value = wholeNumber(field);
             if (!value || *value < 0 || *value > kLargestValue) {
-                fail('v' + std::to_string(i + 1) + " is '" + shown(field) +
+                fail('v' + std::to_string(i + 1) + " is '" + printableText(field) +
                      "', not a whole number from 0 to " + std::to_string(kLargestValue));
             }
             row.values[i] = *value;
@@ -132,7 +119,7 @@ class Checker {
                                                   std::chars_format::fixed);
         if (field.empty() || error != std::errc{} || end != field.data() + field.size() ||
             !std::isfinite(ms) || ms < 0 || ms > kLongestElapsedMs) {
-            fail("elapsed_ms is '" + shown(field) +
+            fail("elapsed_ms is '" + printableText(field) +
                  "', not a number of milliseconds from 0 to 1e11");
         }
         return std::llround(ms * static_cast<double>(kMicrosPerMilli));
@@ -190,7 +177,7 @@ Recording parseRecording(std::string_view text, const std::string& name) {
 
 Recording readRecording(const std::string& path) {
     const auto cannotRead = [&path] {
-        return BadRecording(shown(path) + ": cannot be read: " + std::strerror(errno));
+        return BadRecording(printableText(path) + ": cannot be read: " + std::strerror(errno));
     };
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw cannotRead();

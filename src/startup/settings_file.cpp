@@ -15,6 +15,8 @@
 #include "common/system_error_text.h"
 #include "startup/command_line.h"
 
+#include "common/printable_text.h"
+
 namespace glove {
 
 namespace {
@@ -85,15 +87,8 @@ void syncDirectory(const QString& dir) {
 
 QString settingProblem(const QString& path, QStringView key, const QString& reason) {
     // Keys and values may hold control characters: the report stays one printable line.
-    QString line;
-    for (const QChar c : QStringLiteral("%1: %2: %3").arg(path, key, reason)) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
-            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        } else {
-            line += c;
-        }
-    }
-    return line;
+    return QString::fromStdString(
+        printableText(QStringLiteral("%1: %2: %3").arg(path, key, reason).toStdString()));
 }
 
 QString SettingsFile::standardPath() {

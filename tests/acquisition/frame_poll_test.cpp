@@ -8,6 +8,7 @@
 #include "acquisition/frame_feed.h"
 #include "acquisition/mscomm.h"
 #include "exchange/posix_files.h"
+#include "support/case_names.h"
 #include "support/message_log.h"
 #include "support/pty.h"
 #include "support/temp_files.h"
@@ -61,7 +62,7 @@ TEST_P(Rotation, PutsTheMarkerFirstAndKeepsTheCyclicOrder) {
     EXPECT_EQ(dataF, frame);
 }
 
-INSTANTIATE_TEST_SUITE_P(MarkerAt, Rotation, ::testing::Range(0, 10));
+INSTANTIATE_TEST_SUITE_P(MarkerAt, Rotation, ::testing::Range(0, 10), test::Numbered{"Byte"});
 
 TEST_F(Poll, AlignsTheDocumentedFrame) {
     sendAndPoll(bytes({7, 0, 128, 40, 50, 60, 70, 80, 90, 100}));
@@ -221,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                  std::vector<Frame>(10, {128, 128, 128, 128, 128, 128, 128, 128, 128, 128})},
         FeedCase{"NoMarker", bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 0}), {}},
         FeedCase{"ShortRead", bytes({128, 5, 5, 5}), {}}, FeedCase{"EmptyRead", {}, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 TEST(FeedWithoutFile, GetsTheFrameWhenTheExchangeFileCannotBeWritten) {
     test::Pty glove;

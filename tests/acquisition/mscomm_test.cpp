@@ -5,6 +5,7 @@
 
 #include <QSignalSpy>
 
+#include "support/case_names.h"
 #include "support/errors.h"
 #include "support/message_log.h"
 #include "support/pty.h"
@@ -253,7 +254,8 @@ INSTANTIATE_TEST_SUITE_P(Settings, Devices,
                                          DeviceSettings{"9600,E,7,2", B9600, true},
                                          DeviceSettings{"1200,O,5,1.5", B1200, true},
                                          DeviceSettings{"4000000,S,8,1", B4000000, false},
-                                         DeviceSettings{"12345,N,8,1", CBAUDEX, false}));
+                                         DeviceSettings{"12345,N,8,1", CBAUDEX, false}),
+                         test::NamedBy<&DeviceSettings::settings>());
 
 }  // namespace
 }  // namespace glove

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "support/case_names.h"
+
 namespace glove {
 namespace {
 
@@ -41,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                            {"/dev/ttyS2", {}, {}, {}, {}, {}, {}}},
                           {"/dev/ttyACM0  Arduino (www.arduino.cc), USB vendor 2341", "/dev/ttyS2",
                            "/dev/ttyS10", "/dev/ttyUSB1  USB product 7523, serial 1"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 // Links as udev makes them, to files standing in for the devices.
 TEST(StableNames, MapEachDeviceToItsLinkAndSkipLinksToNowhere) {

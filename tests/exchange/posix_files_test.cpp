@@ -15,6 +15,7 @@
 
 #include "common/run_time_error.h"
 #include "exchange/exchange_file.h"
+#include "support/case_names.h"
 #include "support/errors.h"
 #include "support/temp_files.h"
 
@@ -72,6 +73,7 @@ TEST(ReadBack, EmptyOrShortFileIsInputPastEnd) {
 }
 
 struct BadItem {
+    const char* name;
     const char* content;
     ErrorNumber error;
 };
@@ -86,15 +88,17 @@ TEST_P(ReadBackBadItem, IsANumberedErrorNotACrashOrAZero) {
     EXPECT_EQ(errorOf([&] { files.readNumber(2); }), GetParam().error);
 }
 
-INSTANTIATE_TEST_SUITE_P(Items, ReadBackBadItem,
-                         ::testing::Values(BadItem{"abc,1", ErrorNumber::TypeMismatch},
-                                           BadItem{"12x,1", ErrorNumber::TypeMismatch},
-                                           BadItem{",1", ErrorNumber::TypeMismatch},
-                                           BadItem{"0x10,1", ErrorNumber::TypeMismatch},
-                                           BadItem{"nan,1", ErrorNumber::TypeMismatch},
-                                           BadItem{"1e999,1", ErrorNumber::Overflow},
-                                           BadItem{"1234567890123456789012345678901234567890123,1",
-                                                   ErrorNumber::TypeMismatch}));
+INSTANTIATE_TEST_SUITE_P(
+    Items, ReadBackBadItem,
+    ::testing::Values(BadItem{"Word", "abc,1", ErrorNumber::TypeMismatch},
+                      BadItem{"LetterAfterDigits", "12x,1", ErrorNumber::TypeMismatch},
+                      BadItem{"Empty", ",1", ErrorNumber::TypeMismatch},
+                      BadItem{"Hexadecimal", "0x10,1", ErrorNumber::TypeMismatch},
+                      BadItem{"NotANumber", "nan,1", ErrorNumber::TypeMismatch},
+                      BadItem{"TooLarge", "1e999,1", ErrorNumber::Overflow},
+                      BadItem{"OverlongNumber", "1234567890123456789012345678901234567890123,1",
+                              ErrorNumber::TypeMismatch}),
+    test::CaseName());
 
 TEST(ReadBack, HugeFileReadsOnlyWhatItNeeds) {
     TempDir dir;
@@ -269,7 +273,10 @@ TEST_P(NewExchangeFile, HasTheUsualModeLessTheUmask) {
     EXPECT_EQ(st.st_mode & 07777, 0644 & ~GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Umasks, NewExchangeFile, ::testing::Values(022, 077, 002, 0));
+INSTANTIATE_TEST_SUITE_P(
+    Umasks, NewExchangeFile, ::testing::Values(022, 077, 002, 0), [](const auto& info) {
+        return "Umask" + QString::number(info.param, 8).rightJustified(3, '0').toStdString();
+    });
 
 TEST(ExchangeFileRewrite, KeepsTheModeTheUserGaveTheFile) {
     TempDir dir;

@@ -16,6 +16,7 @@
 #include "common/run_time_error.h"
 #include "fault_rig.h"
 #include "monitor/status_text.h"
+#include "support/case_names.h"
 #include "support/errors.h"
 #include "support/message_log.h"
 #include "support/pty.h"
@@ -168,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
                                    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
                                }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 TEST(Fifo, WithAReaderWaitingGetsNothingAndNothingBlocks) {
     Pty glove;
@@ -254,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
         Content{"NumberTooLarge", "1e999,1,2,3,4,5,6,7,8,9\r\n", ErrorNumber::Overflow},
         Content{"ShortLine", "128,1,2\r\n", ErrorNumber::InputPastEndOfFile},
         Content{"Empty", "", ErrorNumber::InputPastEndOfFile}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 // ---- A gigabyte -----------------------------------------------------------------------------
 
@@ -319,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(Heads, GigabyteFile,
                                                 "128,1,9,180,200,7,6,5,4,3\r\n", true},
                                            Huge{"NothingAtAll", "", false},
                                            Huge{"DigitsThenNothing", digits(4000), false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         test::CaseName());
 
 // ---- Deleted under the loop -----------------------------------------------------------------
 
@@ -386,7 +387,7 @@ INSTANTIATE_TEST_SUITE_P(Moments, DeletedUnderTheLoop,
                                            Deletion{"BetweenPollAndReadBack", true, false, 3},
                                            Deletion{"WithItsDirectory", false, true, 4},
                                            Deletion{"WithItsDirectoryAfterThePoll", true, true, 4}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         test::CaseName());
 
 // ---- A full disk ----------------------------------------------------------------------------
 

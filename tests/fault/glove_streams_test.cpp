@@ -7,6 +7,7 @@
 #include "common/glove_frame.h"
 #include "fault_rig.h"
 #include "monitor/status_text.h"
+#include "support/case_names.h"
 #include "support/pty.h"
 #include "support/temp_files.h"
 
@@ -140,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Glove{"random_25_a_second_bursts", Readings::Random, 25, true, 30},
                       Glove{"resting_10_a_second", Readings::Resting, 10, false, 15},
                       Glove{"random_5_a_second_bursts", Readings::Random, 5, true, 8}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 struct Damage {
     const char* name;
@@ -196,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, Rejoin,
                                            Damage{"resting_byte_lost", Readings::Resting, 0, 20},
                                            Damage{"held_value_6_joined", Readings::Held6, 3, -1,
                                                   true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         test::CaseName());
 
 }  // namespace
 }  // namespace glove::fault

@@ -7,6 +7,7 @@
 
 #include "fault_rig.h"
 #include "monitor/status_text.h"
+#include "support/case_names.h"
 #include "support/message_log.h"
 #include "support/pty.h"
 #include "support/temp_files.h"
@@ -194,7 +195,8 @@ TEST_P(LongBurst, IsReadTenBytesAtATimeAndLosesNoWholeFrame) {
     EXPECT_EQ(rig.display.readingShownBy(rig.passes), valuesTextFor(after));
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, LongBurst, ::testing::Values(11, 19, 20, 25, 99, 4096, 6000));
+INSTANTIATE_TEST_SUITE_P(Lengths, LongBurst, ::testing::Values(11, 19, 20, 25, 99, 4096, 6000),
+                         test::Numbered{"Bytes"});
 
 // The glove stops after `kept` bytes of a frame and stays silent for a while.
 class SilentMidFrame : public ::testing::TestWithParam<int> {};
@@ -227,7 +229,8 @@ TEST_P(SilentMidFrame, KeepsTheLastReadingThenSaysNoDeviceThenShowsTheNextFrame)
     EXPECT_TRUE(rig.frameWasWritten(after));
 }
 
-INSTANTIATE_TEST_SUITE_P(BytesKept, SilentMidFrame, ::testing::Range(1, 10));
+INSTANTIATE_TEST_SUITE_P(BytesKept, SilentMidFrame, ::testing::Range(1, 10),
+                         test::Numbered{"Kept"});
 
 // The receiver is pulled out mid-stream and a new one appears behind the same name.
 struct Unplug {
@@ -284,7 +287,7 @@ INSTANTIATE_TEST_SUITE_P(Moments, UnplugAndReplug,
                                            Unplug{"MidFrame", 5, 5},
                                            Unplug{"MidFrameAndBackAtOnce", 5, 1},
                                            Unplug{"ForLong", 3, 30}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         test::CaseName());
 
 // A device path with no serial device behind it.
 struct Absent {
@@ -325,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
                }},
         Absent{"NullDevice", [](const QString& path) { QFile::link("/dev/null", path); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 }  // namespace
 }  // namespace glove::fault

@@ -14,6 +14,7 @@
 #include "exchange/posix_files.h"
 #include "fault_rig.h"
 #include "monitor/status_text.h"
+#include "support/case_names.h"
 #include "support/pty.h"
 #include "support/temp_files.h"
 #include "window/exit_command.h"
@@ -234,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"UndeletableDirectoryClose", State::ExchangeIsADirectory, Action::Close, true},
         Ending{"ReadOnlyDiskExit", State::OnAReadOnlyDisk, Action::Exit, false},
         Ending{"ReadOnlyDiskClose", State::OnAReadOnlyDisk, Action::Close, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 // The parts behind Exit, on their own: a poll that could not finish writing leaves no
 // handle open and nothing on the disk, and Exit still ends the program.

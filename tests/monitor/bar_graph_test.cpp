@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/case_names.h"
+
 namespace glove {
 namespace {
 
 struct Bars {
+    const char* name;
     Value value3, value4, value5, value6;
     float thumbLeft, thumbWidth;
     std::array<float, 4> fingerTops;
@@ -31,16 +34,18 @@ TEST_P(BarFormulas, PlaceTheThumbAndFingersExactly) {
 INSTANTIATE_TEST_SUITE_P(
     Readings, BarFormulas,
     ::testing::Values(
-        Bars{255, 0, 255, 100, 755, 460, {1400, 262.5F, 950, 1000}},
-        Bars{102, 170, 200, 160, 1214, 1, {720, 510, 710, 760}},
-        Bars{101, 1, 1, 1, 1217, -2, {1396, 1405.5F, 1346, 1396}},  // width below zero kept
-        Bars{std::nullopt,
+        Bars{"Extremes", 255, 0, 255, 100, 755, 460, {1400, 262.5F, 950, 1000}},
+        Bars{"MidRange", 102, 170, 200, 160, 1214, 1, {720, 510, 710, 760}},
+        Bars{"WidthBelowZeroKept", 101, 1, 1, 1, 1217, -2, {1396, 1405.5F, 1346, 1396}},
+        Bars{"AllStillEmpty",
              std::nullopt,
              std::nullopt,
-             std::nullopt,  // all still empty
+             std::nullopt,
+             std::nullopt,
              1520,
              -305,
-             {1400, 1410, 1350, 1400}}));
+             {1400, 1410, 1350, 1400}}),
+    test::CaseName());
 
 }  // namespace
 }  // namespace glove

@@ -7,6 +7,7 @@
 #include "common/run_time_error.h"
 #include "monitor/glove_pipeline.h"
 #include "monitor/status_text.h"
+#include "support/case_names.h"
 #include "support/message_log.h"
 #include "support/pty.h"
 #include "support/recording_display.h"
@@ -159,6 +160,7 @@ TEST_F(Loop, AnErrorEscapingTheExtraPollEndsTheRunAndIsReported) {
 
 // Each step made to fail once: one extra poll runs, then the step the table names.
 struct Continuation {
+    const char* name;
     Step failing;
     Step next;
     QByteArray frame;  // what the glove sends, so that the pass reaches the failing step
@@ -180,29 +182,31 @@ const QByteArray kSilence;
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, LoopTrap,
-    ::testing::Values(Continuation{Step::CloseAllFiles, Step::ShowConnecting, kPlainFrame},
-                      Continuation{Step::ShowConnecting, Step::SetCommPort, kPlainFrame},
-                      Continuation{Step::SetCommPort, Step::SetSettings, kPlainFrame},
-                      Continuation{Step::SetSettings, Step::SetInputLen, kPlainFrame},
-                      Continuation{Step::SetInputLen, Step::Yield, kPlainFrame},
-                      Continuation{Step::Yield, Step::Poll, kPlainFrame},
-                      Continuation{Step::Poll, Step::OpenExchangeFile, kPlainFrame},
-                      Continuation{Step::OpenExchangeFile, Step::ReadReading, kPlainFrame},
-                      Continuation{Step::ReadReading, Step::GestureTest, kPlainFrame},
-                      Continuation{Step::GestureTest, Step::ShowGesture, kPlainFrame},
-                      Continuation{Step::ShowGesture, Step::CloseExchangeFile, kGestureFrame},
-                      Continuation{Step::BatteryTest, Step::ShowBattery, kPlainFrame},
-                      Continuation{Step::ShowBattery, Step::CloseExchangeFile, kBatteryFrame},
-                      Continuation{Step::ShowValues, Step::CloseExchangeFile, kPlainFrame},
-                      Continuation{Step::CloseExchangeFile, Step::DataFTest, kPlainFrame},
-                      Continuation{Step::DataFTest, Step::ShowNoDevice, kPlainFrame},
-                      Continuation{Step::ShowNoDevice, Step::Yield, kSilence},
-                      Continuation{Step::SetThumbLeft, Step::SetThumbWidth, kPlainFrame},
-                      Continuation{Step::SetThumbWidth, Step::SetFinger0Top, kPlainFrame},
-                      Continuation{Step::SetFinger0Top, Step::SetFinger1Top, kPlainFrame},
-                      Continuation{Step::SetFinger1Top, Step::SetFinger2Top, kPlainFrame},
-                      Continuation{Step::SetFinger2Top, Step::SetFinger3Top, kPlainFrame},
-                      Continuation{Step::SetFinger3Top, Step::Yield, kPlainFrame}));
+    ::testing::Values(
+        Continuation{"CloseAllFiles", Step::CloseAllFiles, Step::ShowConnecting, kPlainFrame},
+        Continuation{"ShowConnecting", Step::ShowConnecting, Step::SetCommPort, kPlainFrame},
+        Continuation{"SetCommPort", Step::SetCommPort, Step::SetSettings, kPlainFrame},
+        Continuation{"SetSettings", Step::SetSettings, Step::SetInputLen, kPlainFrame},
+        Continuation{"SetInputLen", Step::SetInputLen, Step::Yield, kPlainFrame},
+        Continuation{"Yield", Step::Yield, Step::Poll, kPlainFrame},
+        Continuation{"Poll", Step::Poll, Step::OpenExchangeFile, kPlainFrame},
+        Continuation{"OpenExchangeFile", Step::OpenExchangeFile, Step::ReadReading, kPlainFrame},
+        Continuation{"ReadReading", Step::ReadReading, Step::GestureTest, kPlainFrame},
+        Continuation{"GestureTest", Step::GestureTest, Step::ShowGesture, kPlainFrame},
+        Continuation{"ShowGesture", Step::ShowGesture, Step::CloseExchangeFile, kGestureFrame},
+        Continuation{"BatteryTest", Step::BatteryTest, Step::ShowBattery, kPlainFrame},
+        Continuation{"ShowBattery", Step::ShowBattery, Step::CloseExchangeFile, kBatteryFrame},
+        Continuation{"ShowValues", Step::ShowValues, Step::CloseExchangeFile, kPlainFrame},
+        Continuation{"CloseExchangeFile", Step::CloseExchangeFile, Step::DataFTest, kPlainFrame},
+        Continuation{"DataFTest", Step::DataFTest, Step::ShowNoDevice, kPlainFrame},
+        Continuation{"ShowNoDevice", Step::ShowNoDevice, Step::Yield, kSilence},
+        Continuation{"SetThumbLeft", Step::SetThumbLeft, Step::SetThumbWidth, kPlainFrame},
+        Continuation{"SetThumbWidth", Step::SetThumbWidth, Step::SetFinger0Top, kPlainFrame},
+        Continuation{"SetFinger0Top", Step::SetFinger0Top, Step::SetFinger1Top, kPlainFrame},
+        Continuation{"SetFinger1Top", Step::SetFinger1Top, Step::SetFinger2Top, kPlainFrame},
+        Continuation{"SetFinger2Top", Step::SetFinger2Top, Step::SetFinger3Top, kPlainFrame},
+        Continuation{"SetFinger3Top", Step::SetFinger3Top, Step::Yield, kPlainFrame}),
+    test::CaseName());
 
 TEST_F(Loop, AFailedStoreSkipsOnlyThatStore) {
     failAt = Step::SetFinger1Top;

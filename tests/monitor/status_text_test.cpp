@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/case_names.h"
+
 namespace glove {
 namespace {
 
@@ -20,6 +22,7 @@ TEST(StatusTexts, AreExactlyAsTheUserSeesThem) {
 }
 
 struct Case {
+    const char* name;
     double value2, value4, value5, value6;
     bool gesture;
     bool battery;
@@ -36,14 +39,15 @@ TEST_P(Thresholds, AreStrictAndNumeric) {
 
 INSTANTIATE_TEST_SUITE_P(
     Boundaries, Thresholds,
-    ::testing::Values(Case{0, 150, 220, 100, true, false},   // the gesture
-                      Case{9, 150, 220, 100, true, true},    // gesture whatever value 2 is
-                      Case{3, 170, 220, 100, false, true},   // 170 is not below 170
-                      Case{2, 170, 220, 100, false, false},  // 2 is not above 2
-                      Case{0, 169, 201, 159, true, false},
-                      Case{0, 150, 200, 100, false, false},  // 200 is not above 200
-                      Case{0, 150, 220, 160, false, false},  // 160 is not below 160
-                      Case{2.5, 0, 0, 0, false, true}));
+    ::testing::Values(Case{"Gesture", 0, 150, 220, 100, true, false},
+                      Case{"GestureWhateverValue2Is", 9, 150, 220, 100, true, true},
+                      Case{"Value4Of170IsNotBelow170", 3, 170, 220, 100, false, true},
+                      Case{"Value2Of2IsNotAbove2", 2, 170, 220, 100, false, false},
+                      Case{"JustInsideEveryBound", 0, 169, 201, 159, true, false},
+                      Case{"Value5Of200IsNotAbove200", 0, 150, 200, 100, false, false},
+                      Case{"Value6Of160IsNotBelow160", 0, 150, 220, 160, false, false},
+                      Case{"FractionalValue2AboveTwo", 2.5, 0, 0, 0, false, true}),
+    test::CaseName());
 
 TEST(ValuesLine, SeparatesWithExactlyTwoSpaces) {
     EXPECT_EQ(status::valuesLine(readingOf({128, 1, 40, 50, 60, 70, 80, 90, 100, 110})),

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "network/udp_socket.h"
+#include "support/case_names.h"
 #include "support/message_log.h"
 
 namespace glove::network {
@@ -85,6 +86,7 @@ Receiver receiverTo(const Listener& listener, const char* host = "127.0.0.1") {
 }
 
 struct EndpointCase {
+    const char* name;
     const char* value;
     int family;         // 0: refused
     const char* error;  // part of the message when refused
@@ -113,22 +115,30 @@ TEST_P(Endpoints, ResolveOrSayWhyNot) {
 INSTANTIATE_TEST_SUITE_P(
     Values, Endpoints,
     ::testing::Values(
-        EndpointCase{"127.0.0.1:9000", AF_INET, ""}, EndpointCase{"localhost:9000", AF_INET, ""},
-        EndpointCase{"[::1]:9000", AF_INET6, ""}, EndpointCase{"[ff02::1%lo]:9000", AF_INET6, ""},
-        EndpointCase{"[ff15::1]:9000", AF_INET6, ""}, EndpointCase{"239.255.0.1:9000", AF_INET, ""},
-        EndpointCase{"255.255.255.255:9000", AF_INET, ""}, EndpointCase{"::1:9000", 0, "brackets"},
-        EndpointCase{"[::1]9000", 0, "[IPv6 address]:PORT"},
-        EndpointCase{"[::1:9000", 0, "[IPv6 address]:PORT"},
-        EndpointCase{"[localhost]:9000", 0, "cannot resolve"},
-        EndpointCase{"localhost", 0, "HOST:PORT"}, EndpointCase{":9000", 0, "host is missing"},
-        EndpointCase{"localhost:0", 0, "1 to 65535"},
-        EndpointCase{"localhost:65536", 0, "1 to 65535"},
-        EndpointCase{"localhost:", 0, "1 to 65535"}, EndpointCase{"localhost:+80", 0, "1 to 65535"},
-        EndpointCase{"localhost:80x", 0, "1 to 65535"},
-        EndpointCase{"localhost:99999999999", 0, "1 to 65535"},
-        EndpointCase{"no-such-host.invalid:9000", 0, "cannot resolve"},
-        EndpointCase{"[fe80::1]:9000", 0, "needs its interface"},
-        EndpointCase{"[ff02::1]:9000", 0, "needs its interface"}));
+        EndpointCase{"Ipv4Loopback", "127.0.0.1:9000", AF_INET, ""},
+        EndpointCase{"HostName", "localhost:9000", AF_INET, ""},
+        EndpointCase{"Ipv6Loopback", "[::1]:9000", AF_INET6, ""},
+        EndpointCase{"Ipv6LinkLocalGroupWithInterface", "[ff02::1%lo]:9000", AF_INET6, ""},
+        EndpointCase{"Ipv6SiteGroup", "[ff15::1]:9000", AF_INET6, ""},
+        EndpointCase{"Ipv4Group", "239.255.0.1:9000", AF_INET, ""},
+        EndpointCase{"Ipv4Broadcast", "255.255.255.255:9000", AF_INET, ""},
+        EndpointCase{"Ipv6WithoutBrackets", "::1:9000", 0, "brackets"},
+        EndpointCase{"NoColonAfterBrackets", "[::1]9000", 0, "[IPv6 address]:PORT"},
+        EndpointCase{"UnclosedBracket", "[::1:9000", 0, "[IPv6 address]:PORT"},
+        EndpointCase{"HostNameInBrackets", "[localhost]:9000", 0, "cannot resolve"},
+        EndpointCase{"NoPort", "localhost", 0, "HOST:PORT"},
+        EndpointCase{"NoHost", ":9000", 0, "host is missing"},
+        EndpointCase{"PortZero", "localhost:0", 0, "1 to 65535"},
+        EndpointCase{"PortAbove65535", "localhost:65536", 0, "1 to 65535"},
+        EndpointCase{"EmptyPort", "localhost:", 0, "1 to 65535"},
+        EndpointCase{"PortWithSign", "localhost:+80", 0, "1 to 65535"},
+        EndpointCase{"PortWithLetter", "localhost:80x", 0, "1 to 65535"},
+        EndpointCase{"HugePort", "localhost:99999999999", 0, "1 to 65535"},
+        EndpointCase{"UnknownHost", "no-such-host.invalid:9000", 0, "cannot resolve"},
+        EndpointCase{"Ipv6LinkLocalWithoutInterface", "[fe80::1]:9000", 0, "needs its interface"},
+        EndpointCase{"Ipv6LinkLocalGroupWithoutInterface", "[ff02::1]:9000", 0,
+                     "needs its interface"}),
+    test::CaseName());
 
 TEST(OscPrefix, TakesAddressesAndRefusesPatternsAndOddCharacters) {
     for (const char* good : {"/glove", "/left/hand", "/g-1_x.y"})
@@ -194,7 +204,8 @@ TEST_P(Group, ReachesAListenerOnThisMachine) {
     ::close(fd);
 }
 
-INSTANTIATE_TEST_SUITE_P(Addresses, Group, ::testing::Values("255.255.255.255", "239.255.0.1"));
+INSTANTIATE_TEST_SUITE_P(Addresses, Group, ::testing::Values("255.255.255.255", "239.255.0.1"),
+                         test::CaseName());
 
 TEST(Streaming, AbsentReceiverIsReportedOncePerEpisodeAndMissesNothingOnceBack) {
     test::MessageLog log;

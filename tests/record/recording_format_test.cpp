@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "support/case_names.h"
+
 namespace glove::record {
 namespace {
 
@@ -46,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WallTimeCase{"UTC0", {1796635862, 123'456'789}, "2026-12-07T09:31:02.123+00:00"},
         WallTimeCase{"CET-1", {1796635862, 999'999'999}, "2026-12-07T10:31:02.999+01:00"},
-        WallTimeCase{"NST+3:30", {1796635862, 0}, "2026-12-07T06:01:02.000-03:30"}));
+        WallTimeCase{"NST+3:30", {1796635862, 0}, "2026-12-07T06:01:02.000-03:30"}),
+    test::NamedBy<&WallTimeCase::zone>());
 
 TEST(RecordingRows, ReadBackAsWritten) {
     const Frame first{128, 0, 255, 1, 2, 3, 4, 5, 6, 7};
@@ -81,6 +84,7 @@ TEST(RecordingRows, ACutLastRowIsLeftOutAndNamed) {
 }
 
 struct BadCase {
+    const char* name;
     std::string text;
     std::string message;  // what the one line starts with
 };
@@ -101,30 +105,43 @@ const std::string kRow = "t,5.000,128,1,2,3,4,5,6,7,8,9\n";
 INSTANTIATE_TEST_SUITE_P(
     Files, NotARecording,
     ::testing::Values(
-        BadCase{"", "f.csv:1: not a recording"}, BadCase{"\n", "f.csv:1: not a recording"},
-        BadCase{"time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9\n", "f.csv:1: not a recording"},
-        BadCase{std::string("\0\xff\x80\n", 4), "f.csv:1: not a recording"},
-        BadCase{kHead + "\n" + kRow, "f.csv:2: 1 column where a row has 12"},
-        BadCase{kHead + kRow + "t,6,128,1,2,3,4,5,6,7,8\n", "f.csv:3: 11 columns"},
-        BadCase{kHead + "t,6,128,1,2,3,4,5,6,7,8,9,\n", "f.csv:2: 13 columns"},
-        BadCase{kHead + "t,6,128,1,2,3,256,5,6,7,8,9\n", "f.csv:2: v5 is '256'"},
-        BadCase{kHead + "t,6,128,1,2,3,-1,5,6,7,8,9\n", "f.csv:2: v5 is '-1'"},
-        BadCase{kHead + "t,6,128,1,2,3, 4,5,6,7,8,9\n", "f.csv:2: v5 is ' 4'"},
-        BadCase{kHead + "t,6,128,1,2,3,4x,5,6,7,8,9\n", "f.csv:2: v5 is '4x'"},
-        BadCase{kHead + "t,6,127,1,2,3,4,5,6,7,8,9\n", "f.csv:2: v1 is 127"},
+        BadCase{"Empty", "", "f.csv:1: not a recording"},
+        BadCase{"EmptyLine", "\n", "f.csv:1: not a recording"},
+        BadCase{"HeaderWithoutV10", "time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9\n",
+                "f.csv:1: not a recording"},
+        BadCase{"BinaryBytes", std::string("\0\xff\x80\n", 4), "f.csv:1: not a recording"},
+        BadCase{"EmptyRow", kHead + "\n" + kRow, "f.csv:2: 1 column where a row has 12"},
+        BadCase{"ElevenColumns", kHead + kRow + "t,6,128,1,2,3,4,5,6,7,8\n", "f.csv:3: 11 columns"},
+        BadCase{"ThirteenColumns", kHead + "t,6,128,1,2,3,4,5,6,7,8,9,\n", "f.csv:2: 13 columns"},
+        BadCase{"ValueAbove255", kHead + "t,6,128,1,2,3,256,5,6,7,8,9\n", "f.csv:2: v5 is '256'"},
+        BadCase{"NegativeValue", kHead + "t,6,128,1,2,3,-1,5,6,7,8,9\n", "f.csv:2: v5 is '-1'"},
+        BadCase{"SpaceInAValue", kHead + "t,6,128,1,2,3, 4,5,6,7,8,9\n", "f.csv:2: v5 is ' 4'"},
+        BadCase{"LetterInAValue", kHead + "t,6,128,1,2,3,4x,5,6,7,8,9\n", "f.csv:2: v5 is '4x'"},
+        BadCase{"NoMarkerFirst", kHead + "t,6,127,1,2,3,4,5,6,7,8,9\n", "f.csv:2: v1 is 127"},
         // Control characters from the file never reach the terminal as they are.
-        BadCase{kHead + "t,6,128,1,2,3,4,5,6,7,8,\x1b[31m\n", "f.csv:2: v10 is '\\x1b[31m'"},
-        BadCase{kHead + "t,6,128,1,2,3,4,5,6,7,8,9\r\r\n", "f.csv:2: v10 is '9\\x0d'"},
-        BadCase{kHead + std::string("t,6,128,1,2,3,4,5,6,7,8,9\0\n", 27),
+        BadCase{"EscapeSequence", kHead + "t,6,128,1,2,3,4,5,6,7,8,\x1b[31m\n",
+                "f.csv:2: v10 is '\\x1b[31m'"},
+        BadCase{"CarriageReturnInAValue", kHead + "t,6,128,1,2,3,4,5,6,7,8,9\r\r\n",
+                "f.csv:2: v10 is '9\\x0d'"},
+        BadCase{"NulInAValue", kHead + std::string("t,6,128,1,2,3,4,5,6,7,8,9\0\n", 27),
                 "f.csv:2: v10 is '9\\x00', not"},
-        BadCase{kHead + kRow + kRow + "t,4.999,128,1,2,3,4,5,6,7,8,9\n",
+        // Characters stay; a C1 control and a byte that is no UTF-8 do not.
+        BadCase{"NonAsciiCharacterStays", kHead + "t,6,128,1,2,3,4,5,6,7,8,\u00e9\xc2\x9b\xff\n",
+                "f.csv:2: v10 is '\u00e9\\xc2\\x9b\\xff'"},
+        BadCase{"ElapsedGoesBack", kHead + kRow + kRow + "t,4.999,128,1,2,3,4,5,6,7,8,9\n",
                 "f.csv:4: elapsed_ms goes back from 5.000 to 4.999"},
-        BadCase{kHead + "t,nan,128,1,2,3,4,5,6,7,8,9\n", "f.csv:2: elapsed_ms is 'nan'"},
-        BadCase{kHead + "t,inf,128,1,2,3,4,5,6,7,8,9\n", "f.csv:2: elapsed_ms is 'inf'"},
-        BadCase{kHead + "t,-1,128,1,2,3,4,5,6,7,8,9\n", "f.csv:2: elapsed_ms is '-1'"},
-        BadCase{kHead + "t,1e300,128,1,2,3,4,5,6,7,8,9\n", "f.csv:2: elapsed_ms is '1e300'"},
-        BadCase{kHead + "t,,128,1,2,3,4,5,6,7,8,9\n", "f.csv:2: elapsed_ms is ''"},
-        BadCase{kHead + kRow + std::string(100'000, '7'), "f.csv:3: a line longer than"}));
+        BadCase{"ElapsedNotANumber", kHead + "t,nan,128,1,2,3,4,5,6,7,8,9\n",
+                "f.csv:2: elapsed_ms is 'nan'"},
+        BadCase{"ElapsedInfinite", kHead + "t,inf,128,1,2,3,4,5,6,7,8,9\n",
+                "f.csv:2: elapsed_ms is 'inf'"},
+        BadCase{"ElapsedNegative", kHead + "t,-1,128,1,2,3,4,5,6,7,8,9\n",
+                "f.csv:2: elapsed_ms is '-1'"},
+        BadCase{"ElapsedHuge", kHead + "t,1e300,128,1,2,3,4,5,6,7,8,9\n",
+                "f.csv:2: elapsed_ms is '1e300'"},
+        BadCase{"ElapsedEmpty", kHead + "t,,128,1,2,3,4,5,6,7,8,9\n", "f.csv:2: elapsed_ms is ''"},
+        BadCase{"OverlongLine", kHead + kRow + std::string(100'000, '7'),
+                "f.csv:3: a line longer than"}),
+    test::CaseName());
 
 TEST(RecordingFiles, AMissingFileIsNamed) {
     EXPECT_THROW(

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include "support/case_names.h"
+
 namespace glove {
 namespace {
 
@@ -51,42 +53,58 @@ TEST(CommandLineOptions, ReceiversAreRepeatableMixedAndKeptInOrder) {
     EXPECT_EQ(parse({}).network.oscPrefix, "/glove");
 }
 
-class BadCommandLine : public ::testing::TestWithParam<QStringList> {};
+// Arguments after the program's name.
+struct ArgumentCase {
+    const char* name;
+    QStringList list;
+};
+
+class BadCommandLine : public ::testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(BadCommandLine, IsRefusedWithAMessage) {
-    const CommandLine c = parse(GetParam());
+    const CommandLine c = parse(GetParam().list);
     EXPECT_EQ(c.action, Action::Refuse);
     EXPECT_FALSE(c.message.isEmpty());
     EXPECT_FALSE(c.message.contains('\n')) << c.message.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, BadCommandLine,
-                         ::testing::Values(QStringList{"--bogus"}, QStringList{"--port"},
-                                           QStringList{"--port", "0"}, QStringList{"--port", "256"},
-                                           QStringList{"--port", "99999999999"},
-                                           QStringList{"--port", ""},
-                                           QStringList{"--exchange-file", ""}, QStringList{"extra"},
-                                           QStringList{"--record", ""}, QStringList{"-bogus"},
-                                           QStringList{"-platform"}, QStringList{"--osc"},
-                                           QStringList{"--osc", "localhost:0"},
-                                           QStringList{"--udp", "no-such-host.invalid:9000"},
-                                           QStringList{"--osc-prefix", "glove"}));
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, BadCommandLine,
+    ::testing::Values(
+        ArgumentCase{"UnknownOption", {"--bogus"}}, ArgumentCase{"PortWithoutValue", {"--port"}},
+        ArgumentCase{"PortZero", {"--port", "0"}}, ArgumentCase{"Port256", {"--port", "256"}},
+        ArgumentCase{"HugePort", {"--port", "99999999999"}},
+        ArgumentCase{"EmptyPort", {"--port", ""}},
+        ArgumentCase{"EmptyExchangeFile", {"--exchange-file", ""}},
+        ArgumentCase{"StrayArgument", {"extra"}}, ArgumentCase{"EmptyRecord", {"--record", ""}},
+        ArgumentCase{"UnknownSingleDashOption", {"-bogus"}},
+        ArgumentCase{"ToolkitOptionWithoutValue", {"-platform"}},
+        ArgumentCase{"OscWithoutValue", {"--osc"}},
+        ArgumentCase{"OscPortZero", {"--osc", "localhost:0"}},
+        ArgumentCase{"UdpToUnknownHost", {"--udp", "no-such-host.invalid:9000"}},
+        ArgumentCase{"OscPrefixWithoutSlash", {"--osc-prefix", "glove"}}),
+    test::CaseName());
 
 // The application object takes these out when the window opens; until then they must pass.
-class ToolkitOptions : public ::testing::TestWithParam<QStringList> {};
+class ToolkitOptions : public ::testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(ToolkitOptions, PassAlongsideOurOwn) {
-    const CommandLine c = parse(GetParam() + QStringList{"--port", "/dev/ttyUSB0"});
+    const CommandLine c = parse(GetParam().list + QStringList{"--port", "/dev/ttyUSB0"});
     EXPECT_EQ(c.action, Action::Run) << c.message.toStdString();
     EXPECT_EQ(c.device, "/dev/ttyUSB0");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, ToolkitOptions,
-    ::testing::Values(QStringList{"-platform", "offscreen"}, QStringList{"-style", "fusion"},
-                      QStringList{"-style=fusion"}, QStringList{"-display", ":1"},
-                      QStringList{"-geometry", "400x300+0+0"}, QStringList{"-reverse"},
-                      QStringList{"--platform", "offscreen", "-stylesheet", "a.qss"}));
+INSTANTIATE_TEST_SUITE_P(Arguments, ToolkitOptions,
+                         ::testing::Values(ArgumentCase{"Platform", {"-platform", "offscreen"}},
+                                           ArgumentCase{"Style", {"-style", "fusion"}},
+                                           ArgumentCase{"StyleWithEquals", {"-style=fusion"}},
+                                           ArgumentCase{"Display", {"-display", ":1"}},
+                                           ArgumentCase{"Geometry", {"-geometry", "400x300+0+0"}},
+                                           ArgumentCase{"Reverse", {"-reverse"}},
+                                           ArgumentCase{"DoubleDashPlatformAndStylesheet",
+                                                        {"--platform", "offscreen", "-stylesheet",
+                                                         "a.qss"}}),
+                         test::CaseName());
 
 QString sourceText(const char* path) {
     QFile file(QStringLiteral(GLOVE_SOURCE_DIR "/") + path);

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "support/case_names.h"
 #include "support/temp_files.h"
 #include "startup/command_line.h"
 #include "startup/settings_file.h"
@@ -36,6 +37,7 @@ mode_t modeOf(const QString& path) {
 
 // A saved file and a command line; what a start uses.
 struct Precedence {
+    const char* name;
     const char* saved;
     QStringList arguments;
     const char* device;
@@ -63,35 +65,41 @@ TEST_P(SettingsPrecedence, CommandLineOverridesTheFileOptionByOption) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, SettingsPrecedence,
-    ::testing::Values(Precedence{"", {}, "", "/tmp/InputFile", {}, "/glove"},
-                      Precedence{"[General]\nport=/dev/ttyUSB0\nexchange-file=/var/tmp/x\n",
+    ::testing::Values(Precedence{"NothingSaved", "", {}, "", "/tmp/InputFile", {}, "/glove"},
+                      Precedence{"SavedPortAndExchangeFile",
+                                 "[General]\nport=/dev/ttyUSB0\nexchange-file=/var/tmp/x\n",
                                  {},
                                  "/dev/ttyUSB0",
                                  "/var/tmp/x",
                                  {},
                                  "/glove"},
-                      Precedence{"port=3\nexchange-file=/var/tmp/x\n",
+                      Precedence{"PortOnTheCommandLineOverridesTheSavedOne",
+                                 "port=3\nexchange-file=/var/tmp/x\n",
                                  {"--port", "/tmp/glove"},
                                  "/tmp/glove",
                                  "/var/tmp/x",
                                  {},
                                  "/glove"},
-                      Precedence{"osc=127.0.0.1:9000, [::1]:9001\nosc-prefix=/left\n",
+                      Precedence{"OscOnTheCommandLineKeepsTheSavedPrefix",
+                                 "osc=127.0.0.1:9000, [::1]:9001\nosc-prefix=/left\n",
                                  {"--osc", "localhost:9002"},
                                  "",
                                  "/tmp/InputFile",
                                  {"localhost:9002"},
                                  "/left"},
-                      Precedence{"osc=127.0.0.1:9000\n",
+                      Precedence{"PrefixOnTheCommandLineKeepsTheSavedOsc",
+                                 "osc=127.0.0.1:9000\n",
                                  {"--osc-prefix", "/right"},
                                  "",
                                  "/tmp/InputFile",
                                  {"127.0.0.1:9000"},
-                                 "/right"}));
+                                 "/right"}),
+    test::CaseName());
 
 // A damaged file: each bad key is reported once, naming the file and the key, and gets its
 // default; the good keys are used; the start goes on.
 struct Damage {
+    const char* name;
     QByteArray text;
     QStringList badKeys;
     const char* device;
@@ -121,15 +129,29 @@ TEST_P(DamagedSettings, AreReportedOnceAndGiveTheirDefaults) {
 INSTANTIATE_TEST_SUITE_P(
     Files, DamagedSettings,
     ::testing::Values(
-        Damage{"port=0\n", {"port"}, ""}, Damage{"port=/dev/a, /dev/b\n", {"port"}, ""},
-        Damage{"port=@Invalid()\n", {"port"}, ""},
-        Damage{"port=/dev/ttyUSB0\nosc=localhost:0\n", {"osc"}, "/dev/ttyUSB0"},
-        Damage{"exchange-file=\nport=/dev/ttyUSB0\n", {"exchange-file"}, "/dev/ttyUSB0"},
-        Damage{"record=/dev/null\nport=/dev/ttyUSB0\n", {"record"}, "/dev/ttyUSB0"},
-        Damage{"osc-prefix=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\xffgarbage)\n", {"osc-prefix"}, ""},
-        Damage{"osc-prefix=@Rect(1 2 3 4)\nprot=/dev/ttyUSB0\n", {"osc-prefix", "prot"}, ""},
-        Damage{"[serial]\nport=/dev/ttyUSB0\n", {"serial/port"}, ""},
-        Damage{QByteArray("\xff\xfe\0\0port\0=\x80\x81\n[", 14), {"cannot be read"}, ""}));
+        Damage{"PortZero", "port=0\n", {"port"}, ""},
+        Damage{"TwoPorts", "port=/dev/a, /dev/b\n", {"port"}, ""},
+        Damage{"PortOfNoType", "port=@Invalid()\n", {"port"}, ""},
+        Damage{"OscPortZero", "port=/dev/ttyUSB0\nosc=localhost:0\n", {"osc"}, "/dev/ttyUSB0"},
+        Damage{"EmptyExchangeFile",
+               "exchange-file=\nport=/dev/ttyUSB0\n",
+               {"exchange-file"},
+               "/dev/ttyUSB0"},
+        Damage{"RecordIntoADevice",
+               "record=/dev/null\nport=/dev/ttyUSB0\n",
+               {"record"},
+               "/dev/ttyUSB0"},
+        Damage{"BinaryPrefix",
+               "osc-prefix=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\xffgarbage)\n",
+               {"osc-prefix"},
+               ""},
+        Damage{"RectangleForPrefixAndMisspeltKey",
+               "osc-prefix=@Rect(1 2 3 4)\nprot=/dev/ttyUSB0\n",
+               {"osc-prefix", "prot"},
+               ""},
+        Damage{"PortInAnotherGroup", "[serial]\nport=/dev/ttyUSB0\n", {"serial/port"}, ""},
+        Damage{"NoText", QByteArray("\xff\xfe\0\0port\0=\x80\x81\n[", 14), {"cannot be read"}, ""}),
+    test::CaseName());
 
 TEST(DamagedSettings, AFileThatIsNoFileIsReportedOnceAndNeverRead) {
     SettingsRig rig;

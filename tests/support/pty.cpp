@@ -1,8 +1,6 @@
 #include "support/pty.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,24 +11,16 @@
 namespace glove::test {
 
 Pty::Pty() {
-    termios raw{};
-    cfmakeraw(&raw);
-    cfsetspeed(&raw, B4800);
-    char name[256] = {};
-    if (::openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
-        throw std::runtime_error("openpty failed");
-    }
-    path_ = QString::fromLocal8Bit(name);
-}
-
-Pty::~Pty() {
-    unplug();
+    pty::PseudoTerminal pair = pty::openPseudoTerminal(B4800, pty::MasterMode::Blocking);
+    master_ = std::move(pair.master);
+    slave_ = std::move(pair.slave);
+    path_ = QString::fromStdString(pair.path);
 }
 
 void Pty::send(const QByteArray& bytes) const {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.constData() + done, bytes.size() - done);
+        const ssize_t n = ::write(master_.get(), bytes.constData() + done, bytes.size() - done);
         if (n < 0) throw std::runtime_error("write to pty master failed");
         done += n;
     }
@@ -38,10 +28,10 @@ void Pty::send(const QByteArray& bytes) const {
 
 QByteArray Pty::received(std::chrono::milliseconds timeout) const {
     QByteArray got;
-    pollfd p{master_, POLLIN, 0};
+    pollfd p{master_.get(), POLLIN, 0};
     while (::poll(&p, 1, static_cast<int>(timeout.count())) > 0 && (p.revents & POLLIN)) {
         char buffer[256];
-        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
         if (n <= 0) break;
         got.append(buffer, n);
     }
@@ -50,14 +40,13 @@ QByteArray Pty::received(std::chrono::milliseconds timeout) const {
 
 termios Pty::settings() const {
     termios t{};
-    if (tcgetattr(slave_, &t) != 0) throw std::runtime_error("tcgetattr on the pty failed");
+    if (tcgetattr(slave_.get(), &t) != 0) throw std::runtime_error("tcgetattr on the pty failed");
     return t;
 }
 
 void Pty::unplug() {
-    if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
-    slave_ = master_ = -1;
+    slave_.reset();
+    master_.reset();
 }
 
 void processEventsFor(std::chrono::milliseconds duration) {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <chrono>
 
+#include "pseudo_terminal.h"
+
 namespace glove::test {
 
 // A pseudo-terminal pair in raw mode standing in for the glove's receiver: the test
@@ -15,7 +17,7 @@ class Pty {
     Pty();
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
-    ~Pty();
+    ~Pty() = default;
 
     [[nodiscard]] QString path() const { return path_; }
     void send(const QByteArray& bytes) const;
@@ -27,8 +29,8 @@ class Pty {
     void unplug();
 
   private:
-    int master_ = -1;
-    int slave_ = -1;
+    pty::FileDescriptor master_;
+    pty::FileDescriptor slave_;
     QString path_;
 };
 

@@ -10,10 +10,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <limits>
 #include <string_view>
 #include <system_error>
 #include <thread>
 
+#include "acquisition/posix_serial_speed.h"
 #include "sim_options.h"
 
 namespace glove_sim {
@@ -26,74 +28,30 @@ using namespace std::chrono_literals;
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// Raw bytes, 8 data bits, no parity, one stop bit, no flow control.
-void makeRaw(int fd, std::optional<speed_t> speed, const std::string& name) {
-    termios settings{};
-    if (::tcgetattr(fd, &settings) != 0) fail(name + " is not a terminal");
-    ::cfmakeraw(&settings);
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS);
-    settings.c_cflag |= CLOCAL | CREAD;
-    if (speed) {
-        ::cfsetispeed(&settings, *speed);
-        ::cfsetospeed(&settings, *speed);
-    }
-    if (::tcsetattr(fd, TCSANOW, &settings) != 0) fail("setting up " + name);
-}
-
 }  // namespace
 
 std::optional<speed_t> termiosSpeed(std::uint32_t baud) {
-    constexpr std::array<std::pair<std::uint32_t, speed_t>, 12> speeds{{
-        {1200, B1200},
-        {2400, B2400},
-        {4800, B4800},
-        {9600, B9600},
-        {19200, B19200},
-        {38400, B38400},
-        {57600, B57600},
-        {115200, B115200},
-        {230400, B230400},
-        {460800, B460800},
-        {921600, B921600},
-        {1000000, B1000000},
-    }};
-    for (const auto& [rate, speed] : speeds) {
-        if (rate == baud) return speed;
-    }
-    return std::nullopt;
+    if (baud > static_cast<std::uint32_t>(std::numeric_limits<int>::max())) return std::nullopt;
+    return glove::classicSpeedCode(static_cast<int>(baud));
 }
 
-void FileDescriptor::reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
-SerialLine::SerialLine(FileDescriptor writer, FileDescriptor heldSlave, std::string path)
+SerialLine::SerialLine(glove::pty::FileDescriptor writer, glove::pty::FileDescriptor heldSlave,
+                       std::string path)
     : writer_(std::move(writer)), heldSlave_(std::move(heldSlave)), path_(std::move(path)) {}
 
 SerialLine SerialLine::openPseudoTerminal(std::uint32_t baud) {
-    FileDescriptor master{::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)};
-    if (!master) fail("creating a pseudo-terminal");
-    if (::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0)
-        fail("unlocking the pseudo-terminal");
-    std::array<char, PATH_MAX> name{};
-    if (::ptsname_r(master.get(), name.data(), name.size()) != 0)
-        fail("naming the pseudo-terminal");
-    FileDescriptor slave{::open(name.data(), O_RDWR | O_NOCTTY)};
-    if (!slave) fail(std::string("opening ") + name.data());
-    // A pseudo-terminal ignores the speed; it is set only so the settings look like the real line.
-    const auto speed = termiosSpeed(baud);
-    makeRaw(master.get(), speed, "the pseudo-terminal");
-    makeRaw(slave.get(), speed, name.data());
-    return SerialLine(std::move(master), std::move(slave), name.data());
+    // Non-blocking, so that writes wait in poll() while nobody reads.
+    glove::pty::PseudoTerminal pair =
+        glove::pty::openPseudoTerminal(termiosSpeed(baud), glove::pty::MasterMode::NonBlocking);
+    return SerialLine(std::move(pair.master), std::move(pair.slave), std::move(pair.path));
 }
 
 SerialLine SerialLine::openDevice(const std::string& path, speed_t speed) {
     // Non-blocking, so a port waiting for carrier cannot hang the open and writes wait in poll().
-    FileDescriptor device{::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
+    glove::pty::FileDescriptor device{::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
     if (!device) fail("opening " + path);
-    makeRaw(device.get(), speed, path);
-    return SerialLine(std::move(device), FileDescriptor{}, path);
+    glove::pty::makeRaw(device.get(), speed, path);
+    return SerialLine(std::move(device), glove::pty::FileDescriptor{}, path);
 }
 
 bool SerialLine::writeAll(std::span<const std::uint8_t> bytes,

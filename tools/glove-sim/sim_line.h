@@ -9,34 +9,12 @@
 #include <string>
 #include <utility>
 
+#include "pseudo_terminal.h"
+
 namespace glove_sim {
 
-// The termios constant for a standard line speed, if `baud` is one.
+// The termios constant for a classic line speed, if `baud` is one.
 std::optional<speed_t> termiosSpeed(std::uint32_t baud);
-
-class FileDescriptor {
-  public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { reset(); }
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset();
-
-  private:
-    int fd_ = -1;
-};
 
 // Where the frames go: a new pseudo-terminal or an existing serial device, raw, 8N1.
 // Closing it (destruction) drops the line; a reader on a pseudo-terminal then sees a hang-up.
@@ -56,12 +34,13 @@ class SerialLine {
     void drain();
 
   private:
-    SerialLine(FileDescriptor writer, FileDescriptor heldSlave, std::string path);
+    SerialLine(glove::pty::FileDescriptor writer, glove::pty::FileDescriptor heldSlave,
+               std::string path);
 
-    FileDescriptor writer_;
+    glove::pty::FileDescriptor writer_;
     // Pseudo-terminal only: our own handle on the reader's side, so the monitor closing and
     // reopening it does not hang up the line.
-    FileDescriptor heldSlave_;
+    glove::pty::FileDescriptor heldSlave_;
     std::string path_;
 };
 

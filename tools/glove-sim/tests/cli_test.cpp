@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "frame_maker.h"
+#include "support/case_names.h"
 
 extern char** environ;
 
@@ -288,10 +289,15 @@ TEST(Help, NamesTheProgramAndWordsItsOptionsAsTheMonitorDoes) {
     }
 }
 
-class BadOptions : public testing::TestWithParam<std::vector<std::string>> {};
+struct BadOptionCase {
+    const char* name;
+    std::vector<std::string> arguments;
+};
+
+class BadOptions : public testing::TestWithParam<BadOptionCase> {};
 
 TEST_P(BadOptions, GiveOneLineOnStderrAndStatus2) {
-    Sim sim(GetParam());
+    Sim sim(GetParam().arguments);
     EXPECT_EQ(sim.exitStatus(), 2);
     EXPECT_EQ(sim.allOutput(), "");
     const std::string errors = sim.allErrors();
@@ -302,29 +308,36 @@ TEST_P(BadOptions, GiveOneLineOnStderrAndStatus2) {
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, BadOptions,
     testing::Values(
-        std::vector<std::string>{"--scenario", "dance"}, std::vector<std::string>{"--offset", "10"},
-        std::vector<std::string>{"--frames", "-1"}, std::vector<std::string>{"--frames", "many"},
-        std::vector<std::string>{"--for", "-0.5"}, std::vector<std::string>{"--for", "inf"},
-        std::vector<std::string>{"--seed", "x"}, std::vector<std::string>{"--baud", "0"},
-        std::vector<std::string>{"--device", "/dev/null", "--baud", "1234"},
-        std::vector<std::string>{"--wiggle"}, std::vector<std::string>{"stray"},
-        std::vector<std::string>{"--hold", "1,2,3"},
-        std::vector<std::string>{"--hold", "1,2,3,4,5,6,7,8,-1"},
-        std::vector<std::string>{"--hold", "1,2,3,4,5,6,7,8,256"},
-        std::vector<std::string>{"--rate", "0"}, std::vector<std::string>{"--rate", "-5"},
-        std::vector<std::string>{"--rate", "49"}, std::vector<std::string>{"--rate", "fast"},
-        std::vector<std::string>{"--drop-byte", "0"}, std::vector<std::string>{"--drop-byte", "-3"},
-        std::vector<std::string>{"--drop-byte", "x"},
-        std::vector<std::string>{"--replay", "r.csv", "--scenario", "wave"},
-        std::vector<std::string>{"--replay", "r.csv", "--hold", "1,2,3,4,5,6,7,8,9"},
-        std::vector<std::string>{"--replay", "r.csv", "--count"},
-        std::vector<std::string>{"--replay", "r.csv", "--offset", "1"},
-        std::vector<std::string>{"--replay", "r.csv", "--rate", "10"},
-        std::vector<std::string>{"--replay", "r.csv", "--drop-byte", "3"},
-        std::vector<std::string>{"--replay", "r.csv", "--speed", "0.09"},
-        std::vector<std::string>{"--replay", "r.csv", "--speed", "101"},
-        std::vector<std::string>{"--replay", "r.csv", "--speed", "nan"},
-        std::vector<std::string>{"--speed", "2"}, std::vector<std::string>{"--loop"},
-        std::vector<std::string>{"--replay", "/nonexistent/r.csv"}));
+        BadOptionCase{"UnknownScenario", {"--scenario", "dance"}},
+        BadOptionCase{"OffsetOfAWholeFrame", {"--offset", "10"}},
+        BadOptionCase{"NegativeFrames", {"--frames", "-1"}},
+        BadOptionCase{"WordForFrames", {"--frames", "many"}},
+        BadOptionCase{"NegativeDuration", {"--for", "-0.5"}},
+        BadOptionCase{"EndlessDuration", {"--for", "inf"}},
+        BadOptionCase{"WordForSeed", {"--seed", "x"}}, BadOptionCase{"BaudZero", {"--baud", "0"}},
+        BadOptionCase{"DeviceAtANonstandardBaud", {"--device", "/dev/null", "--baud", "1234"}},
+        BadOptionCase{"UnknownOption", {"--wiggle"}}, BadOptionCase{"StrayArgument", {"stray"}},
+        BadOptionCase{"HoldTooShort", {"--hold", "1,2,3"}},
+        BadOptionCase{"HoldBelowZero", {"--hold", "1,2,3,4,5,6,7,8,-1"}},
+        BadOptionCase{"HoldAbove255", {"--hold", "1,2,3,4,5,6,7,8,256"}},
+        BadOptionCase{"RateZero", {"--rate", "0"}}, BadOptionCase{"NegativeRate", {"--rate", "-5"}},
+        BadOptionCase{"RateAboveTheLine", {"--rate", "49"}},
+        BadOptionCase{"WordForRate", {"--rate", "fast"}},
+        BadOptionCase{"DropByteZero", {"--drop-byte", "0"}},
+        BadOptionCase{"NegativeDropByte", {"--drop-byte", "-3"}},
+        BadOptionCase{"WordForDropByte", {"--drop-byte", "x"}},
+        BadOptionCase{"ReplayWithScenario", {"--replay", "r.csv", "--scenario", "wave"}},
+        BadOptionCase{"ReplayWithHold", {"--replay", "r.csv", "--hold", "1,2,3,4,5,6,7,8,9"}},
+        BadOptionCase{"ReplayWithCount", {"--replay", "r.csv", "--count"}},
+        BadOptionCase{"ReplayWithOffset", {"--replay", "r.csv", "--offset", "1"}},
+        BadOptionCase{"ReplayWithRate", {"--replay", "r.csv", "--rate", "10"}},
+        BadOptionCase{"ReplayWithDropByte", {"--replay", "r.csv", "--drop-byte", "3"}},
+        BadOptionCase{"ReplaySpeedTooSlow", {"--replay", "r.csv", "--speed", "0.09"}},
+        BadOptionCase{"ReplaySpeedTooFast", {"--replay", "r.csv", "--speed", "101"}},
+        BadOptionCase{"ReplaySpeedNotANumber", {"--replay", "r.csv", "--speed", "nan"}},
+        BadOptionCase{"SpeedWithoutReplay", {"--speed", "2"}},
+        BadOptionCase{"LoopWithoutReplay", {"--loop"}},
+        BadOptionCase{"MissingRecording", {"--replay", "/nonexistent/r.csv"}}),
+    glove::test::CaseName());
 
 }  // namespace

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <set>
+#include <string>
 #include <tuple>
 #include <vector>
+
+#include "support/case_names.h"
 
 namespace {
 
@@ -31,6 +34,13 @@ std::vector<Chunk> chunksOf(const StreamSettings& settings, std::size_t n = chun
     return chunks;
 }
 
+// A scenario's name on the command line, as the name of its case.
+std::string nameOf(Scenario scenario) {
+    return std::string(
+        std::ranges::find(scenarioNames, scenario, &decltype(scenarioNames)::value_type::second)
+            ->first);
+}
+
 Frame asFrame(const Chunk& chunk) {
     Frame frame{};
     std::copy_n(chunk.bytes.begin(), std::min(frameLength, chunk.bytes.size()), frame.begin());
@@ -47,7 +57,8 @@ TEST_P(Counter, RoundTripsWithEveryValueBelowTheMarker) {
 
 INSTANTIATE_TEST_SUITE_P(Encoding, Counter,
                          testing::Values(0U, 1U, 127U, 128U, 255U, 16383U, 16384U, 0x1234567U,
-                                         counterModulus - 1));
+                                         counterModulus - 1),
+                         glove::test::Numbered{"Value"});
 
 TEST(CounterLayout, MostSignificantValueFirst) {
     EXPECT_EQ(encodeCounter(128), (CounterValues{0, 0, 1, 0}));
@@ -99,7 +110,11 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioContract,
                                                                        return batteryWarning(f) &&
                                                                               !gestureWarning(f);
                                                                    }}),
-                                          testing::Bool()));
+                                          testing::Bool()),
+                         [](const auto& info) {
+                             return nameOf(std::get<Contract>(info.param).scenario) +
+                                    (std::get<bool>(info.param) ? "_counted" : "");
+                         });
 
 // Readings are 0..255 as a real glove's are: 128 is one of them, in any place.
 class Readings : public testing::TestWithParam<std::tuple<Scenario, int, int>> {};
@@ -123,7 +138,8 @@ TEST_P(Readings, CoverTheirRangeAndTakeTheMarkerValueInManyPlaces) {
 INSTANTIATE_TEST_SUITE_P(Scenarios, Readings,
                          testing::Values(std::tuple{Scenario::Wave, 0, 250},
                                          std::tuple{Scenario::Rest, 125, 131},
-                                         std::tuple{Scenario::Random, 0, 255}));
+                                         std::tuple{Scenario::Random, 0, 255}),
+                         [](const auto& info) { return nameOf(std::get<Scenario>(info.param)); });
 
 TEST(Wave, FingersAndThumbOpenAndCloseSmoothly) {
     constexpr int leastTravel = 90;  // enough to see every bar move in the monitor
@@ -154,7 +170,8 @@ TEST_P(Repeatable, SameSeedGivesSameStream) {
 INSTANTIATE_TEST_SUITE_P(Seeds, Repeatable,
                          testing::Values(Scenario::Wave, Scenario::Gesture, Scenario::Battery,
                                          Scenario::Rest, Scenario::Random, Scenario::Noise,
-                                         Scenario::Silent, Scenario::Unplug));
+                                         Scenario::Silent, Scenario::Unplug),
+                         [](const auto& info) { return nameOf(info.param); });
 
 TEST(Noise, OtherSeedGivesOtherBytes) {
     const auto one = chunksOf({.scenario = Scenario::Noise, .seed = 1}, 50);
@@ -209,7 +226,8 @@ TEST_P(Offset, DropsLeadingBytesOfTheFirstFrameOnly) {
     EXPECT_EQ(joined[1].bytes, whole[1].bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(StartMidFrame, Offset, testing::Range<std::size_t>(0, frameLength));
+INSTANTIATE_TEST_SUITE_P(StartMidFrame, Offset, testing::Range<std::size_t>(0, frameLength),
+                         glove::test::Numbered{"Skip"});
 
 TEST(DropByte, LosesThatOneByteOfTheStreamAndKeepsItsLineTime) {
     const auto whole = chunksOf({.count = true, .offset = 3}, 4);
