@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -101,18 +100,14 @@ bool isTemporaryName(std::string_view name, std::string_view prefix) {
 }
 
 std::string randomSuffix(const std::string& path) {
-    std::array<unsigned char, kRandomLength * 6 / 8> bits{};
+    std::array<unsigned char, kRandomLength> bytes{};
     ssize_t n = 0;
     do {
-        n = ::getrandom(bits.data(), bits.size(), 0);
+        n = ::getrandom(bytes.data(), bytes.size(), 0);
     } while (n < 0 && errno == EINTR);
-    if (n != static_cast<ssize_t>(bits.size())) failIo(errno, path);
+    if (n != static_cast<ssize_t>(bytes.size())) failIo(errno, path);
     std::string suffix;
-    for (std::size_t i = 0; i < bits.size(); i += 3) {
-        const unsigned group = bits[i] << 16U | bits[i + 1] << 8U | bits[i + 2];
-        for (int shift = 18; shift >= 0; shift -= 6)
-            suffix += kRandomAlphabet[group >> shift & 63U];
-    }
+    for (const unsigned char byte : bytes) suffix += kRandomAlphabet[byte & 63U];
     return suffix;
 }
 
@@ -146,32 +141,8 @@ bool isNumberText(std::string_view text) {
     return i == text.size();
 }
 
-}  // namespace
-
-PosixFiles::~PosixFiles() {
-    // Nothing is published from here: output that was never closed is discarded.
-    for (auto& [number, h] : handles_) {
-        ::close(h.fd);
-        if (h.mode == Mode::Output) ::unlink(h.temporaryPath.c_str());
-    }
-    for (const auto& [path, spare] : spares_) ::unlink(spare.name.c_str());
-}
-
-void PosixFiles::checkCanOpen(int number, const std::string& path) const {
-    if (number < 1 || number > kHighestFileNumber) {
-        fail(ErrorNumber::BadFileNumber, "Bad file name or number", std::to_string(number));
-    }
-    if (handles_.contains(number)) fail(ErrorNumber::FileAlreadyOpen, "File already open", path);
-    checkPathNotOpen(path);
-}
-
-void PosixFiles::checkPathNotOpen(const std::string& path) const {
-    for (const auto& [number, h] : handles_) {
-        if (h.path == path) fail(ErrorNumber::FileAlreadyOpen, "File already open", path);
-    }
-}
-
-std::optional<struct stat> PosixFiles::checkReplaceable(const std::string& path) {
+// Our own file at the path, if there is one; fails if something else is there.
+std::optional<struct stat> replaceableFile(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) return std::nullopt;  // the path is free, or its directory is missing
@@ -200,74 +171,33 @@ std::optional<struct stat> PosixFiles::checkReplaceable(const std::string& path)
     return st;
 }
 
-std::optional<PosixFiles::TakenSpare> PosixFiles::takeSpare(
-    const std::string& path, const std::optional<struct stat>& ownFile) {
-    const auto it = spares_.find(path);
-    if (it == spares_.end()) return std::nullopt;
-    const Spare spare = it->second;
-    // The file we placed is no longer at the path: the spare does not go with it.
-    if (!ownFile || ownFile->st_ino != spare.placed || spare.name.empty()) {
-        dropSpare(path);
-        return std::nullopt;
+}  // namespace
+
+PosixFiles::~PosixFiles() {
+    // Nothing is published from here: output that was never closed is discarded.
+    for (auto& [number, h] : handles_) {
+        ::close(h.fd);
+        if (h.mode == Mode::Output) ::unlink(h.temporaryPath.c_str());
     }
-    const int fd = openNoFollow(spare.name, O_WRONLY);
-    struct stat st {};
-    // Still the very file, ours, with one link; and a write lease is granted only to a file's
-    // one holder, so nobody reads it. The lease is held until the file is closed: a reader
-    // that opens it meanwhile, by its hidden name or at the path just before it was swapped
-    // out, waits until the content is whole, and a later run's clean-up passes it by. The
-    // signal that tells us of such a reader is one ignored by default, not SIGIO, whose
-    // default would end the program.
-    const bool usable = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                        st.st_ino == spare.inode && st.st_nlink == 1 && st.st_uid == ourUser() &&
-                        ::fcntl(fd, F_SETSIG, SIGURG) == 0 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
-    if (!usable) {
-        if (fd >= 0) ::close(fd);
-        dropSpare(path);
-        return std::nullopt;
-    }
-    spares_.erase(it);  // now the content being written
-    // The new content keeps the mode and group the user gives the file at the path.
-    if (st.st_gid != ownFile->st_gid) (void)::fchown(fd, static_cast<uid_t>(-1), ownFile->st_gid);
-    if ((st.st_mode & 07777) != (ownFile->st_mode & 07777)) {
-        (void)::fchmod(fd, ownFile->st_mode & 07777);
-    }
-    return TakenSpare{.fd = fd, .name = spare.name, .inode = st.st_ino, .length = st.st_size};
 }
 
-void PosixFiles::dropSpare(const std::string& path) {
-    const auto it = spares_.find(path);
-    if (it == spares_.end()) return;
-    // One that cannot be removed now (a read-only disk) stays known, to go later.
-    const std::string& name = it->second.name;
-    if (!name.empty() && ::unlink(name.c_str()) != 0 && errno != ENOENT) return;
-    spares_.erase(it);
+void PosixFiles::checkCanOpen(int number, const std::string& path) const {
+    if (number < 1 || number > kHighestFileNumber) {
+        fail(ErrorNumber::BadFileNumber, "Bad file name or number", std::to_string(number));
+    }
+    if (handles_.contains(number)) fail(ErrorNumber::FileAlreadyOpen, "File already open", path);
+    checkPathNotOpen(path);
 }
 
-void PosixFiles::discard(const Handle& h) {
-    if (::unlink(h.temporaryPath.c_str()) == 0 || errno == ENOENT) return;
-    // It cannot be removed now (a directory closed to us): as the spare of the file still at
-    // the path it takes the next content, or goes at a later rewrite or at the end.
-    spares_[h.path] = {.name = h.temporaryPath,
-                       .inode = h.inode,
-                       .placed = h.replacesOwnFile ? h.replacedInode : 0};
+void PosixFiles::checkPathNotOpen(const std::string& path) const {
+    for (const auto& [number, h] : handles_) {
+        if (h.path == path) fail(ErrorNumber::FileAlreadyOpen, "File already open", path);
+    }
 }
 
 void PosixFiles::openForOutput(int number, const std::string& path) {
     checkCanOpen(number, path);
-    const std::optional<struct stat> ownFile = checkReplaceable(path);
-    if (std::optional<TakenSpare> spare = takeSpare(path, ownFile)) {
-        Handle& h = handles_[number];
-        h.fd = spare->fd;
-        h.mode = Mode::Output;
-        h.path = path;
-        h.temporaryPath = std::move(spare->name);
-        h.inode = spare->inode;
-        h.replacedInode = ownFile->st_ino;
-        h.replacesOwnFile = true;
-        h.lengthBefore = spare->length;
-        return;
-    }
+    const std::optional<struct stat> ownFile = replaceableFile(path);
     const std::string prefix = temporaryPrefix(path);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string temporaryPath = prefix + randomSuffix(path);
@@ -276,23 +206,31 @@ void PosixFiles::openForOutput(int number, const std::string& path) {
             if (errno == EEXIST) continue;
             failOutput(errno, path);
         }
-        // Held until the file is renamed or removed: it tells a later run's clean-up that
-        // this file is still being written. Without locks the clean-up merely keeps less.
-        (void)::flock(fd, LOCK_EX | LOCK_NB);
+        // Held until the file is in place or removed: it tells a later run's clean-up that
+        // the file is being written. The clean-up removes only a file it has locked, so one
+        // it took just after the create is locked by it or already gone: then another name.
+        // Where the file system has no locks, the clean-up cannot lock either.
+        struct stat st {};
+        const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (taken || ::fstat(fd, &st) != 0 || st.st_nlink == 0) {
+            ::close(fd);
+            continue;
+        }
         if (ownFile) {
             // The new content keeps the mode and group the user gave the file; a group this
             // user is not in cannot be given, and then the file keeps the user's own.
-            (void)::fchown(fd, static_cast<uid_t>(-1), ownFile->st_gid);
-            (void)::fchmod(fd, ownFile->st_mode & 07777);
+            if (st.st_gid != ownFile->st_gid) {
+                (void)::fchown(fd, static_cast<uid_t>(-1), ownFile->st_gid);
+            }
+            if ((st.st_mode & 07777) != (ownFile->st_mode & 07777)) {
+                (void)::fchmod(fd, ownFile->st_mode & 07777);
+            }
         }
-        struct stat st {};
         Handle& h = handles_[number];
         h.fd = fd;
         h.mode = Mode::Output;
         h.path = path;
         h.temporaryPath = std::move(temporaryPath);
-        h.inode = ::fstat(fd, &st) == 0 ? st.st_ino : 0;
-        h.replacedInode = ownFile ? ownFile->st_ino : 0;
         h.replacesOwnFile = ownFile.has_value();
         return;
     }
@@ -337,7 +275,6 @@ void PosixFiles::writeLine(int number, std::string_view line) {
         }
         done += static_cast<std::size_t>(n);
     }
-    h.written += static_cast<off_t>(done);
 }
 
 int PosixFiles::peekChar(Handle& h) {
@@ -397,39 +334,33 @@ double PosixFiles::readNumber(int number) {
 }
 
 void PosixFiles::release(Handle& h) {
-    // A file written again may hold more of the content before: cut to what was written.
-    int truncateError = 0;
-    if (h.mode == Mode::Output && !h.writeFailed && h.written < h.lengthBefore) {
-        if (::ftruncate(h.fd, h.written) != 0) truncateError = errno;
+    if (h.mode == Mode::Input) {
+        if (::close(h.fd) != 0 && errno != EINTR) failIo(errno, h.path);
+        return;
     }
+    // A second descriptor keeps the lock until the file is in place or removed, while the
+    // close of the first reports what the system could not write (on a network file system).
+    const int lock = ::dup(h.fd);
     const bool closed = ::close(h.fd) == 0 || errno == EINTR;
     const int closeError = errno;
-    if (h.mode == Mode::Input) {
-        if (!closed) failIo(closeError, h.path);
-        return;
-    }
-    // From here the temporary file is renamed, removed, or kept as the spare of the next.
-    if (!closed || h.writeFailed || truncateError != 0) {
-        // Lines may be missing: the path keeps its whole previous content. A failed write
-        // was reported when it happened.
-        discard(h);
-        if (truncateError != 0) failIo(truncateError, h.path);
-        if (!closed) failIo(closeError, h.path);
-        return;
-    }
-    // Our own file is swapped with the new one rather than renamed over: renaming over a
-    // file makes ext4 write the new data out at once, and the next rewrite then waits for
-    // that write when it drops the file (up to seconds while another program syncs the
-    // disk). Swapped, the short-lived files never reach the disk. Where the path was free
-    // at open, whatever has appeared there since is not ours.
     const char* from = h.temporaryPath.c_str();
     const char* to = h.path.c_str();
-    int result = -1;
-    bool swapped = false;
-    if (h.replacesOwnFile) {
-        result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
-        swapped = result == 0;
+    if (!closed || h.writeFailed) {
+        // Lines may be missing: the path keeps its whole previous content. A failed write
+        // was reported when it happened.
+        (void)::unlink(from);
+        if (lock >= 0) ::close(lock);
+        if (!closed) failIo(closeError, h.path);
+        return;
     }
+    // Our own file is swapped with the new one rather than renamed over, then removed:
+    // renaming over a file makes ext4 write the new data out at once, and the next rewrite
+    // then waits for that write when it drops the file (up to seconds while another program
+    // syncs the disk). Swapped, the short-lived files never reach the disk. Where the path
+    // was free at open, whatever has appeared there since is not ours.
+    int result = -1;
+    if (h.replacesOwnFile) result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
+    const bool swapped = h.replacesOwnFile && result == 0;
     if (!h.replacesOwnFile || (result != 0 && errno == ENOENT)) {  // or it was deleted since
         result = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
     }
@@ -437,14 +368,11 @@ void PosixFiles::release(Handle& h) {
         result = ::rename(from, to);  // a file system without these flags renames atomically
     }
     const int error = errno;
-    if (swapped) {
-        // The old content, now under the hidden name: the next content's file.
-        spares_[h.path] = {.name = h.temporaryPath, .inode = h.replacedInode, .placed = h.inode};
-        return;
-    }
-    discard(h);  // nothing, or what could not be renamed
+    // The content before, now under the hidden name, or the new one that found no place.
+    // What cannot be removed now goes at Exit or at the next start.
+    if (swapped || result != 0) (void)::unlink(from);
+    if (lock >= 0) ::close(lock);
     if (result != 0) failOutput(error, h.path);
-    spares_[h.path] = {.name = {}, .inode = 0, .placed = h.inode};
 }
 
 void PosixFiles::close(int number) {
@@ -475,7 +403,7 @@ void PosixFiles::closeAll() {
 
 void PosixFiles::remove(const std::string& path) {
     checkPathNotOpen(path);
-    dropSpare(path);
+    removeLeftovers(path);  // also what a rewrite could not remove at the time
     // unlink removes a symbolic link itself, never what it points to.
     if (::unlink(path.c_str()) != 0) {
         const int error = errno;
@@ -495,8 +423,6 @@ void PosixFiles::removeLeftovers(const std::string& path) {
         if (!isTemporaryName(entry->d_name, prefix)) continue;
         const int fd = ::openat(dirFd, entry->d_name,
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        // A run writing its file of the content before again holds a lease on it, which
-        // refuses this open at once.
         if (fd < 0) continue;
         struct stat st {};
         // A run writing a new file holds the lock; a killed run's lock went with it.

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cstddef>
 #include <map>
-#include <optional>
 
 #include "exchange/files.h"
 
@@ -33,11 +30,12 @@ class PosixFiles final : public Files {
     double readNumber(int number) override;
     void close(int number) override;
     void closeAll() override;
+    // Also removes the hidden files that rewrites of the path could not remove.
     void remove(const std::string& path) override;
 
-    // Removes the temporary files that a run killed while writing `path` left behind;
-    // those of a run still writing are kept. Nothing is reported: a leftover that cannot
-    // be removed is only clutter.
+    // Removes the hidden files that a run killed while writing `path` left behind; those of
+    // a run still writing are kept. Nothing is reported: a leftover that cannot be removed
+    // is only clutter.
     static void removeLeftovers(const std::string& path);
 
     [[nodiscard]] bool isOpen(int number) const { return handles_.contains(number); }
@@ -49,14 +47,10 @@ class PosixFiles final : public Files {
         int fd = -1;
         Mode mode = Mode::Input;
         std::string path;
-        // Output: the new content's file until close renames it over the path.
+        // Output: the new content's file until close puts it at the path.
         std::string temporaryPath;
-        ino_t inode = 0;               // of the new content's file
-        ino_t replacedInode = 0;       // of our own file at the path when it was opened
         bool replacesOwnFile = false;  // else the path was free and must still be at close
         bool writeFailed = false;      // then close discards it and the path keeps its content
-        off_t written = 0;             // output: the new content's length so far
-        off_t lengthBefore = 0;        // output: what a reused file (see Spare) held; 0 if new
         // Read-ahead for input, so items come from memory, not one system call a byte.
         std::array<char, 4096> buffer{};
         std::size_t begin = 0;
@@ -64,41 +58,15 @@ class PosixFiles final : public Files {
         bool atEnd = false;
     };
 
-    // After a rewrite the previous content's file stays under its hidden name, so that the
-    // next rewrite of the path can write into it instead of creating a file and deleting one:
-    // that is most of what a rewrite costs the file system. It is written again only if no
-    // other program holds it open, as a reader that opened it at the path may.
-    struct Spare {
-        std::string name;  // empty: none
-        ino_t inode = 0;
-        ino_t placed = 0;  // the file we put at the path, which the spare goes with
-    };
-
-    struct TakenSpare {
-        int fd = -1;
-        std::string name;
-        ino_t inode = 0;
-        off_t length = 0;
-    };
-    // The spare for the next content of `path`, opened and leased, if there is one to use.
-    std::optional<TakenSpare> takeSpare(const std::string& path,
-                                        const std::optional<struct stat>& ownFile);
-    void dropSpare(const std::string& path);
-    // Removes output that does not take the path's place.
-    void discard(const Handle& h);
-
     void checkCanOpen(int number, const std::string& path) const;
-    // Our own file at the path, if there is one; fails if something else is there.
-    static std::optional<struct stat> checkReplaceable(const std::string& path);
-    // Closes the descriptor; output takes its path's place, or is discarded after a failure.
-    void release(Handle& h);
     void checkPathNotOpen(const std::string& path) const;  // 55 if open under any number
+    // Closes the descriptor; output takes its path's place, or is discarded after a failure.
+    static void release(Handle& h);
     Handle& handle(int number, Mode mode);
     static int nextChar(Handle& h);  // -1 at the end of the file
     static int peekChar(Handle& h);
 
     std::map<int, Handle> handles_;
-    std::map<std::string, Spare> spares_;  // by path
 };
 
 }  // namespace glove

@@ -11,7 +11,9 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "common/run_time_error.h"
 #include "fault_rig.h"
@@ -389,6 +391,56 @@ INSTANTIATE_TEST_SUITE_P(Moments, DeletedUnderTheLoop,
                                            Deletion{"WithItsDirectoryAfterThePoll", true, true, 4}),
                          test::CaseName());
 
+// ---- Readers at any moment -----------------------------------------------------------------
+
+// Another program that opens the path while it is rewritten again and again, with contents
+// of different lengths, finds a whole content every time: never an empty, partial or
+// missing file.
+TEST(ReadersAtAnyMoment, FindAWholeContentEveryTime) {
+    TempDir dir;
+    const std::string path = dir.path();
+    const std::array<std::vector<std::string>, 2> contents{
+        std::vector<std::string>{"128,1,2,3,4,5,6,7,8,9"},
+        std::vector<std::string>{"128,200,190,180,170,160,150,140,130,120",
+                                 "128,128,0,0,0,0,0,0,0,0"}};
+    std::array<std::string, 2> texts;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        for (const std::string& line : contents[i]) texts[i] += line + "\r\n";
+    }
+    PosixFiles files;
+    const auto rewrite = [&](std::size_t which) {
+        files.openForOutput(exchange::kWriterFileNumber, path);
+        for (const std::string& line : contents[which]) {
+            files.writeLine(exchange::kWriterFileNumber, line);
+        }
+        files.close(exchange::kWriterFileNumber);
+    };
+    rewrite(0);
+
+    std::atomic<bool> writing{true};
+    int reads = 0;
+    std::vector<std::string> wrong;
+    std::thread reader([&] {
+        while (writing) {
+            std::array<char, 256> got{};
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            const ssize_t n = fd >= 0 ? ::read(fd, got.data(), got.size()) : -1;
+            if (fd >= 0) ::close(fd);
+            ++reads;
+            const std::string text = n >= 0 ? std::string(got.data(), static_cast<std::size_t>(n))
+                                            : std::string("(missing)");
+            if (text != texts[0] && text != texts[1] && wrong.size() < 5) wrong.push_back(text);
+        }
+    });
+    constexpr int kRewrites = 5000;
+    for (int i = 1; i <= kRewrites; ++i) rewrite(static_cast<std::size_t>(i % 2));
+    writing = false;
+    reader.join();
+    EXPECT_TRUE(wrong.empty()) << "read \"" << wrong.front() << "\"";
+    EXPECT_GT(reads, 100) << "the reader hardly ran";
+    EXPECT_EQ(PathState::of(path).content, QByteArray::fromStdString(texts[kRewrites % 2]));
+}
+
 // ---- A full disk ----------------------------------------------------------------------------
 
 TEST(FullDisk, KeepsTheLoopRunningWritesNowhereElseAndRecoversWhenThereIsRoom) {
@@ -427,13 +479,10 @@ TEST(FullDisk, KeepsTheLoopRunningWritesNowhereElseAndRecoversWhenThereIsRoom) {
     }
     EXPECT_LE(rig.passes, kRoomAgainAt + 4) << "the frames must be written again soon";
     EXPECT_EQ(PathState::of(rig.path).content, linesFor(plainFrame(rig.passes - 1)));
-    QStringList onDisk =
-        QDir(QString::fromStdString(disk.path("")))
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    // The content before stays hidden beside it, to take the next content.
-    onDisk.removeIf(
-        [](const QString& name) { return name.startsWith(".InputFile.") && name.size() == 23; });
-    EXPECT_EQ(onDisk, QStringList{"InputFile"}) << "nothing but the exchange file";
+    EXPECT_EQ(QDir(QString::fromStdString(disk.path("")))
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              QStringList{"InputFile"})
+        << "nothing but the exchange file";
     EXPECT_EQ(QDir(dir.dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"disk"});
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << "a handle was left open";
@@ -487,7 +536,8 @@ TEST(FullDisk, AFailedRewriteKeepsTheWholeLastContentAndLeavesNothing) {
 }
 
 // A rewrite refused where nothing can be removed, by a read-only disk before it starts or by
-// an immutable directory at the swap, leaves no hidden file once the obstacle is gone.
+// an immutable directory while its content is written, leaves no hidden file once the
+// obstacle is gone.
 bool setImmutable(const std::string& directory, bool on) {
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int flags = 0;
@@ -505,20 +555,23 @@ TEST_P(StuckDisk, ARefusedRewriteLeavesNoHiddenFileBehind) {
     TinyDisk disk(dir.dir() + "/disk");
     if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
     const std::string path = disk.path("InputFile");
-    auto block = [&](bool on) {
-        return GetParam() ? (on ? disk.makeReadOnly() : disk.makeWritable())
-                          : setImmutable(disk.path(""), on);
-    };
+    const bool readOnly = GetParam();
     PosixFiles files;
-    auto rewrite = [&] {
-        files.openForOutput(exchange::kWriterFileNumber, path);
-        files.close(exchange::kWriterFileNumber);
-    };
-    rewrite();
-    rewrite();  // the content before waits beside the path for the next
-    if (!block(true)) GTEST_SKIP() << "the disk cannot be blocked here";
-    EXPECT_EQ(test::errorOf(rewrite), ErrorNumber::PermissionDenied);
-    ASSERT_TRUE(block(false));
+    constexpr int kWriter = exchange::kWriterFileNumber;
+    files.openForOutput(kWriter, path);
+    files.close(kWriter);
+    // A disk with a file open for writing cannot be made read-only.
+    if (!readOnly) files.openForOutput(kWriter, path);
+    if (!(readOnly ? disk.makeReadOnly() : setImmutable(disk.path(""), true))) {
+        files.closeAll();
+        GTEST_SKIP() << "the disk cannot be blocked here";
+    }
+    EXPECT_EQ(test::errorOf([&] {
+                  if (readOnly) files.openForOutput(kWriter, path);
+                  files.close(kWriter);
+              }),
+              ErrorNumber::PermissionDenied);
+    ASSERT_TRUE(readOnly ? disk.makeWritable() : setImmutable(disk.path(""), false));
     files.remove(path);
     EXPECT_EQ(
         QDir(dir.dir() + "/disk").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
