@@ -113,7 +113,8 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     // A run killed while it wrote the exchange file left its next content behind.
     PosixFiles::removeLeftovers(options.exchangePath);
     if (options.feed) poll_.feedTo(*options.feed);
-    setWindowTitle(kCaption);
+    setWindowTitle(title(options.device.isEmpty() ? devicePathForPort(ConnectLoop::kCommPort)
+                                                  : options.device));
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
     setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));
     setFixedSize(size());
@@ -148,6 +149,13 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     connect(command1_, &QPushButton::clicked, this, &GloveWindow::Command1_Click);
     connect(exit_, &QPushButton::clicked, this, &GloveWindow::Exit_Click);
     connect(mscomm1_, &MSComm::OnComm, this, &GloveWindow::MSComm1_OnComm);
+    // Why the text box says " No Device Found": the status texts stay as they are, so the
+    // reason is told where a pointer or a screen reader finds it.
+    connect(mscomm1_, &MSComm::problemChanged, this, &GloveWindow::showProblem);
+}
+
+QString GloveWindow::title(const QString& device) {
+    return kCaption + QStringLiteral(" \u2014 ") + device;
 }
 
 GloveWindow::~GloveWindow() = default;
@@ -181,6 +189,11 @@ void GloveWindow::endProgram() {
     ending_ = true;
     loop_.stop();
     endProgram_();
+}
+
+void GloveWindow::showProblem(const QString& problem) {
+    text1_->setToolTip(problem);
+    setAccessibleDescription(problem);
 }
 
 void GloveWindow::setText(const QString& text) {

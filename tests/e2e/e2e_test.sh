@@ -4,7 +4,8 @@
 # GLOVE_MONITOR and GLOVE_SIM name the binaries.
 source "$(dirname "$0")/lib.sh"
 
-# The window opens at its size with the hand drawn, and Exit ends it and removes the file.
+# The window opens at its size with the hand drawn and the device it reads in its title, and
+# Exit ends it and removes the file.
 window_opens_and_exit_ends() {
     start_x
     start_sim --scenario silent
@@ -12,7 +13,7 @@ window_opens_and_exit_ends() {
     start_monitor
     eval "$(xdotool getwindowgeometry --shell "$window")"
     [ "$WIDTH x $HEIGHT" = "413 x 451" ] || fail "window is $WIDTH x $HEIGHT"
-    [ "$(xdotool getwindowname "$window")" = "Zarquin's Wireless VR Glove" ] ||
+    [ "$(xdotool getwindowname "$window")" = "Zarquin's Wireless VR Glove — $work/glove" ] ||
         fail "caption '$(xdotool getwindowname "$window")'"
     [ "$(pixel "$(figure_x 1867)" "$(figure_y 1500)")" = "$skin" ] || fail "no palm"
     click_exit
@@ -244,6 +245,29 @@ record_and_replay_round_trip() {
     set -- $step
     [ "$1" -le 96 ] || fail "in step only after $1 frames"
     [ "$2" -ge $((rows - 96)) ] || fail "only $2 of $rows frames in step"
+}
+
+# A glove that streamed for a while before Connect: the recording starts with the frames of
+# now, at the line's pace, not with a burst of what was sent meanwhile.
+late_connect_records_no_backlog() {
+    start_x
+    start_sim --count --hold 1,2,3,4,5,6,7,8,9
+    start_monitor --record "$work/late.csv"
+    sleep "${PRE_RUN:-5}"
+    click_connect
+    sleep 2
+    click_exit
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    # Rows in the first second, and the first row's frame counter (values 7-10).
+    local first
+    first="$(awk -F, 'NR == 2 { t0 = $2; n0 = (($9 * 128 + $10) * 128 + $11) * 128 + $12 }
+        NR > 1 && $2 - t0 < 1000 { rows++ } END { print rows, n0 }' "$work/late.csv")"
+    echo "rows in the first second, first frame: $first"
+    set -- $first
+    [ "$1" -ge 40 ] && [ "$1" -le 50 ] || fail "$1 rows in the first second"
+    # Sent before Connect: about 48 a second of the pre-run.
+    [ "$2" -ge $((${PRE_RUN:-5} * 40)) ] || fail "the first row is frame $2, sent before Connect"
 }
 
 bad_option_opens_no_window() {

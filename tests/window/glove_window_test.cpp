@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QLabel>
@@ -43,7 +44,7 @@ class Window : public ::testing::Test {
 };
 
 TEST_F(Window, OpensWithItsCaptionSizeAndControlsInPlace) {
-    EXPECT_EQ(window.windowTitle(), "Zarquin's Wireless VR Glove");
+    EXPECT_EQ(window.windowTitle(), "Zarquin's Wireless VR Glove \u2014 " + glove.path());
     EXPECT_EQ(window.size(), QSize(413, 451));
     EXPECT_EQ(window.Picture2()->geometry(), QRect(72, 272, 257, 145));
     EXPECT_EQ(window.Exit()->geometry(), QRect(264, 168, 65, 41));
@@ -216,6 +217,42 @@ TEST_F(Window, ConnectShowsTheGlovesFramesUntilExit) {
     const qsizetype shown = seen.size();
     QTest::qWait(50);
     EXPECT_EQ(seen.size(), shown) << "no further pass after Exit";
+}
+
+TEST(WindowProblem, TheTextBoxTellsWhyNothingIsReadUntilTheDeviceWorks) {
+    test::TempDir dir;
+    const QString link = dir.dir() + "/glove";
+    GloveWindow window({.device = link, .exchangePath = dir.path(), .endProgram = [] {}});
+    EXPECT_EQ(window.windowTitle(), "Zarquin's Wireless VR Glove \u2014 " + link);
+    window.show();
+    QString whileMissing;
+    QString described;
+    QString whileWorking = "<not seen>";
+    QString shown;
+    test::Pty glove;
+    QTimer glovePace;
+    QObject::connect(&glovePace, &QTimer::timeout, [&] {
+        glove.send(bytes({128, 1, 100, 50, 60, 70, 80, 90, 100, 110}));
+    });
+    QTimer::singleShot(500, [&] {
+        whileMissing = window.Text1()->toolTip();
+        described = window.accessibleDescription();
+        QFile::link(glove.path(), link);  // plugged in
+        glovePace.start(15);
+    });
+    QTimer::singleShot(1200, [&] {
+        whileWorking = window.Text1()->toolTip() + window.accessibleDescription();
+        shown = window.Text1()->text();
+        window.Exit_Click();
+    });
+    QTest::mouseClick(window.Command1(), Qt::LeftButton);  // returns once Exit stops the loop
+
+    EXPECT_TRUE(whileMissing.startsWith(link + ": cannot open the serial device"))
+        << whileMissing.toStdString();
+    EXPECT_TRUE(whileMissing.contains("glove-monitor --list-ports"));
+    EXPECT_EQ(described, whileMissing);
+    EXPECT_EQ(shown, "128  1  100  50  60  70  80  90  100  110");
+    EXPECT_TRUE(whileWorking.isEmpty()) << whileWorking.toStdString();
 }
 
 TEST(WindowStatus, TellsEachNewTextOfTheBoxOnceAsTheBoxShowsIt) {
