@@ -216,7 +216,10 @@ LoopRig::LoopRig(const QString& device, std::string exchangePath)
             .poll = [this] { observedPoll(); },
             .yield = [this] { yield(); },
             .interruptYield = [this] { paced.interrupt(); },
-            .exchangePath = path}) {}
+            .exchangePath = path}) {
+    // The device listens before the glove sends: what came before its open is dropped.
+    comm.receive();
+}
 
 void LoopRig::run(int mostPasses, std::function<bool(int pass)> beforePass) {
     mostPasses_ = passes + mostPasses;
