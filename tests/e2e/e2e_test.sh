@@ -280,15 +280,51 @@ bad_option_opens_no_window() {
     [ "$status" = 2 ] || fail "status $status for a name that does not resolve"
     grep -q "cannot resolve no-such-host.invalid" "$work/err" || fail "message: $(cat "$work/err")"
     [ "$("$GLOVE_MONITOR" --version)" = "Glove Monitor 1.00" ] || fail "--version"
-    # A recording never overwrites, and a path it cannot use stops the start.
+    # A recording never overwrites, and a path it cannot use stops the start, a missing
+    # folder named as such.
     echo "keep me" >"$work/kept.csv"
-    for path in "$work/kept.csv" "$work/no/such/dir/r.csv"; do
+    for path in "$work/kept.csv" "$work/no/such/dir/r.csv" "$work/no/such/dir/"; do
         status=0
         "$GLOVE_MONITOR" --record "$path" 2>"$work/err" || status=$?
         [ "$status" = 2 ] || fail "--record $path: status $status"
-        [ "$(grep -c "cannot record: $path" "$work/err")" = 1 ] || fail "message: $(cat "$work/err")"
+        [ "$(cat "$work/err")" = "glove-monitor: cannot record: $path: File exists" ] ||
+            [ "$(cat "$work/err")" = "glove-monitor: cannot record: folder $work/no/such/dir/: No such file or directory" ] ||
+            fail "message: $(cat "$work/err")"
     done
     [ "$(cat "$work/kept.csv")" = "keep me" ] || fail "an existing file was overwritten"
+}
+
+# No display, or no platform plugin: status 3, and no recording left to block the next start.
+no_window_leaves_nothing() {
+    for platform in xcb no-such-platform; do
+        local status=0
+        env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM="$platform" "$GLOVE_MONITOR" \
+            --record "$work/r.csv" --exchange-file "$exchange" 2>"$work/err" || status=$?
+        [ "$status" = 3 ] || fail "$platform: status $status"
+        [ "$(tail -n1 "$work/err")" = "glove-monitor: cannot open the window (no display, or no platform plugin: see above)" ] ||
+            fail "$platform: $(cat "$work/err")"
+        [ ! -e "$work/r.csv" ] || fail "$platform: the recording was left"
+    done
+}
+
+# A saved record folder gets a file only from a run that reads frames.
+saved_record_folder_fills_at_the_first_frame() {
+    start_x
+    start_sim --hold 1,200,150,180,100,7,8,9,10
+    mkdir "$work/recordings"
+    "$GLOVE_MONITOR" --save-settings --record "$work/recordings" >/dev/null
+    start_monitor
+    click_exit
+    wait_exit 5
+    [ -z "$(ls "$work/recordings")" ] || fail "a run without Connect left $(ls "$work/recordings")"
+    start_monitor
+    click_connect
+    wait_for_text "128  1  200  150  180  100  7  8  9  10"
+    click_exit
+    wait_exit 5
+    [ "$(ls "$work/recordings" | wc -l)" = 1 ] || fail "made: $(ls "$work/recordings")"
+    [ "$(sed -n 2p "$work"/recordings/*.csv | cut -d, -f3-)" = "128,1,200,150,180,100,7,8,9,10" ] ||
+        fail "first row: $(sed -n 2p "$work"/recordings/*.csv)"
 }
 
 # -platform reaches the toolkit: with no display the window opens off screen and runs.
