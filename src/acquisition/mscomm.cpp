@@ -14,22 +14,22 @@ constexpr int kLongestInput = 32767;
 // A device that cannot be opened, as the user reads it: what is wrong and what to do.
 QString openProblem(const QString& path, const PosixSerialLine::OpenFailure& failure) {
     const QString choose = QStringLiteral(
-        "; glove-monitor --list-ports lists this machine's serial devices, --port chooses one");
+        "glove-monitor --list-ports lists this machine's serial devices; --port chooses one");
     switch (failure.kind) {
         case PosixSerialLine::OpenFailure::Kind::Missing:
             return path + ": cannot open the serial device (" + failure.reason +
-                   "): is the glove's receiver plugged in?" + choose;
+                   "): is the glove's receiver plugged in? " + choose;
         case PosixSerialLine::OpenFailure::Kind::Denied:
             return path + ": permission denied (" + failure.reason +
                    "); reading a serial device takes the dialout group: sudo adduser $USER "
                    "dialout, then log in again";
         case PosixSerialLine::OpenFailure::Kind::Held:
-            return path + ": held by another program (" + failure.reason +
+            return path + ": in use by another program (" + failure.reason +
                    "), which has to let it go first; fuser -v " + path + " names it";
         case PosixSerialLine::OpenFailure::Kind::Other:
             break;
     }
-    return path + ": cannot open the serial device (" + failure.reason + ")" + choose;
+    return path + ": cannot open the serial device (" + failure.reason + "). " + choose;
 }
 
 }  // namespace

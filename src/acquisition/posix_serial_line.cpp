@@ -86,8 +86,8 @@ std::optional<PosixSerialLine::OpenFailure> PosixSerialLine::open(const QString&
     };
     // Another program reading the same device would take characters out of our frames.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return refuse({.kind = OpenFailure::Kind::Held,
-                       .reason = QStringLiteral("in use by another program")});
+        return refuse(
+            {.kind = OpenFailure::Kind::Held, .reason = QStringLiteral("it holds a lock on it")});
     }
     if (tcgetattr(fd, &found_) != 0) return refuse({.reason = systemErrorText(errno)});
     const termios raw = rawTermios(found_, settings);

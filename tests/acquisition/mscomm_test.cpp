@@ -235,7 +235,7 @@ TEST(Busy, ADeviceAnotherReaderHoldsIsRefusedAsPermissionDeniedNamingTheCause) {
     setUp(second);
     first.setPortOpen(true);
     EXPECT_EQ(errorOf([&] { second.setPortOpen(true); }), ErrorNumber::PermissionDenied);
-    EXPECT_TRUE(second.problem().startsWith(glove.path() + ": held by another program"));
+    EXPECT_TRUE(second.problem().startsWith(glove.path() + ": in use by another program"));
     EXPECT_TRUE(second.problem().contains("fuser -v " + glove.path()));
 }
 
