@@ -11,6 +11,27 @@ namespace {
 
 constexpr int kLongestInput = 32767;
 
+// A device that cannot be opened, as the user reads it: what is wrong and what to do.
+QString openProblem(const QString& path, const PosixSerialLine::OpenFailure& failure) {
+    const QString choose = QStringLiteral(
+        "glove-monitor --list-ports lists this machine's serial devices; --port chooses one");
+    switch (failure.kind) {
+        case PosixSerialLine::OpenFailure::Kind::Missing:
+            return path + ": cannot open the serial device (" + failure.reason +
+                   "): is the glove's receiver plugged in? " + choose;
+        case PosixSerialLine::OpenFailure::Kind::Denied:
+            return path + ": permission denied (" + failure.reason +
+                   "); reading a serial device takes the dialout group: sudo adduser $USER "
+                   "dialout, then log in again";
+        case PosixSerialLine::OpenFailure::Kind::Held:
+            return path + ": in use by another program (" + failure.reason +
+                   "), which has to let it go first; fuser -v " + path + " names it";
+        case PosixSerialLine::OpenFailure::Kind::Other:
+            break;
+    }
+    return path + ": cannot open the serial device (" + failure.reason + "). " + choose;
+}
+
 }  // namespace
 
 QString devicePathForPort(int number) {
@@ -120,18 +141,17 @@ void MSComm::openDevice() {
     const std::optional<PosixSerialLine::OpenFailure> failure = line_->open(path, settings_);
     if (!failure) {
         failed_ = false;
+        setProblem({});
         return;
     }
-    if (failure->denied) {
-        reportOnce("denied " + path,
-                   path + ": permission denied (" + failure->reason +
-                       "); the user needs read access to the device, usually through the "
-                       "dialout group, and no other program may hold it");
+    const QString problem = openProblem(path, *failure);
+    reportOnce(QString::number(static_cast<int>(failure->kind)) + path, problem);
+    setProblem(problem);
+    if (failure->kind == PosixSerialLine::OpenFailure::Kind::Denied ||
+        failure->kind == PosixSerialLine::OpenFailure::Kind::Held) {
         throw RunTimeError(ErrorNumber::PermissionDenied,
                            "Permission denied: " + path.toStdString());
     }
-    reportOnce("unavailable " + path,
-               path + ": cannot open the serial device (" + failure->reason + ")");
     throw RunTimeError(ErrorNumber::DeviceUnavailable, "Device unavailable: " + path.toStdString());
 }
 
@@ -152,8 +172,10 @@ void MSComm::deviceFailed(const QString& reason) {
     // it is closed at the first one: the port reads as closed, and the next open retries.
     failed_ = true;
     programOpen_ = false;
-    reportOnce("failed " + devicePath(), devicePath() + ": the serial device failed (" + reason +
-                                             "); it is opened again at the next poll");
+    const QString problem = devicePath() + ": the serial device failed (" + reason +
+                            "): was the receiver unplugged? It is opened again once it is back";
+    reportOnce("failed " + devicePath(), problem);
+    setProblem(problem);
     // Not closed here: the line is still inside its own read when it reports the failure.
     QMetaObject::invokeMethod(
         this,
@@ -167,6 +189,12 @@ void MSComm::reportOnce(const QString& kind, const QString& message) {
     if (reported_.contains(kind)) return;
     reported_.insert(kind);
     qWarning().noquote() << "glove-monitor:" << message;
+}
+
+void MSComm::setProblem(const QString& problem) {
+    if (problem == problem_) return;
+    problem_ = problem;
+    emit problemChanged(problem_);
 }
 
 }  // namespace glove

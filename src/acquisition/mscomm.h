@@ -76,8 +76,12 @@ class MSComm final : public QObject, public SerialControl {
         return settings_.timeFor(characters);
     }
     [[nodiscard]] QString devicePath() const;
+    // What keeps the device from working, in words that say what to do; empty while it works.
+    [[nodiscard]] const QString& problem() const { return problem_; }
 
   signals:
+    // The problem changed: a new one, or none (empty) once the device opens again.
+    void problemChanged(const QString& problem);
     void OnComm();
     void charactersArrived();
     // Every read that returned characters, whoever made it.
@@ -88,6 +92,7 @@ class MSComm final : public QObject, public SerialControl {
     void closeDevice();
     void deviceFailed(const QString& reason);
     void reportOnce(const QString& kind, const QString& message);
+    void setProblem(const QString& problem);
 
     std::unique_ptr<PosixSerialLine> line_;
     QString devicePath_;
@@ -101,6 +106,7 @@ class MSComm final : public QObject, public SerialControl {
     bool programOpen_ = false;
     bool failed_ = false;  // the device failed; it is closed and reopened at the next open
     QSet<QString> reported_;
+    QString problem_;
 };
 
 }  // namespace glove

@@ -70,9 +70,15 @@ std::optional<PosixSerialLine::OpenFailure> PosixSerialLine::open(const QString&
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        // EBUSY: another program opened it for itself alone.
-        return OpenFailure{.denied = error == EACCES || error == EPERM || error == EBUSY,
-                           .reason = systemErrorText(error)};
+        using enum OpenFailure::Kind;
+        // EBUSY: another program opened it for itself alone. ENXIO, ENODEV, EIO: a device
+        // node with no hardware behind it (a serial port the machine does not have).
+        const bool missing = error == ENOENT || error == ENXIO || error == ENODEV || error == EIO;
+        const OpenFailure::Kind kind = missing                             ? Missing
+                                       : error == EACCES || error == EPERM ? Denied
+                                       : error == EBUSY                    ? Held
+                                                                           : Other;
+        return OpenFailure{.kind = kind, .reason = systemErrorText(error)};
     }
     const auto refuse = [fd](OpenFailure failure) {
         ::close(fd);
@@ -80,7 +86,8 @@ std::optional<PosixSerialLine::OpenFailure> PosixSerialLine::open(const QString&
     };
     // Another program reading the same device would take characters out of our frames.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return refuse({.denied = true, .reason = QStringLiteral("in use by another program")});
+        return refuse(
+            {.kind = OpenFailure::Kind::Held, .reason = QStringLiteral("it holds a lock on it")});
     }
     if (tcgetattr(fd, &found_) != 0) return refuse({.reason = systemErrorText(errno)});
     const termios raw = rawTermios(found_, settings);
@@ -89,6 +96,9 @@ std::optional<PosixSerialLine::OpenFailure> PosixSerialLine::open(const QString&
         tcsetattr(fd, TCSANOW, &found_);
         return refuse({.reason = systemErrorText(error)});
     }
+    // What waited on the line came before anyone listened: a port opened now holds nothing
+    // older, whatever a pseudo-terminal or an adapter kept meanwhile.
+    tcflush(fd, TCIFLUSH);
     // Nor may one open it after us.
     ioctl(fd, TIOCEXCL);
     fd_ = fd;

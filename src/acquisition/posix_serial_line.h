@@ -27,7 +27,13 @@ class PosixSerialLine final : public QObject {
 
   public:
     struct OpenFailure {
-        bool denied = false;  // the user may not read the device, or another program holds it
+        enum class Kind {
+            Missing,  // nothing behind the path
+            Denied,   // the user may not read the device
+            Held,     // another program holds it
+            Other,
+        };
+        Kind kind = Kind::Other;
         QString reason;
     };
 
@@ -36,7 +42,8 @@ class PosixSerialLine final : public QObject {
     PosixSerialLine& operator=(const PosixSerialLine&) = delete;
     ~PosixSerialLine() override;
 
-    // Opens `path` at `settings`; what went wrong if it cannot.
+    // Opens `path` at `settings`, dropping what waited on the line before; what went wrong if
+    // it cannot.
     std::optional<OpenFailure> open(const QString& path, const LineSettings& settings);
     // Gives the device back as it was found and drops what waits in the buffer.
     void close();

@@ -14,12 +14,27 @@ Recorder::Recorder(RecordingFile file, Clock::time_point programStart)
     QObject::connect(&flushTimer_, &QTimer::timeout, [this] { flush(); });
 }
 
+Recorder::Recorder(Folder folder, Clock::time_point programStart)
+    : Recorder(RecordingFile(), programStart) {
+    folder_ = std::move(folder.path);
+}
+
 Recorder::~Recorder() {
     flush();
 }
 
 void Recorder::frameRead(std::span<const Frame> lines) noexcept {
-    if (!file_.isOpen() || lines.empty()) return;
+    if (lines.empty()) return;
+    if (!file_.isOpen() && !folder_.empty()) {
+        try {
+            file_ = RecordingFile::create(std::exchange(folder_, {}), std::time(nullptr));
+        } catch (const std::system_error& e) {
+            report(QStringLiteral("cannot record: %1").arg(QString::fromLocal8Bit(e.what())));
+        } catch (const std::bad_alloc&) {
+            report(QStringLiteral("cannot record: out of memory"));
+        }
+    }
+    if (!file_.isOpen()) return;
     const Clock::time_point now = Clock::now();
     timespec wallTime{};
     clock_gettime(CLOCK_REALTIME, &wallTime);
@@ -42,11 +57,15 @@ void Recorder::flush() noexcept {
     flushTimer_.stop();
     if (pending_.empty()) return;
     if (const std::error_code error = file_.append(pending_)) {
-        qWarning().noquote() << QStringLiteral("glove-monitor: recording to %1 stopped: %2")
-                                    .arg(QString::fromStdString(file_.path()),
-                                         QString::fromStdString(error.message()));
+        report(QStringLiteral("recording to %1 stopped: %2")
+                   .arg(QString::fromStdString(file_.path()),
+                        QString::fromStdString(error.message())));
     }
     pending_.clear();
+}
+
+void Recorder::report(const QString& problem) {
+    qWarning().noquote() << "glove-monitor:" << problem;
 }
 
 }  // namespace glove::record

@@ -18,8 +18,15 @@ class Recorder final : public FrameFeed {
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kFlushInterval{500};
 
+    // A folder whose new recording is made at the first frame, named after that moment, so
+    // a run that reads nothing leaves nothing there.
+    struct Folder {
+        std::string path;
+    };
+
     // `programStart` is when elapsed_ms is 0. Needs the application object (for its timer).
     Recorder(RecordingFile file, Clock::time_point programStart);
+    Recorder(Folder folder, Clock::time_point programStart);
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
     ~Recorder() override;
@@ -27,10 +34,13 @@ class Recorder final : public FrameFeed {
     void frameRead(std::span<const Frame> lines) noexcept override;
     // Writes out the rows kept so far; every way the program ends calls it.
     void flush() noexcept;
-    [[nodiscard]] bool isRecording() const { return file_.isOpen(); }
+    [[nodiscard]] bool isRecording() const { return file_.isOpen() || !folder_.empty(); }
 
   private:
+    void report(const QString& problem);
+
     RecordingFile file_;
+    std::string folder_;  // where the file is still to be made; empty once it is, or cannot be
     Clock::time_point programStart_;
     std::string pending_;             // whole rows not yet written
     Clock::time_point pendingSince_;  // when the first of them came

@@ -27,7 +27,38 @@ int createNew(const std::string& path) {
     return fd;
 }
 
+// A missing folder is named as such, not as the file that could not be made in it.
+[[noreturn]] void throwFolderError(int error, const std::string& folder) {
+    throw std::system_error(error, std::generic_category(), "folder " + folder);
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+bool isFolder(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+void checkFolder(const std::string& folder) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) throwFolderError(errno, folder);
+    if (!S_ISDIR(status.st_mode)) throwFolderError(ENOTDIR, folder);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) throwFolderError(errno, folder);
+}
+
 }  // namespace
+
+void RecordingFile::check(const std::string& path) {
+    if (isFolder(path) || path.ends_with('/')) return checkFolder(path);
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0) {
+        throw std::system_error(EEXIST, std::generic_category(), path);
+    }
+    checkFolder(folderOf(path));
+}
 
 std::string recordingFileName(std::time_t startTime, int attempt) {
     tm local{};
@@ -42,8 +73,7 @@ std::string recordingFileName(std::time_t startTime, int attempt) {
 RecordingFile RecordingFile::create(const std::string& path, std::time_t startTime) {
     std::string chosen = path;
     int fd = -1;
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    if (isFolder(path)) {
         const std::string directory = path.ends_with('/') ? path : path + '/';
         for (int attempt = 1; fd < 0 && attempt <= kMostAttempts; ++attempt) {
             chosen = directory + recordingFileName(startTime, attempt);
@@ -51,8 +81,11 @@ RecordingFile RecordingFile::create(const std::string& path, std::time_t startTi
             if (fd < 0 && errno != EEXIST) break;
         }
     } else {
+        // Also what a missing folder gets, not "is a directory".
+        if (path.ends_with('/')) checkFolder(path);
         fd = createNew(path);
     }
+    if (fd < 0 && errno == ENOENT) throwFolderError(ENOENT, folderOf(chosen));
     if (fd < 0) throw std::system_error(errno, std::generic_category(), chosen);
 
     RecordingFile file(fd, chosen);
@@ -67,6 +100,16 @@ RecordingFile RecordingFile::create(const std::string& path, std::time_t startTi
 
 RecordingFile::RecordingFile(RecordingFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), size_(other.size_) {}
+
+RecordingFile& RecordingFile::operator=(RecordingFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+        size_ = other.size_;
+    }
+    return *this;
+}
 
 RecordingFile::~RecordingFile() {
     close();

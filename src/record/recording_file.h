@@ -14,11 +14,14 @@ class RecordingFile {
     // Creates the file with its header, or, when `path` is a directory, a new
     // glove-YYYYMMDD-HHMMSS.csv in it named after `startTime` (local time), with -2, -3...
     // added if that name is taken. An existing file is never opened. Throws
-    // std::system_error, whose what() names the path.
+    // std::system_error, whose what() names the path, or the folder when that is missing.
     static RecordingFile create(const std::string& path, std::time_t startTime);
+    // Throws as create() would if `path` cannot take a new recording now; makes nothing.
+    static void check(const std::string& path);
 
+    RecordingFile() = default;  // no file: writes do nothing
     RecordingFile(RecordingFile&& other) noexcept;
-    RecordingFile& operator=(RecordingFile&&) = delete;
+    RecordingFile& operator=(RecordingFile&& other) noexcept;
     RecordingFile(const RecordingFile&) = delete;
     RecordingFile& operator=(const RecordingFile&) = delete;
     ~RecordingFile();

@@ -1,6 +1,8 @@
 #include <QApplication>
+#include <QFileInfo>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <system_error>
@@ -15,6 +17,23 @@
 #include "window/glove_window.h"
 
 namespace {
+
+// The window could not open: no display, or no platform plugin for it.
+constexpr int kNoWindow = 3;
+
+QtMessageHandler toolkitHandler = nullptr;
+
+// The toolkit ends the program by aborting when it cannot reach a display; it ends here
+// instead, with a status of its own, once the toolkit has said why.
+void endIfNoWindow(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    toolkitHandler(type, context, message);
+    if (type != QtFatalMsg) return;
+    std::fputs(
+        "glove-monitor: cannot open the window (no display, or no platform plugin: see "
+        "above)\n",
+        stderr);
+    std::_Exit(kNoWindow);
+}
 
 void print(const QString& text) {
     std::fputs(qPrintable(text + '\n'), stdout);
@@ -50,7 +69,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QString::fromUtf8(glove::kVersionText));
 
     const glove::SettingsFile settingsFile(glove::SettingsFile::standardPath());
-    const glove::CommandLine options = glove::parseCommandLine(arguments, settingsFile.read());
+    glove::CommandLine options = glove::parseCommandLine(arguments, settingsFile.read());
     for (const QString& problem : options.settingsProblems) {
         std::fputs(qPrintable("glove-monitor: " + problem + '\n'), stderr);
     }
@@ -86,39 +105,64 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Created with its header before the window opens, so a path that cannot be used stops
-    // the start instead of a recording that silently never happens. A saved directory that
-    // cannot be used is a bad saved value: said once, and the start goes on without it.
-    std::optional<glove::record::RecordingFile> recordingFile;
+    // Checked before the window opens, so a path that cannot be used stops the start instead
+    // of a recording that silently never happens. A saved folder that cannot be used is a bad
+    // saved value: said once, and the start goes on without it.
+    const auto cannotRecord = [&](const std::system_error& e) {
+        if (!options.savedRecord) {
+            std::fprintf(stderr, "glove-monitor: cannot record: %s\n", e.what());
+            return true;
+        }
+        std::fputs(qPrintable("glove-monitor: " +
+                              glove::settingProblem(settingsFile.path(), u"record",
+                                                    QStringLiteral("cannot record: %1; the "
+                                                                   "default is used")
+                                                        .arg(QString::fromLocal8Bit(e.what()))) +
+                              '\n'),
+                   stderr);
+        options.recordPath.clear();
+        return false;
+    };
+    // In a folder (a saved one always is) the file is made at the first frame, so a run that
+    // reads nothing leaves nothing.
+    const bool recordInFolder = options.savedRecord || options.recordPath.ends_with('/') ||
+                                QFileInfo(QString::fromStdString(options.recordPath)).isDir();
     if (!options.recordPath.empty()) {
         try {
-            recordingFile.emplace(
-                glove::record::RecordingFile::create(options.recordPath, std::time(nullptr)));
+            glove::record::RecordingFile::check(options.recordPath);
         } catch (const std::system_error& e) {
-            if (!options.savedRecord) {
-                std::fprintf(stderr, "glove-monitor: cannot record: %s\n", e.what());
-                return 2;
-            }
-            std::fputs(
-                qPrintable("glove-monitor: " +
-                           glove::settingProblem(settingsFile.path(), u"record",
-                                                 QStringLiteral("cannot record: %1; the "
-                                                                "default is used")
-                                                     .arg(QString::fromLocal8Bit(e.what()))) +
-                           '\n'),
-                stderr);
+            if (cannotRecord(e)) return 2;
         }
         // A file size limit ends the recording, not the program.
         std::signal(SIGXFSZ, SIG_IGN);
     }
 
+    // Before any file is made: a start that cannot open its window leaves nothing behind.
+    toolkitHandler = qInstallMessageHandler(endIfNoWindow);
     QApplication app(argc, argv);
+    qInstallMessageHandler(toolkitHandler);
+
+    std::optional<glove::record::RecordingFile> recordingFile;
+    if (!options.recordPath.empty() && !recordInFolder) {
+        try {
+            recordingFile.emplace(
+                glove::record::RecordingFile::create(options.recordPath, std::time(nullptr)));
+        } catch (const std::system_error& e) {
+            if (cannotRecord(e)) return 2;
+        }
+    }
+
     // Both outlive the window, which feeds them; the recorder writes out its last rows when
     // it goes, however the program ends.
     std::optional<glove::record::Recorder> recorder;
     glove::FrameFanOut feeds;
     if (network) feeds.add(*network);
-    if (recordingFile) feeds.add(recorder.emplace(std::move(*recordingFile), programStart));
+    if (recordingFile) {
+        feeds.add(recorder.emplace(std::move(*recordingFile), programStart));
+    } else if (!options.recordPath.empty()) {
+        feeds.add(
+            recorder.emplace(glove::record::Recorder::Folder{options.recordPath}, programStart));
+    }
     glove::GloveWindow window({.device = options.device,
                                .exchangePath = options.exchangePath,
                                .endProgram = {},

@@ -100,7 +100,8 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
           *this,
           {.device = options.device, .exchangePath = options.exchangePath, .feed = options.feed}),
       exitCommand_(pipeline_.files(), pipeline_.exchangePath()) {
-    setWindowTitle(kCaption);
+    setWindowTitle(title(options.device.isEmpty() ? devicePathForPort(ConnectLoop::kCommPort)
+                                                  : options.device));
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
     setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));
     setFixedSize(size());
@@ -135,6 +136,13 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     connect(command1_, &QPushButton::clicked, this, &GloveWindow::Command1_Click);
     connect(exit_, &QPushButton::clicked, this, &GloveWindow::Exit_Click);
     connect(&pipeline_.comm(), &MSComm::OnComm, this, &GloveWindow::MSComm1_OnComm);
+    // Why the text box says " No Device Found": the status texts stay as they are, so the
+    // reason is told where a pointer or a screen reader finds it.
+    connect(&pipeline_.comm(), &MSComm::problemChanged, this, &GloveWindow::showProblem);
+}
+
+QString GloveWindow::title(const QString& device) {
+    return kCaption + QStringLiteral(" \u2014 ") + device;
 }
 
 GloveWindow::~GloveWindow() = default;
@@ -164,6 +172,11 @@ void GloveWindow::endProgram() {
     ending_ = true;
     pipeline_.stop();
     endProgram_();
+}
+
+void GloveWindow::showProblem(const QString& problem) {
+    text1_->setToolTip(problem);
+    setAccessibleDescription(problem);
 }
 
 void GloveWindow::setText(const QString& text) {

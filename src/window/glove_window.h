@@ -25,6 +25,8 @@ class GloveWindow final : public QWidget, public GloveDisplay {
 
   public:
     static inline const QString kCaption = QStringLiteral("Zarquin's Wireless VR Glove");
+    // The title: the caption, then the device Connect reads.
+    static QString title(const QString& device);
 
     struct Options {
         QString device;  // empty: serial port 2's device
@@ -66,6 +68,7 @@ class GloveWindow final : public QWidget, public GloveDisplay {
 
   private:
     void endProgram();
+    void showProblem(const QString& problem);
 
     std::function<void()> endProgram_;
     std::function<void(const QString&)> textShown_;

@@ -29,6 +29,8 @@ class Poll : public ::testing::Test {
         comm.setCommPort(2);
         comm.setSettings("4800,N,8,1");
         comm.setInputLen(10);
+        // The device listens before the glove sends: what came before its open is dropped.
+        EXPECT_TRUE(comm.receive());
     }
 
     void sendAndPoll(const QByteArray& frame) {
@@ -230,6 +232,7 @@ TEST(FeedWithoutFile, GetsTheFrameWhenTheExchangeFileCannotBeWritten) {
     const std::string path = dir.path("missing-directory/InputFile");
     MSComm comm{glove.path()};
     comm.setInputLen(10);
+    ASSERT_TRUE(comm.receive());
     PosixFiles files;
     QByteArray dataF;
     FramePoll poll(comm, files, dataF, path);

@@ -152,7 +152,7 @@ double cpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-TEST(Unplug, ClosesTheDeviceAtTheFirstErrorAndReopensAfresh) {
+TEST(Unplug, ClosesTheDeviceAtTheFirstErrorAndReopensAfreshSayingWhyMeanwhile) {
     test::TempDir dir;
     const QString link = dir.dir() + "/glove";
     test::MessageLog log;
@@ -160,6 +160,7 @@ TEST(Unplug, ClosesTheDeviceAtTheFirstErrorAndReopensAfresh) {
     ASSERT_TRUE(QFile::link(first->path(), link));
     MSComm comm(link);
     setUp(comm);
+    QSignalSpy problems(&comm, &MSComm::problemChanged);
     comm.setPortOpen(true);
     first->send(QByteArray(10, 'a'));
     processEventsFor(30ms);
@@ -172,16 +173,36 @@ TEST(Unplug, ClosesTheDeviceAtTheFirstErrorAndReopensAfresh) {
     EXPECT_LT(cpuSeconds() - before, 0.1) << "a hung-up device must not be polled busily";
     EXPECT_EQ(comm.inBufferCount(), 0);
     EXPECT_EQ(log.count("failed"), 1) << log.text().toStdString();
+    EXPECT_TRUE(comm.problem().startsWith(link + ": the serial device failed"));
+    EXPECT_TRUE(comm.problem().contains("unplugged")) << comm.problem().toStdString();
     // The device node is gone (its number may already serve another terminal).
     ASSERT_TRUE(QFile::remove(link));
     EXPECT_EQ(errorOf([&] { comm.setPortOpen(true); }), ErrorNumber::DeviceUnavailable);
+    EXPECT_FALSE(comm.receive());
+    EXPECT_TRUE(comm.problem().contains("No such file or directory"));
+    EXPECT_TRUE(comm.problem().contains("glove-monitor --list-ports"));
 
     Pty second;  // plugged in again behind the same name
     ASSERT_TRUE(QFile::link(second.path(), link));
     comm.setPortOpen(true);
+    EXPECT_TRUE(comm.problem().isEmpty());
     second.send(bytes({128, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
     processEventsFor(30ms);
     EXPECT_EQ(comm.input(), bytes({128, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+    ASSERT_EQ(problems.size(), 3) << "each change told once: failed, missing, working";
+    EXPECT_TRUE(problems.last().first().toString().isEmpty());
+}
+
+TEST(Open, DropsWhatWaitedOnTheLineBeforeTheDeviceOpened) {
+    Pty glove;
+    MSComm comm(glove.path());
+    setUp(comm);
+    glove.send(QByteArray(500, 'o'));  // sent while nobody listened
+    processEventsFor(30ms);
+    comm.setPortOpen(true);
+    glove.send(bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    processEventsFor(30ms);
+    EXPECT_EQ(comm.input(), bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
 TEST(Watching, CharactersWaitUnsaidWhileUnwatchedAndArriveAtOnceAfter) {
@@ -207,7 +228,7 @@ TEST(Watching, CharactersWaitUnsaidWhileUnwatchedAndArriveAtOnceAfter) {
     EXPECT_EQ(comm.input(), bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
-TEST(Busy, ADeviceAnotherReaderHoldsIsRefusedAsPermissionDenied) {
+TEST(Busy, ADeviceAnotherReaderHoldsIsRefusedAsPermissionDeniedNamingTheCause) {
     Pty glove;
     MSComm first(glove.path());
     MSComm second(glove.path());
@@ -215,6 +236,8 @@ TEST(Busy, ADeviceAnotherReaderHoldsIsRefusedAsPermissionDenied) {
     setUp(second);
     first.setPortOpen(true);
     EXPECT_EQ(errorOf([&] { second.setPortOpen(true); }), ErrorNumber::PermissionDenied);
+    EXPECT_TRUE(second.problem().startsWith(glove.path() + ": in use by another program"));
+    EXPECT_TRUE(second.problem().contains("fuser -v " + glove.path()));
 }
 
 // A pseudo-terminal always carries eight bits without parity, whatever it is asked; the

@@ -4,7 +4,8 @@
 # GLOVE_MONITOR and GLOVE_SIM name the binaries.
 source "$(dirname "$0")/lib.sh"
 
-# The window opens at its size with the hand drawn, and Exit ends it and removes the file.
+# The window opens at its size with the hand drawn and the device it reads in its title, and
+# Exit ends it and removes the file.
 window_opens_and_exit_ends() {
     start_x
     start_sim --scenario silent
@@ -12,7 +13,7 @@ window_opens_and_exit_ends() {
     start_monitor
     eval "$(xdotool getwindowgeometry --shell "$window")"
     [ "$WIDTH x $HEIGHT" = "413 x 451" ] || fail "window is $WIDTH x $HEIGHT"
-    [ "$(xdotool getwindowname "$window")" = "Zarquin's Wireless VR Glove" ] ||
+    [ "$(xdotool getwindowname "$window")" = "Zarquin's Wireless VR Glove — $work/glove" ] ||
         fail "caption '$(xdotool getwindowname "$window")'"
     [ "$(pixel "$(figure_x 1867)" "$(figure_y 1500)")" = "$skin" ] || fail "no palm"
     click_exit
@@ -246,6 +247,29 @@ record_and_replay_round_trip() {
     [ "$2" -ge $((rows - 96)) ] || fail "only $2 of $rows frames in step"
 }
 
+# A glove that streamed for a while before Connect: the recording starts with the frames of
+# now, at the line's pace, not with a burst of what was sent meanwhile.
+late_connect_records_no_backlog() {
+    start_x
+    start_sim --count --hold 1,2,3,4,5,6,7,8,9
+    start_monitor --record "$work/late.csv"
+    sleep "${PRE_RUN:-5}"
+    click_connect
+    sleep 2
+    click_exit
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    # Rows in the first second, and the first row's frame counter (values 7-10).
+    local first
+    first="$(awk -F, 'NR == 2 { t0 = $2; n0 = (($9 * 128 + $10) * 128 + $11) * 128 + $12 }
+        NR > 1 && $2 - t0 < 1000 { rows++ } END { print rows, n0 }' "$work/late.csv")"
+    echo "rows in the first second, first frame: $first"
+    set -- $first
+    [ "$1" -ge 40 ] && [ "$1" -le 50 ] || fail "$1 rows in the first second"
+    # Sent before Connect: about 48 a second of the pre-run.
+    [ "$2" -ge $((${PRE_RUN:-5} * 40)) ] || fail "the first row is frame $2, sent before Connect"
+}
+
 bad_option_opens_no_window() {
     local status=0
     "$GLOVE_MONITOR" --port 0 2>"$work/err" || status=$?
@@ -256,15 +280,51 @@ bad_option_opens_no_window() {
     [ "$status" = 2 ] || fail "status $status for a name that does not resolve"
     grep -q "cannot resolve no-such-host.invalid" "$work/err" || fail "message: $(cat "$work/err")"
     [ "$("$GLOVE_MONITOR" --version)" = "Glove Monitor 1.00" ] || fail "--version"
-    # A recording never overwrites, and a path it cannot use stops the start.
+    # A recording never overwrites, and a path it cannot use stops the start, a missing
+    # folder named as such.
     echo "keep me" >"$work/kept.csv"
-    for path in "$work/kept.csv" "$work/no/such/dir/r.csv"; do
+    for path in "$work/kept.csv" "$work/no/such/dir/r.csv" "$work/no/such/dir/"; do
         status=0
         "$GLOVE_MONITOR" --record "$path" 2>"$work/err" || status=$?
         [ "$status" = 2 ] || fail "--record $path: status $status"
-        [ "$(grep -c "cannot record: $path" "$work/err")" = 1 ] || fail "message: $(cat "$work/err")"
+        [ "$(cat "$work/err")" = "glove-monitor: cannot record: $path: File exists" ] ||
+            [ "$(cat "$work/err")" = "glove-monitor: cannot record: folder $work/no/such/dir/: No such file or directory" ] ||
+            fail "message: $(cat "$work/err")"
     done
     [ "$(cat "$work/kept.csv")" = "keep me" ] || fail "an existing file was overwritten"
+}
+
+# No display, or no platform plugin: status 3, and no recording left to block the next start.
+no_window_leaves_nothing() {
+    for platform in xcb no-such-platform; do
+        local status=0
+        env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM="$platform" "$GLOVE_MONITOR" \
+            --record "$work/r.csv" --exchange-file "$exchange" 2>"$work/err" || status=$?
+        [ "$status" = 3 ] || fail "$platform: status $status"
+        [ "$(tail -n1 "$work/err")" = "glove-monitor: cannot open the window (no display, or no platform plugin: see above)" ] ||
+            fail "$platform: $(cat "$work/err")"
+        [ ! -e "$work/r.csv" ] || fail "$platform: the recording was left"
+    done
+}
+
+# A saved record folder gets a file only from a run that reads frames.
+saved_record_folder_fills_at_the_first_frame() {
+    start_x
+    start_sim --hold 1,200,150,180,100,7,8,9,10
+    mkdir "$work/recordings"
+    "$GLOVE_MONITOR" --save-settings --record "$work/recordings" >/dev/null
+    start_monitor
+    click_exit
+    wait_exit 5
+    [ -z "$(ls "$work/recordings")" ] || fail "a run without Connect left $(ls "$work/recordings")"
+    start_monitor
+    click_connect
+    wait_for_text "128  1  200  150  180  100  7  8  9  10"
+    click_exit
+    wait_exit 5
+    [ "$(ls "$work/recordings" | wc -l)" = 1 ] || fail "made: $(ls "$work/recordings")"
+    [ "$(sed -n 2p "$work"/recordings/*.csv | cut -d, -f3-)" = "128,1,200,150,180,100,7,8,9,10" ] ||
+        fail "first row: $(sed -n 2p "$work"/recordings/*.csv)"
 }
 
 # -platform reaches the toolkit: with no display the window opens off screen and runs.

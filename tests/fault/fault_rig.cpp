@@ -208,6 +208,8 @@ LoopRig::LoopRig(const QString& device, std::string exchangePath, FrameFeed* fee
         everything += read;
         longestRead = std::max(longestRead, read.size());
     });
+    // The device listens before the glove sends: what came before its open is dropped.
+    comm.receive();
 }
 
 void LoopRig::run(int mostPasses, std::function<bool(int pass)> beforePass) {

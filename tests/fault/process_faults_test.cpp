@@ -250,6 +250,7 @@ TEST(ExitAfterAFailedWrite, FindsNoHandleLeftOpenAndNothingLeftBehind) {
     PosixFiles files;
     QByteArray dataF;
     FramePoll poll(comm, files, dataF, disk.path("InputFile"));
+    ASSERT_TRUE(comm.receive());  // listening before the glove sends
     glove.send(plainFrame(1));
     test::processEventsFor(30ms);
     poll.run();

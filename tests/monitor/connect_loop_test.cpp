@@ -29,6 +29,8 @@ const QByteArray kBatteryFrame = bytes({128, 3, 100, 200, 100, 200, 0, 0, 0, 0})
 class Loop : public ::testing::Test {
   protected:
     Loop() {
+        // The device listens before the glove sends: what came before its open is dropped.
+        EXPECT_TRUE(pipeline.comm().receive());
         loop.setStepProbe([this](Step step) {
             trace.push_back(step);
             if (failAt && *failAt == step && !failed) {

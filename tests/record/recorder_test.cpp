@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <csignal>
+#include <functional>
 
 #include "record/recording_format.h"
 #include "support/message_log.h"
@@ -39,8 +40,27 @@ TEST(RecordingFileCreate, WritesTheHeaderAndNeverTouchesAnExistingFile) {
         QFile::link(QString::fromStdString(dir.path("target.csv")), QString::fromStdString(link)));
     EXPECT_THROW((void)RecordingFile::create(link, kStart), std::system_error);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.path("target.csv"))));
-    EXPECT_THROW((void)RecordingFile::create(dir.path("no/such/dir.csv"), kStart),
-                 std::system_error);
+}
+
+std::string whyNot(const std::function<void()>& attempt) {
+    try {
+        attempt();
+    } catch (const std::system_error& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST(RecordingFileCreate, NamesAMissingFolderAsMissingAndCheckingMakesNothing) {
+    const test::TempDir dir;
+    const std::string missing = "folder " + dir.path("no/such/") + ": No such file or directory";
+    for (const char* name : {"no/such/r.csv", "no/such/"}) {
+        EXPECT_EQ(whyNot([&] { RecordingFile::check(dir.path(name)); }), missing);
+        EXPECT_EQ(whyNot([&] { (void)RecordingFile::create(dir.path(name), kStart); }), missing);
+    }
+    RecordingFile::check(dir.path("r.csv"));
+    RecordingFile::check(dir.dir().toStdString());
+    EXPECT_TRUE(QDir(dir.dir()).isEmpty());
 }
 
 TEST(RecordingFileCreate, InADirectoryTakesTheNextFreeDatedName) {
@@ -93,6 +113,18 @@ TEST_F(RecorderTest, WritesOneRowPerReadWithinHalfASecondAndAtTheEnd) {
     EXPECT_LT(r.rows[2].elapsedMicros,
               std::chrono::duration_cast<std::chrono::microseconds>(Recorder::Clock::now() - start)
                   .count());
+}
+
+TEST_F(RecorderTest, InAFolderMakesItsFileAtTheFirstFrame) {
+    {
+        Recorder recorder(Recorder::Folder{dir_.dir().toStdString()}, Recorder::Clock::now());
+        EXPECT_TRUE(QDir(dir_.dir()).isEmpty()) << "a file before any frame";
+        feed(recorder, 1);
+        feed(recorder, 2);
+    }
+    const QStringList made = QDir(dir_.dir()).entryList(QDir::Files);
+    ASSERT_EQ(made.size(), 1);
+    EXPECT_EQ(readRecording(dir_.path(made[0].toLocal8Bit().constData())).rows.size(), 2U);
 }
 
 TEST_F(RecorderTest, AFullDiskIsReportedOnceAndLeavesWholeRows) {

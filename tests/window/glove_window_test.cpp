@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QLabel>
@@ -43,7 +44,7 @@ class Window : public ::testing::Test {
 };
 
 TEST_F(Window, OpensWithItsCaptionSizeAndControlsInPlace) {
-    EXPECT_EQ(window.windowTitle(), "Zarquin's Wireless VR Glove");
+    EXPECT_EQ(window.windowTitle(), "Zarquin's Wireless VR Glove \u2014 " + glove.path());
     EXPECT_EQ(window.size(), QSize(413, 451));
     EXPECT_EQ(window.Picture2()->geometry(), QRect(72, 272, 257, 145));
     EXPECT_EQ(window.Exit()->geometry(), QRect(264, 168, 65, 41));
@@ -216,6 +217,24 @@ TEST_F(Window, ConnectShowsTheGlovesFramesUntilExit) {
     const qsizetype shown = seen.size();
     QTest::qWait(50);
     EXPECT_EQ(seen.size(), shown) << "no further pass after Exit";
+}
+
+TEST(WindowProblem, TheTextBoxTellsWhyTheDeviceDoesNotOpenUntilItDoes) {
+    test::TempDir dir;
+    const QString link = dir.dir() + "/glove";
+    GloveWindow window({.device = link, .exchangePath = dir.path(), .endProgram = [] {}});
+    EXPECT_EQ(window.windowTitle(), "Zarquin's Wireless VR Glove \u2014 " + link);
+    EXPECT_FALSE(window.MSComm1().receive());
+    const QString problem = window.Text1()->toolTip();
+    EXPECT_TRUE(problem.startsWith(link + ": cannot open the serial device"))
+        << problem.toStdString();
+    EXPECT_TRUE(problem.contains("glove-monitor --list-ports"));
+    EXPECT_EQ(window.accessibleDescription(), problem);
+    const test::Pty glove;
+    ASSERT_TRUE(QFile::link(glove.path(), link));  // plugged in
+    EXPECT_TRUE(window.MSComm1().receive());
+    EXPECT_TRUE(window.Text1()->toolTip().isEmpty());
+    EXPECT_TRUE(window.accessibleDescription().isEmpty());
 }
 
 TEST(WindowStatus, TellsEachNewTextOfTheBoxOnceAsTheBoxShowsIt) {

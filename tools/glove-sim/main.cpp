@@ -89,6 +89,16 @@ class Pacer {
 
 enum class Ending { Finished, Stopped };
 
+// A glove's radio does not wait for a reader: while frames wait unread (nobody has the line
+// open, or the reader stalls) further frames are dropped whole, as on a real line, so a
+// reader who starts late gets the frames of now, not a backlog. A reader keeping up has at
+// most the frame just sent still to take.
+constexpr std::size_t mostUnread = 2 * frameLength;
+
+bool readerBehind(const SerialLine& line) {
+    return line.unread() >= mostUnread;
+}
+
 Ending stream(SerialLine& line, const SimOptions& options) {
     FrameMaker maker(options.stream);
     Pacer pacer(options.runNanos);
@@ -114,6 +124,7 @@ Ending stream(SerialLine& line, const SimOptions& options) {
             const Turn turn =
                 pacer.waitUntil(chunkStart + glove::lineTime(slot, options.baud).count());
             if (turn != Turn::Due) return ending(turn);
+            if (slot == 0 && readerBehind(line)) break;
             const auto piece = unsent.first(
                 options.burst ? unsent.size() : std::min<std::size_t>(1, unsent.size()));
             if (!line.writeAll(piece, keepGoing)) return Ending::Stopped;
@@ -133,16 +144,17 @@ Ending stream(SerialLine& line, const SimOptions& options) {
 // Plays a recording: the same line and clock as a scenario's stream.
 Ending replayInto(SerialLine& line, const ReplaySchedule& schedule, const SimOptions& options) {
     const auto keepGoing = [] { return stopRequested == 0; };
-    const bool finished = replay(schedule,
-                                 {.baud = options.baud,
-                                  .burst = options.burst,
-                                  .frameLimit = options.frameLimit,
-                                  .runNanos = options.runNanos},
-                                 {.now = monotonicNanos,
-                                  .sleepUntil = sleepUntil,
-                                  .write = [&](std::span<const std::uint8_t> bytes) {
-                                      return line.writeAll(bytes, keepGoing);
-                                  }});
+    const bool finished = replay(
+        schedule,
+        {.baud = options.baud,
+         .burst = options.burst,
+         .frameLimit = options.frameLimit,
+         .runNanos = options.runNanos},
+        {.now = monotonicNanos,
+         .sleepUntil = sleepUntil,
+         .write =
+             [&](std::span<const std::uint8_t> bytes) { return line.writeAll(bytes, keepGoing); },
+         .readerBehind = [&] { return readerBehind(line); }});
     return finished ? Ending::Finished : Ending::Stopped;
 }
 

@@ -62,7 +62,9 @@ bool replay(const ReplaySchedule& schedule, const ReplayPacing& pacing, const Re
         for (std::size_t sent = 0; sent < frame.size(); sent += piece) {
             const std::int64_t slot = frameStart + glove::lineTime(sent, pacing.baud).count();
             if (slot >= end) return line.sleepUntil(end);
-            if (!line.sleepUntil(slot) || !line.write(frame.subspan(sent, piece))) return false;
+            if (!line.sleepUntil(slot)) return false;
+            if (sent == 0 && line.readerBehind()) break;
+            if (!line.write(frame.subspan(sent, piece))) return false;
             // After a stall carry on from now, rather than rushing out everything missed.
             const std::int64_t late = line.now() - slot;
             if (late > stallNanos) {

@@ -48,6 +48,8 @@ struct ReplayLine {
     std::function<std::int64_t()> now;  // monotonic nanoseconds
     std::function<bool(std::int64_t)> sleepUntil;
     std::function<bool(std::span<const std::uint8_t>)> write;
+    // Whether the reader is too far behind to take another frame now; that frame is dropped.
+    std::function<bool()> readerBehind = [] { return false; };
 };
 
 struct ReplayPacing {
@@ -59,7 +61,8 @@ struct ReplayPacing {
 
 // Sends the frames on their schedule, each byte in its slot at the baud rate (or each frame
 // at once with burst). A frame whose turn comes while the line is still busy goes out as
-// soon as the line is free: late, never dropped. False if stopped.
+// soon as the line is free: late, not dropped; only a frame whose turn finds the reader
+// behind is dropped, its line time passing idle. False if stopped.
 bool replay(const ReplaySchedule& schedule, const ReplayPacing& pacing, const ReplayLine& line);
 
 }  // namespace glove_sim

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -92,6 +93,12 @@ void SerialLine::drain() {
     while (::ioctl(heldSlave_.get(), TIOCINQ, &unread) == 0 && unread > 0 &&
            std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(step);
+}
+
+std::size_t SerialLine::unread() const {
+    int unread = 0;
+    if (!heldSlave_ || ::ioctl(heldSlave_.get(), TIOCINQ, &unread) != 0) return 0;
+    return static_cast<std::size_t>(std::max(unread, 0));
 }
 
 DeviceLink::DeviceLink(std::string linkPath, std::string target)

@@ -33,6 +33,11 @@ class SerialLine {
     // Waits, for a bounded time, until what was written has left.
     void drain();
 
+    // Bytes written that the reader has not taken yet. A pseudo-terminal keeps them for as long
+    // as nobody reads; a serial device sends at the line's pace whether anyone listens or not,
+    // so for it this is 0.
+    std::size_t unread() const;
+
   private:
     SerialLine(glove::pty::FileDescriptor writer, glove::pty::FileDescriptor heldSlave,
                std::string path);

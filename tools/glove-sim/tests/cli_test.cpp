@@ -143,7 +143,8 @@ class ScratchDir : public testing::Test {
 };
 
 TEST(Streaming, DeliversCountedFramesOnItsPseudoTerminal) {
-    constexpr std::size_t frames = 3;
+    // Two: a third finds the reader two frames behind and is dropped.
+    constexpr std::size_t frames = 2;
     Sim sim({"--frames", std::to_string(frames), "--burst", "--count"});
     const std::string path = sim.firstLine();
     ASSERT_FALSE(path.empty());
@@ -164,6 +165,26 @@ TEST(Streaming, DeliversCountedFramesOnItsPseudoTerminal) {
         EXPECT_EQ(decodeCounter(counter), f);
     }
     EXPECT_EQ(sim.exitStatus(), 0);
+}
+
+TEST(Streaming, AReaderWhoComesLateFindsAtMostTwoFramesWaitingThenTheFramesOfNow) {
+    // No reading holds 128: only the marker does.
+    Sim sim({"--count", "--hold", "1,2,3,4,5,6,7,8,9"});
+    const std::string path = sim.firstLine();
+    std::this_thread::sleep_for(1s);  // 48 frames at 4800 baud, none of them read
+    const Fd tty{openRaw(path)};
+    ASSERT_GE(tty.fd, 0) << path;
+    std::array<char, 4096> waiting{};
+    EXPECT_LE(::read(tty.fd, waiting.data(), waiting.size()), 2 * frameLength)
+        << "frames piled up while nobody read";
+    const std::string got =
+        readUntil(tty.fd, [](const std::string& s) { return s.size() >= 2 * frameLength; });
+    const std::size_t marker = got.find(static_cast<char>(frameMarker));
+    ASSERT_LE(marker + frameLength, got.size());
+    CounterValues counter{};
+    std::copy_n(got.begin() + static_cast<std::ptrdiff_t>(marker + valuePos(counterFirstValue)),
+                counterValueCount, counter.begin());
+    EXPECT_GE(decodeCounter(counter), 40U) << "an old frame came after those waiting";
 }
 
 TEST(Streaming, RateSpacesTheFramesOut) {
