@@ -10,7 +10,7 @@ packages=(
     libgtest-dev
     clang libclang-rt-14-dev
     fonts-dejavu-core
-    xvfb xdotool x11-utils xclip imagemagick
+    xvfb xdotool x11-utils xclip imagemagick inotify-tools
     dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 

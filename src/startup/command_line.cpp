@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 #include <algorithm>
 #include <array>
 #include <vector>
@@ -29,7 +30,10 @@ std::optional<QString> applyPort(const Option&, const QStringList& values, Comma
     if (value.isEmpty()) return u"--port needs a device path or a port number"_s;
     // All digits is a port number, however large: never a file of that name.
     if (!std::ranges::all_of(value, [](QChar ch) { return ch >= '0' && ch <= '9'; })) {
-        c.device = value;
+        // A bare name such as ttyUSB0 is the device of that name, as `--list-ports` shows it,
+        // not a file in the directory the program happens to start in.
+        const QString underDev = u"/dev/"_s + value;
+        c.device = !value.contains('/') && QFileInfo::exists(underDev) ? underDev : value;
         return std::nullopt;
     }
     bool fits = false;
@@ -96,10 +100,7 @@ constexpr std::array kOptions{
                    "({port} is {default}, the default).",
            .kept = Kept::AsAbsolutePath,
            .apply = applyPort,
-           .inForce =
-               [](const CommandLine& c) {
-                   return c.device.isEmpty() ? devicePathForPort(ConnectLoop::kCommPort) : c.device;
-               }},
+           .inForce = deviceInForce},
     Option{.name = "exchange-file"_L1,
            .valueName = "PATH"_L1,
            .help = "Where to write each aligned frame (default {default}).",
@@ -138,6 +139,12 @@ constexpr std::array kOptions{
            .kept = Kept::AsDirectory,
            .apply = applyPath<&CommandLine::recordPath>,
            .inForce = pathInForce<&CommandLine::recordPath>},
+    Option{.name = "settings"_L1,
+           .valueName = "NAME"_L1,
+           .help = "Use the set of settings called NAME, kept in "
+                   "$XDG_CONFIG_HOME/glove-monitor/NAME.conf, instead of the usual one: for a "
+                   "start, --show-settings and --save-settings alike. NAME is letters, digits, "
+                   "'.', '_' and '-', not starting with '.' or '-'; a start refuses a set never saved."},
     Option{.name = "list-ports"_L1,
            .help = "List this machine's serial devices and exit: path, stable name, and what "
                    "each says of itself."},
@@ -145,7 +152,8 @@ constexpr std::array kOptions{
            .help = "Keep the options given with it ({kept}; --record as a directory) for every "
                    "start, in place of those kept before, and exit; given alone, forget them. "
                    "An option given at a start overrides its kept value. They are kept in "
-                   "$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf (~/.config without it)."},
+                   "$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf (~/.config without it), "
+                   "or in a named set with --settings."},
     Option{.name = "show-settings"_L1,
            .help = "Show the settings a start with the other options given would use, and "
                    "where each comes from (command line, saved or default), and exit."},
@@ -221,7 +229,22 @@ const Option* findOption(QStringView name) {
     return found == kOptions.end() ? nullptr : found;
 }
 
+QString deviceInForce(const CommandLine& c) {
+    return c.device.isEmpty() ? devicePathForPort(ConnectLoop::kCommPort) : c.device;
+}
+
+bool isSettingsName(const QString& name) {
+    static const QRegularExpression valid(
+        u"\\A[A-Za-z0-9_][A-Za-z0-9._-]{0,%1}\\z"_s.arg(kLongestSettingsName - 1));
+    return valid.match(name).hasMatch();
+}
+
 CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& saved) {
+    return parseCommandLine(arguments, [&saved](const QString&) { return saved; });
+}
+
+CommandLine parseCommandLine(const QStringList& arguments,
+                             const std::function<SavedSettings(const QString&)>& readSaved) {
     QCommandLineParser parser;
     // As the toolkit writes its options: -platform offscreen, -style=fusion.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -276,10 +299,28 @@ CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& 
     // Only kept options go with --save-settings: never the toolkit's own.
     const auto keptOrSaving = [](const QString& name) {
         const Option* o = findOption(name);
-        return o != nullptr && (o->kept != Kept::No || o->name == "save-settings"_L1);
+        return o != nullptr &&
+               (o->kept != Kept::No || o->name == "save-settings"_L1 || o->name == "settings"_L1);
     };
     if (saving && !std::ranges::all_of(parser.optionNames(), keptOrSaving)) {
         return refuse(u"--save-settings keeps only "_s + keptOptionNames());
+    }
+    if (parser.isSet(u"settings"_s)) {
+        result.settingsName = parser.value(u"settings"_s);
+        if (!isSettingsName(result.settingsName)) {
+            return refuse(
+                u"Invalid --settings name: '%1' (letters, digits, '.', '_' and '-', "
+                u"not starting with '.' or '-', at most %2)"_s.arg(result.settingsName)
+                    .arg(kLongestSettingsName));
+        }
+    }
+    const SavedSettings saved = readSaved(result.settingsName);
+    // A set named but never saved is a slip of the keyboard, not a wish for the defaults.
+    if (!saving && !result.settingsName.isEmpty() && !saved.found) {
+        return refuse(
+            u"No settings called '%1' were saved (%2); save them first with "
+            u"--settings %1 --save-settings and the options to keep"_s.arg(result.settingsName,
+                                                                           saved.path));
     }
     // Each option from the command line, else from the settings file; a saved value that a
     // start would refuse is passed over.

@@ -3,6 +3,7 @@
 #include <QLatin1StringView>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,6 +21,7 @@ struct CommandLine {
     QString device;                                    // empty: serial port 2's device
     std::string exchangePath{exchange::kDefaultPath};  // the exchange file's path
     network::NetworkSettings network;
+    QString settingsName;          // empty: the usual settings file
     std::string recordPath;        // empty: no recording
     bool savedRecord = false;      // the recording's directory comes from the settings file
     OptionValues toSave;           // --save-settings: the options to keep, paths made absolute
@@ -45,7 +47,8 @@ struct Option {
     // without a wait.
     bool looksUpNames = false;
     // Sets the option's part of `c` from its values (the last counts where one is expected);
-    // what is wrong with them otherwise. None for an option that chooses an action.
+    // what is wrong with them otherwise. None for an option that chooses an action or the
+    // settings file.
     std::optional<QString> (*apply)(const Option& o, const QStringList& values,
                                     CommandLine& c) = nullptr;
     // Its value as a start would use it, for --show-settings.
@@ -58,9 +61,22 @@ std::span<const Option> options();
 // The option named `name`, or null.
 const Option* findOption(QStringView name);
 
+// The device a start reads: the one given, else serial port 2's.
+QString deviceInForce(const CommandLine& c);
+
+inline constexpr int kLongestSettingsName = 64;
+
+// A name --settings takes: letters, digits, '.', '_' and '-', not starting with '.' or '-',
+// so that it names a file in the settings directory and nothing else.
+bool isSettingsName(const QString& name);
+
 // Reads the options of options(), and accepts the toolkit's own. Each option the command
-// line leaves out is taken from `saved`, whose bad values are passed over with a problem line
-// each. Needs no application object, so it runs before any window can open.
+// line leaves out is taken from the settings that `readSaved` gives for the --settings name
+// (empty without it); their bad values are passed over with a problem line each. Needs no
+// application object, so it runs before any window can open.
+CommandLine parseCommandLine(const QStringList& arguments,
+                             const std::function<SavedSettings(const QString&)>& readSaved);
+// The same with `saved` for any name.
 CommandLine parseCommandLine(const QStringList& arguments, const SavedSettings& saved = {});
 
 }  // namespace glove

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "common/version.h"
 #include "record/recorder.h"
 #include "startup/command_line.h"
+#include "startup/exchange_lock.h"
 #include "startup/posix_signals.h"
 #include "startup/settings_file.h"
 #include "window/glove_window.h"
@@ -68,8 +70,11 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("glove-monitor"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(glove::kVersionText));
 
-    const glove::SettingsFile settingsFile(glove::SettingsFile::standardPath());
-    glove::CommandLine options = glove::parseCommandLine(arguments, settingsFile.read());
+    glove::CommandLine options =
+        glove::parseCommandLine(arguments, [](const QString& settingsName) {
+            return glove::SettingsFile(glove::SettingsFile::standardPath(settingsName)).read();
+        });
+    const glove::SettingsFile settingsFile(glove::SettingsFile::standardPath(options.settingsName));
     for (const QString& problem : options.settingsProblems) {
         std::fputs(qPrintable("glove-monitor: " + problem + '\n'), stderr);
     }
@@ -92,6 +97,21 @@ int main(int argc, char** argv) {
             return 2;
         case glove::CommandLine::Action::Run:
             break;
+    }
+
+    // Two monitors writing one exchange file would each overwrite the other's frames: the
+    // second is stopped before anything else is made. Any other failure to lock leaves the
+    // start as it was before there was a lock, with a word on stderr.
+    std::optional<glove::ExchangeLock> exchangeLock;
+    try {
+        exchangeLock.emplace(glove::ExchangeLock::take(
+            options.exchangePath, QFile::encodeName(glove::deviceInForce(options)).toStdString()));
+    } catch (const glove::ExchangeInUse& e) {
+        std::fprintf(stderr, "glove-monitor: %s\n", e.what());
+        return 2;
+    } catch (const glove::ExchangeLockError& e) {
+        std::fprintf(stderr, "glove-monitor: %s; another monitor on %s would go unnoticed\n",
+                     e.what(), options.exchangePath.c_str());
     }
 
     // Outlives the window, which feeds it, and says what it dropped when the program ends.

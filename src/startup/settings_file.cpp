@@ -91,21 +91,23 @@ QString settingProblem(const QString& path, QStringView key, const QString& reas
         printableText(QStringLiteral("%1: %2: %3").arg(path, key, reason).toStdString()));
 }
 
-QString SettingsFile::standardPath() {
+QString SettingsFile::standardPath(const QString& name) {
     // A relative XDG_CONFIG_HOME is not valid and is ignored, as desktops do.
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!QDir::isAbsolutePath(config)) config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/glove-monitor/glove-monitor.conf");
+    return config + QStringLiteral("/glove-monitor/%1.conf")
+                        .arg(name.isEmpty() ? QStringLiteral("glove-monitor") : name);
 }
 
 SavedSettings SettingsFile::read() const {
-    SavedSettings saved{.path = path_, .values = {}, .problems = {}};
+    SavedSettings saved{.path = path_, .values = {}, .problems = {}, .found = false};
     const auto unreadable = [&](const QString& reason) {
         saved.problems
             << QStringLiteral("%1: cannot be read: %2; the defaults are used").arg(path_, reason);
         return saved;
     };
     const QFileInfo file(path_);
+    saved.found = file.exists() || file.isSymLink();
     if (!file.exists()) {
         return file.isSymLink() ? unreadable(QStringLiteral("a symbolic link that leads nowhere"))
                                 : saved;

@@ -16,6 +16,7 @@ struct SavedSettings {
     QString path;
     OptionValues values;
     QStringList problems;
+    bool found = false;  // something is at the path, readable or not
 };
 
 // One line about one key of the settings file at `path`.
@@ -33,8 +34,9 @@ class SettingsFile {
   public:
     explicit SettingsFile(QString path) : path_(std::move(path)) {}
 
-    // $XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf, ~/.config without it.
-    static QString standardPath();
+    // $XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf, ~/.config without it; NAME.conf there
+    // for a set of settings named so (see isSettingsName).
+    static QString standardPath(const QString& name = {});
 
     [[nodiscard]] const QString& path() const { return path_; }
 

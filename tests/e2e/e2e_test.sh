@@ -198,6 +198,106 @@ saved_port_and_the_command_line() {
     [ "$(cat "$conf")" = "port=0" ] || fail "the file was changed: $(cat "$conf")"
 }
 
+# A left and a right glove, each with a set of settings of its own, both run; a third monitor
+# on the left one's exchange file is refused with one line naming it, until it is killed.
+two_gloves_with_named_settings() {
+    start_x
+    local side
+    for side in left right; do
+        "$GLOVE_MONITOR" --settings "$side" --save-settings --port "$work/glove-$side" \
+            --exchange-file "$work/InputFile-$side" --osc-prefix "/$side" >/dev/null
+        "$GLOVE_MONITOR" --settings "$side" --show-settings >"$work/shown"
+        grep -qx "osc-prefix: /$side (saved)" "$work/shown" || fail "shown: $(cat "$work/shown")"
+    done
+    "$GLOVE_MONITOR" --show-settings | grep -qx "osc-prefix: /glove (default)" ||
+        fail "the usual settings changed"
+    start_sim --hold 1,200,150,180,100,7,8,9,10
+    mv "$work/glove" "$work/glove-left"
+    start_sim --hold 2,200,150,180,100,1,2,3,4
+    mv "$work/glove" "$work/glove-right"
+    open_monitor --settings left
+    local left_pid="$monitor_pid"
+    click_connect
+    wait_for_text "128  1  200  150  180  100  7  8  9  10"
+    open_monitor --settings right -geometry +450+0
+    click_connect
+    wait_for_text "128  2  200  150  180  100  1  2  3  4"
+    [ "$(cat "$work/InputFile-left")" = $'128,1,200,150,180,100,7,8,9,10\r' ] || fail "left file"
+    [ "$(cat "$work/InputFile-right")" = $'128,2,200,150,180,100,1,2,3,4\r' ] || fail "right file"
+
+    local status=0
+    "$GLOVE_MONITOR" --exchange-file "$work/InputFile-left" 2>"$work/err" || status=$?
+    [ "$status" = 2 ] || fail "status $status"
+    [ "$(cat "$work/err")" = "glove-monitor: $work/InputFile-left is written by another glove-monitor (pid $left_pid on $work/glove-left); give each glove its own --exchange-file" ] ||
+        fail "stderr: $(cat "$work/err")"
+    kill -KILL "$left_pid"
+    wait "$left_pid" 2>/dev/null || true
+    open_monitor --settings left
+    ! grep -q "written by another" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
+}
+
+# example NAME: the README's code block marked <!-- example: NAME -->, with this test's own
+# directory for /tmp and free ports for 9000 and 7000, so that it runs beside other tests.
+example() {
+    awk -v mark="<!-- example: $1 -->" '
+        $0 == mark { on = 1; next }
+        on && /^    / { sub(/^    /, ""); print; started = 1; next }
+        on && started && !/^$/ { exit }' "$readme" |
+        sed -e "s#/tmp#$work/tmp#g" -e "s/9000/$osc_port/g" -e "s/7000/$udp_port/g"
+}
+
+# The README's shell and Python examples, run with the built programs under their installed
+# names.
+readme_examples_run_as_written() {
+    start_x
+    readme="$(realpath "$(dirname "$0")/../../README.md")"
+    mkdir -p "$work/bin" "$work/tmp"
+    ln -s "$GLOVE_MONITOR" "$work/bin/glove-monitor"
+    ln -s "$GLOVE_SIM" "$work/bin/glove-sim"
+    export PATH="$work/bin:$PATH"
+    osc_port="$(free_port)"
+    udp_port="$(free_port)"
+    local pose="128,1,200,150,180,100,7,8,9,10"
+
+    # The directory watch, the UDP reader and the recording's reader.
+    exchange="$work/tmp/InputFile"
+    start_sim --hold 1,200,150,180,100,7,8,9,10
+    start_monitor --udp "127.0.0.1:$udp_port" --record "$HOME/glove.csv"
+    click_connect
+    wait_for_text "128  1  200  150  180  100  7  8  9  10"
+    timeout 2 bash -c "$(example inotify)" >"$work/watched" || true
+    [ "$(grep -cx "$pose"$'\r' "$work/watched")" -ge 40 ] ||
+        fail "inotify: $(grep -c . "$work/watched") lines: $(head -n3 "$work/watched")"
+    timeout 2 python3 -u -c "$(example udp.py)" >"$work/udp" || true
+    [ "$(grep -cxF "[${pose//,/, }]" "$work/udp")" -ge 40 ] || fail "udp.py: $(head -n3 "$work/udp")"
+    click_exit
+    wait_exit 5
+    (cd "$HOME" && python3 -c "$(example csv.py)") >"$work/rows"
+    [ "$(wc -l <"$work/rows")" = "$(($(wc -l <"$HOME/glove.csv") - 1))" ] &&
+        grep -qE "^[0-9.]+ \[${pose//,/, }\]$" "$work/rows" || fail "csv.py: $(head -n3 "$work/rows")"
+
+    # Two gloves, each with its named settings, its own file and OSC prefix.
+    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
+    pids+=($!)
+    source <(example two-gloves) >"$work/two-gloves.out" 2>&1
+    pids+=($(jobs -p))
+    local windows=()
+    for _ in $(seq 100); do
+        mapfile -t windows < <(xdotool search --onlyvisible --name "Wireless VR Glove")
+        [ "${#windows[@]}" = 2 ] && break
+        sleep 0.1
+    done
+    [ "${#windows[@]}" = 2 ] || fail "${#windows[@]} windows"
+    for window in "${windows[@]}"; do click_connect; done
+    sleep 1
+    for side in left right; do
+        grep -qE $'^128(,[0-9]+){9}\r$' "$work/tmp/InputFile-$side" || fail "no $side frames"
+        grep -q "/$side/frame iiiiiiiiii 128 " "$work/osc" || fail "no /$side/frame"
+    done
+    example glove-monitor-left.desktop >"$work/glove-monitor-left.desktop"
+    desktop-file-validate "$work/glove-monitor-left.desktop" || fail "the .desktop file"
+}
+
 # record_for SECONDS FILE SIM_ARGS...: a monitor records FILE while the simulator runs.
 record_for() {
     local seconds="$1" file="$2"

@@ -37,7 +37,9 @@ open_monitor() {
     monitor_pid=$!
     pids+=("$monitor_pid")
     # There is no window manager: wait for the window to be mapped, not to become active.
-    window="$(timeout 20 xdotool search --sync --onlyvisible --name "Wireless VR Glove" | head -n1)"
+    # Its own window, where more than one monitor runs.
+    window="$(timeout 20 xdotool search --sync --onlyvisible --all --pid "$monitor_pid" \
+        --name "Wireless VR Glove" | head -n1)"
     [ -n "$window" ] || fail "the window did not appear"
 }
 

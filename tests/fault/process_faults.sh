@@ -170,7 +170,8 @@ killed_while_recording() {
     "$GLOVE_SIM" --replay "$work/r.csv" --frames 1 --burst >/dev/null 2>"$work/replay" || status=$?
     [ "$status" = 0 ] || fail "not a recording: $(cat "$work/replay")"
     if [ "$1" != KILL ]; then
-        [ ! -s "$work/replay" ] || fail "a cut row after SIG$1: $(cat "$work/replay")"
+        # The replay may also warn that the line is slower than the recording.
+        ! grep -q "cut short" "$work/replay" || fail "a cut row after SIG$1: $(cat "$work/replay")"
     fi
     local last
     last="$(tail -n 2 "$work/r.csv" | head -n 1 | cut -d, -f2)"

@@ -27,6 +27,9 @@ TEST(CommandLineOptions, DefaultsAreTheFixedPortAndExchangeFile) {
 TEST(CommandLineOptions, PortTakesANumberOrADevicePath) {
     EXPECT_EQ(parse({"--port", "3"}).device, "/dev/ttyS2");
     EXPECT_EQ(parse({"--port=/dev/ttyUSB0"}).device, "/dev/ttyUSB0");
+    // A bare name is the device of that name when there is one, as --list-ports shows it.
+    EXPECT_EQ(parse({"--port", "null"}).device, "/dev/null");
+    EXPECT_EQ(parse({"--port", "no-such-device"}).device, "no-such-device");
     EXPECT_EQ(parse({"--exchange-file", "/var/tmp/x"}).exchangePath, "/var/tmp/x");
     EXPECT_EQ(parse({"--record", "/var/tmp/r.csv"}).recordPath, "/var/tmp/r.csv");
 }

@@ -229,6 +229,37 @@ TEST(SaveSettingsOption, ValidatesAsAStartAndKeepsAbsolutePaths) {
     }
 }
 
+// Each named set is a file of its own beside the usual one; a set never saved, and a name
+// that could lead out of the directory, are refused.
+TEST(NamedSettings, EachIsItsOwnFileAndABadOrUnsavedNameIsRefused) {
+    const test::TempDir dir;
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.dir()));
+    const auto start = [](QStringList arguments) {
+        arguments.prepend("glove-monitor");
+        return parseCommandLine(arguments, [](const QString& name) {
+            return SettingsFile(SettingsFile::standardPath(name)).read();
+        });
+    };
+    SettingsFile(SettingsFile::standardPath("left")).write({{"port", {"/dev/ttyS0"}}});
+    EXPECT_TRUE(QFileInfo::exists(dir.dir() + "/glove-monitor/left.conf"));
+    EXPECT_EQ(start({"--settings", "left"}).device, "/dev/ttyS0");
+    EXPECT_EQ(start({}).device, "");
+    const CommandLine saving = start({"--settings", "right", "--save-settings", "--port", "3"});
+    EXPECT_EQ(saving.action, Action::SaveSettings) << saving.message.toStdString();
+    EXPECT_EQ(saving.settingsName, "right");
+    for (const char* bad : {"right", "../left", "a/b", ".left", "-left", ""}) {
+        EXPECT_EQ(start({"--settings", bad}).action, Action::Refuse) << bad;
+    }
+    EXPECT_EQ(start({"--settings", QString(kLongestSettingsName + 1, 'x')}).action, Action::Refuse);
+    EXPECT_TRUE(isSettingsName("Glove_2.left-hand"));
+    if (config.isNull()) {
+        qunsetenv("XDG_CONFIG_HOME");
+    } else {
+        qputenv("XDG_CONFIG_HOME", config);
+    }
+}
+
 TEST(SettingsFilePath, FollowsXdgConfigHomeWhenItIsAbsolute) {
     const QByteArray home = qgetenv("HOME");
     const QByteArray config = qgetenv("XDG_CONFIG_HOME");

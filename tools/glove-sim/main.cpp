@@ -15,6 +15,7 @@
 #include <span>
 #include <system_error>
 
+#include "common/version.h"
 #include "frame_maker.h"
 #include "record/recording_format.h"
 #include "replay.h"
@@ -190,6 +191,11 @@ int main(int argc, char* argv[]) {
         const CommandLine commandLine = parseCommandLine(QCoreApplication::arguments());
         if (commandLine.helpRequested) {
             std::cout << commandLine.helpText;
+            return 0;
+        }
+        if (commandLine.versionRequested) {
+            std::cout << "glove-sim (" << glove::kProductName << ") " << glove::kVersionText
+                      << '\n';
             return 0;
         }
         return run(commandLine.options);

@@ -12,6 +12,24 @@ namespace {
 
 constexpr double nanosPerMicro = 1000;
 
+// Frames due faster than the line carries them go out back to back, so a higher --speed
+// changes nothing past that point: said once, rather than seeming to be ignored. A recording
+// made at the line's own rate may be a little faster than it from the clock's jitter.
+void warnIfTooFast(const ReplaySettings& settings, std::uint32_t baud, std::int64_t scaledSpan,
+                   std::size_t frames, std::ostream& warnings) {
+    constexpr double jitter = 1.05;
+    if (frames < 2 || scaledSpan <= 0) return;
+    const double lineNanos = static_cast<double>(glove::lineTime(frameLength, baud).count());
+    const double asked = static_cast<double>(frames - 1) * 1e9 / static_cast<double>(scaledSpan);
+    const double carried = 1e9 / lineNanos;
+    if (asked <= carried * jitter) return;
+    const double playedAt = settings.speed * carried / asked;
+    warnings << "glove-sim: warning: --speed " << settings.speed << " asks for "
+             << std::llround(asked) << " frames a second; the line carries "
+             << std::llround(carried) << " at " << baud << " baud, so the recording plays at "
+             << std::round(playedAt * 100) / 100 << " times its speed\n";
+}
+
 }  // namespace
 
 ReplaySchedule::ReplaySchedule(const ReplaySettings& settings, std::uint32_t baud,
@@ -37,6 +55,7 @@ ReplaySchedule::ReplaySchedule(const ReplaySettings& settings, std::uint32_t bau
         due_.push_back(scaled(row.elapsedMicros - first));
     }
     const std::int64_t span = due_.back();
+    warnIfTooFast(settings, baud, span, size(), warnings);
     // A single row repeats as fast as the line carries it.
     period_ = size() > 1 ? span + span / static_cast<std::int64_t>(size() - 1)
                          : glove::lineTime(frameLength, baud).count();

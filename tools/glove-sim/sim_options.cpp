@@ -124,7 +124,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     // The toolkit's own name for it, left in for habit's sake: it shows the same help.
     QCommandLineOption helpAll("help-all");
     helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({help, helpAll});
+    const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
+    parser.addOptions({help, helpAll, version});
     const QCommandLineOption scenario(
         "scenario", "What the glove does: " + scenarioList + " (default " + defaultScenario + ").",
         "name", defaultScenario);
@@ -143,8 +144,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption frames("frames", "Stop after n frames (noise: n runs).", "n");
     const QCommandLineOption runFor(
         "for",
-        "Stop after this many seconds (unplug: pull the plug then; default " +
-            number(unplugAfterSeconds) + ").",
+        "Stop after this many seconds (default: never; unplug pulls the plug then, " +
+            number(unplugAfterSeconds) + " without it).",
         "seconds");
     const QCommandLineOption offset(
         "offset",
@@ -182,6 +183,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QString helpText = parser.helpText();
         commandLine.helpText =
             text(helpText.replace(0, helpText.indexOf('\n'), "Usage: glove-sim [options]"));
+        return commandLine;
+    }
+    if (parser.isSet(version)) {
+        commandLine.versionRequested = true;
         return commandLine;
     }
     if (!parser.positionalArguments().isEmpty())

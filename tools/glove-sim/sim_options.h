@@ -36,6 +36,7 @@ struct CommandLine {
     SimOptions options;
     bool helpRequested = false;
     std::string helpText;
+    bool versionRequested = false;
 };
 
 // Throws UsageError for anything it cannot make sense of.

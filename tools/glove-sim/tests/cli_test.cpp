@@ -265,16 +265,22 @@ class ReplayTest : public ScratchDir {
     }
 };
 
+// Rows 20 ms apart are about as fast as the line's 48 frames a second: four times as fast
+// cannot be, and glove-sim says so once.
 TEST_F(ReplayTest, PlaysEveryRowInOrderAndLoops) {
     Sim once({"--replay", recording(5), "--speed", "4"});
     const Fd tty{openRaw(once.firstLine())};
     EXPECT_EQ(numbers(readUntil(tty.fd, untilEnd)), (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_EQ(once.exitStatus(), 0);
+    EXPECT_EQ(once.allErrors(),
+              "glove-sim: warning: --speed 4 asks for 200 frames a second; the line carries 48 "
+              "at 4800 baud, so the recording plays at 0.96 times its speed\n");
 
     Sim looped({"--replay", recording(3), "--loop", "--frames", "7", "--burst"});
     const Fd again{openRaw(looped.firstLine())};
     EXPECT_EQ(numbers(readUntil(again.fd, untilEnd)), (std::vector<int>{0, 1, 2, 0, 1, 2, 0}));
     EXPECT_EQ(looped.exitStatus(), 0);
+    EXPECT_EQ(looped.allErrors(), "");
 }
 
 TEST_F(ReplayTest, LeavesOutACutLastRowWithAWarning) {
@@ -306,8 +312,12 @@ TEST(Help, NamesTheProgramAndWordsItsOptionsAsTheMonitorDoes) {
         EXPECT_NE(help.find("  -h, --help "), std::string::npos) << help;
         EXPECT_NE(help.find("Show this help and exit.\n"), std::string::npos) << help;
         EXPECT_EQ(help.find("--help-all"), std::string::npos) << help;
+        EXPECT_NE(help.find("  -v, --version "), std::string::npos) << help;
         EXPECT_EQ(sim.exitStatus(), 0);
     }
+    Sim version({"--version"});
+    EXPECT_EQ(version.allOutput(), "glove-sim (Glove Monitor) 1.00\n");
+    EXPECT_EQ(version.exitStatus(), 0);
 }
 
 struct BadOptionCase {
