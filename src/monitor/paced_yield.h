@@ -6,8 +6,12 @@
 #include <QMetaObject>
 #include <QTimer>
 #include <chrono>
+#include <memory>
 
 #include "acquisition/frame_phase.h"
+#include "monitor/frame_pace.h"
+
+class QSocketNotifier;
 
 namespace glove {
 
@@ -27,6 +31,11 @@ class MSComm;
 // A read that is to take only the rest of a cut frame is limited to that many characters
 // at the serial control, so it stays short however the characters arrive: one at a time
 // or many at once.
+//
+// When it looks at the line is FramePace's decision. It sleeps until an absolute time on the
+// system's monotonic clock (a timer descriptor the window's event loop watches), so a wake
+// lands within a few microseconds of a frame's last character instead of up to a
+// millisecond after it, and does not move with the time the pass before it took.
 class PacedYield {
   public:
     explicit PacedYield(MSComm& comm);
@@ -46,13 +55,14 @@ class PacedYield {
 
   private:
     [[nodiscard]] bool enoughWaits() const;
-    void arrivedDuringWait();
-    bool sleepThroughRest();
-    void lineTimeElapsed();
+    void follow(FramePace::Wait wait);
+    bool sleepUntil(FramePace::Time until);
+    void woke();
     void quietTimeElapsed();
 
     MSComm& comm_;
     FramePhase phase_;
+    FramePace pace_;
     QMetaObject::Connection reads_;
     QMetaObject::Connection arrivals_;
     QElapsedTimer sinceArrival_;  // since the last character arrived
@@ -61,13 +71,15 @@ class PacedYield {
     // The wait in progress; kept from pass to pass, as a pass comes 48 times a second.
     QEventLoop wait_;
     QTimer quietTimer_;
-    QTimer lineTimer_;
+    int wakeFd_ = -1;  // a timer descriptor; -1 if the system gave none: the line is watched
+    std::unique_ptr<QSocketNotifier> wake_;
     QElapsedTimer quietSince_;  // since the wait began or a character last arrived in it
     std::chrono::milliseconds quiet_{};
     int wanted_ = 0;
     bool waiting_ = false;
+    bool watching_ = false;  // the wait watches the line rather than sleeping
+    bool sleeping_ = false;  // the wake timer is set
     bool wentQuiet_ = false;
-    bool slowerThanTheLine_ = false;
 };
 
 }  // namespace glove

@@ -1,0 +1,109 @@
+#include "monitor/frame_pace.h"
+
+#include <algorithm>
+
+#include "common/glove_frame.h"
+
+namespace glove {
+
+namespace {
+// Each predicted read aims this share of a character earlier than the one before: a wake-up
+// more every few dozen reads, and an anchor taken a millisecond late is worked off in a second.
+constexpr int kEarlierShare = 64;
+// Never earlier than half a character: the look would find the read short every time.
+constexpr int kEarliestShare = 2;
+}  // namespace
+
+int FramePace::readLength(int inputLen, int phaseWants) {
+    return phaseWants < kFrameLength ? std::min(phaseWants, inputLen) : inputLen;
+}
+
+FramePace::Time FramePace::due(long long index) const {
+    return anchor_.time + lineTime_(static_cast<int>(index - anchor_.index)) - early_;
+}
+
+FramePace::Wait FramePace::begin(int wanted, int waiting, Time now) {
+    wanted_ = wanted;
+    seen_ = taken_ + waiting;
+    predicted_ = false;
+    slowerThanTheLine_ = false;
+    // Fewer characters than the anchor counted: the buffer was emptied, the device reopened.
+    if (anchored_ && seen_ < anchor_.index) lost();
+    if (wanted <= 0) return {};
+    if (waiting >= wanted) {
+        catchUp(seen_, now);
+        return {.kind = Wait::Kind::Done};
+    }
+    if (!anchored_ || !backToBack_) return {};
+    early_ = std::min(early_ + lineTime_(1) / kEarlierShare, lineTime_(1) / kEarliestShare);
+    const Time end = due(taken_ + wanted);
+    // Already due and not here: the line is behind the anchor, and the next character tells.
+    if (end <= now) return {};
+    predicted_ = true;
+    return {.kind = Wait::Kind::Sleep, .until = end};
+}
+
+FramePace::Wait FramePace::arrived(int waiting, Time now) {
+    const long long arrived = taken_ + waiting;
+    anchorOn(arrived, now, arrived == seen_ + 1);
+    seen_ = arrived;
+    if (arrived >= taken_ + wanted_ && wanted_ > 0) return {.kind = Wait::Kind::Done};
+    if (slowerThanTheLine_ || wanted_ <= 0) return {};
+    return {.kind = Wait::Kind::Sleep, .until = due(taken_ + wanted_)};
+}
+
+void FramePace::anchorOn(long long arrived, Time now, bool oneCharacter) {
+    // In step: the character came when the old anchor said, give or take half a character.
+    bool inStep = false;
+    if (anchored_ && arrived >= anchor_.index) {
+        const auto off =
+            now - (anchor_.time + lineTime_(static_cast<int>(arrived - anchor_.index)));
+        inStep = std::chrono::abs(off) <= lineTime_(1) / 2;
+    }
+    // Several characters seen at once may be a glove that writes whole frames, faster than the
+    // line: its reads are foreseen only once a single character has been seen in step.
+    backToBack_ = inStep && (oneCharacter || backToBack_);
+    anchor_ = {now, arrived};
+    anchored_ = true;
+    early_ = {};
+}
+
+void FramePace::catchUp(long long arrived, Time now) {
+    // Characters that came sooner than the anchor says: it was taken late.
+    if (anchored_ && due(arrived) > now) {
+        anchor_ = {now, arrived};
+        early_ = {};
+    }
+}
+
+FramePace::Wait FramePace::wake(int waiting, Time now) {
+    const long long arrived = taken_ + waiting;
+    if (arrived >= taken_ + wanted_) {
+        catchUp(arrived, now);
+        seen_ = arrived;
+        return {.kind = Wait::Kind::Done};
+    }
+    if (arrived == seen_) {
+        // Nothing came since the last look: a glove that paused between reads, or one that
+        // sends slower than its line, which only a watch follows without extra wake-ups.
+        if (predicted_) {
+            backToBack_ = false;
+        } else {
+            slowerThanTheLine_ = true;
+        }
+    }
+    seen_ = arrived;
+    return {};
+}
+
+void FramePace::took(int characters) {
+    taken_ += characters;
+}
+
+void FramePace::lost() {
+    anchored_ = false;
+    backToBack_ = false;
+    early_ = {};
+}
+
+}  // namespace glove
