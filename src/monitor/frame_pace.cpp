@@ -7,9 +7,13 @@
 namespace glove {
 
 namespace {
-// Each predicted read aims this share of a character earlier than the one before: a wake-up
-// more every few dozen reads, and an anchor taken a millisecond late is worked off in a second.
-constexpr int kEarlierShare = 64;
+// Predicted reads that aim where the anchor says, before the wakes start aiming early.
+constexpr int kTrustedReads = 4;
+// The first early one aims this share of a character early, and each one after it twice as
+// early as the last: an anchor that was right costs a wake-up every eight reads or so, when
+// the look comes before the character; one taken a millisecond late is worked off within a
+// dozen reads.
+constexpr int kFirstEarlyShare = 128;
 // Never earlier than half a character: the look would find the read short every time.
 constexpr int kEarliestShare = 2;
 }  // namespace
@@ -35,7 +39,11 @@ FramePace::Wait FramePace::begin(int wanted, int waiting, Time now) {
         return {.kind = Wait::Kind::Done};
     }
     if (!anchored_ || !backToBack_) return {};
-    early_ = std::min(early_ + lineTime_(1) / kEarlierShare, lineTime_(1) / kEarliestShare);
+    if (++trustedReads_ > kTrustedReads) {
+        early_ = early_ == std::chrono::nanoseconds::zero()
+                     ? lineTime_(1) / kFirstEarlyShare
+                     : std::min(2 * early_, lineTime_(1) / kEarliestShare);
+    }
     const Time end = due(taken_ + wanted);
     // Already due and not here: the line is behind the anchor, and the next character tells.
     if (end <= now) return {};
@@ -55,17 +63,21 @@ FramePace::Wait FramePace::arrived(int waiting, Time now) {
 void FramePace::anchorOn(long long arrived, Time now, bool oneCharacter) {
     // In step: the character came when the old anchor said, give or take half a character.
     bool inStep = false;
+    Time said{};
     if (anchored_ && arrived >= anchor_.index) {
-        const auto off =
-            now - (anchor_.time + lineTime_(static_cast<int>(arrived - anchor_.index)));
-        inStep = std::chrono::abs(off) <= lineTime_(1) / 2;
+        said = anchor_.time + lineTime_(static_cast<int>(arrived - anchor_.index));
+        inStep = std::chrono::abs(now - said) <= lineTime_(1) / 2;
     }
     // Several characters seen at once may be a glove that writes whole frames, faster than the
     // line: its reads are foreseen only once a single character has been seen in step.
     backToBack_ = inStep && (oneCharacter || backToBack_);
-    anchor_ = {now, arrived};
+    // A character is seen some time after it came, the longer the busier the window. In step,
+    // the earlier of the two times is the better one: the old anchor stays unless the character
+    // shows it was late.
+    anchor_ = {inStep && said < now ? said : now, arrived};
     anchored_ = true;
     early_ = {};
+    trustedReads_ = 0;
 }
 
 void FramePace::catchUp(long long arrived, Time now) {
@@ -73,6 +85,7 @@ void FramePace::catchUp(long long arrived, Time now) {
     if (anchored_ && due(arrived) > now) {
         anchor_ = {now, arrived};
         early_ = {};
+        trustedReads_ = 0;
     }
 }
 
@@ -104,6 +117,7 @@ void FramePace::lost() {
     anchored_ = false;
     backToBack_ = false;
     early_ = {};
+    trustedReads_ = 0;
 }
 
 }  // namespace glove

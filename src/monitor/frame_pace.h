@@ -14,10 +14,11 @@ namespace glove {
 //
 // Characters are counted from the first one taken out of the buffer, so the anchor keeps its
 // place however the reads cut the stream. A look that finds the read short watches the line
-// and anchors again on the next character. An anchor that was taken late (the window was busy
-// when the character came) would make every later wake late by as much: each predicted read
-// aims a little earlier than the last, until a look finds the read a character short and a
-// watched character anchors again.
+// and anchors again on the next character, unless that character, seen late, says less than
+// the anchor already does. An anchor that was taken late (the window was busy when the
+// character came) would make every later wake late by as much: after a few reads aimed at
+// the anchor, each predicted read aims earlier than the last, twice as early each time, until
+// a look finds the read a character short and the watched character tells where the line is.
 class FramePace {
   public:
     using Clock = std::chrono::steady_clock;
@@ -68,6 +69,7 @@ class FramePace {
     Anchor anchor_;
     bool backToBack_ = false;           // reads follow one another at the line's pace
     std::chrono::nanoseconds early_{};  // how much earlier than the anchor says the wake aims
+    int trustedReads_ = 0;              // predicted reads since the anchor was taken
 
     // The read in progress.
     int wanted_ = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "common/glove_frame.h"
@@ -117,11 +118,17 @@ INSTANTIATE_TEST_SUITE_P(
                  with(twoFramesBackToBack(), {begin(0, {20, 300}, Kind::Sleep, {30, 40}, true),
                                               wake(10, {30, 50}, Kind::Done), took(10),
                                               begin(1, {30, 200}, Kind::Sleep, {40, 40}, true)})},
-        PaceCase{"a foreseen frame found a character short is watched for it and anchored again",
+        PaceCase{"a foreseen frame found a character short is watched for it",
                  with(twoFramesBackToBack(),
                       {begin(0, {20, 300}, Kind::Sleep, {30, 40}, true),
                        wake(9, {30, 10}, Kind::Watch), arrive(10, {30, 300}, Kind::Done), took(10),
-                       begin(0, {30, 400}, Kind::Sleep, {40, 300}, true)})},
+                       // Seen later than the anchor says: the anchor stays.
+                       begin(0, {30, 400}, Kind::Sleep, {40, 40}, true)})},
+        PaceCase{"a character seen sooner than the anchor says anchors again",
+                 with(twoFramesBackToBack(),
+                      {begin(0, {20, 300}, Kind::Sleep, {30, 40}, true),
+                       wake(9, {29, 1500}, Kind::Watch), arrive(10, {29, 1800}, Kind::Done),
+                       took(10), begin(0, {30, 400}, Kind::Sleep, {39, 1800}, true)})},
         PaceCase{
             "a glove that pauses a frame's time is watched for its next first character",
             with(firstFrame(),
@@ -149,9 +156,9 @@ INSTANTIATE_TEST_SUITE_P(
                        begin(3, {32, 1100}, Kind::Sleep, {39, 1000}, true)})}),
     test::CaseName{});
 
-// An anchor taken late keeps every foreseen wake late by as much, unless each aims earlier
-// than the one before it.
-TEST(PaceAnchor, EachForeseenFrameAimsEarlierUntilAWatchAnchorsAgain) {
+// An anchor taken late keeps every foreseen wake late by as much, unless the wakes come to
+// aim earlier than it says.
+TEST(PaceAnchor, ForeseenFramesAimEarlierAndEarlierUntilAWatchAnchorsAgain) {
     FramePace pace([](int characters) { return lineTime(characters, kGloveBaud); });
     for (const Step& step : twoFramesBackToBack()) {
         if (step.event == Event::Begin) pace.begin(kFrameLength, step.characters, at(step.now));
@@ -159,16 +166,19 @@ TEST(PaceAnchor, EachForeseenFrameAimsEarlierUntilAWatchAnchorsAgain) {
         if (step.event == Event::Wake) pace.wake(step.characters, at(step.now));
         if (step.event == Event::Took) pace.took(step.characters);
     }
-    std::chrono::nanoseconds lastAim = 1s;
-    for (int frame = 2; frame < 6; ++frame) {
+    std::vector<std::chrono::microseconds> aims;  // rounded: line times are whole nanoseconds
+    for (int frame = 2; frame < 14; ++frame) {
         const FramePace::Wait wait = pace.begin(kFrameLength, 0, at({10 * frame, 100}));
         ASSERT_EQ(wait.kind, Kind::Sleep);
-        const std::chrono::nanoseconds aim = wait.until - at({10 * frame + 10, 40});
-        EXPECT_LT(aim, lastAim) << "frame " << frame;
-        lastAim = aim;
+        aims.push_back(
+            std::chrono::round<std::chrono::microseconds>(wait.until - at({10 * frame + 10, 40})));
         pace.wake(kFrameLength, wait.until);
         pace.took(kFrameLength);
     }
+    EXPECT_TRUE(std::is_sorted(aims.rbegin(), aims.rend())) << "never later than the last";
+    EXPECT_LT(aims.back(), -lineTime(1, kGloveBaud) / 4);
+    EXPECT_GE(aims.back(),
+              std::chrono::round<std::chrono::microseconds>(-lineTime(1, kGloveBaud) / 2));
 }
 
 struct LengthCase {
