@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The latency from the glove's last byte to every output, for glove-monitor on a virtual X
+# server (Connect pressed) beside latency_bridge, a minimal serial-to-UDP bridge, on three
+# loads: byte-paced frames back to back (48 a second), a glove that pauses (a frame every
+# 100 ms, byte-paced), whole frames written at once (48 a second). Runs latency_bench N times
+# and prints the medians of the runs' figures as markdown tables.
+#     bench/latency_bench.sh [--seconds S] [--runs N] [--monitor PATH] [BUILD_DIR]
+# (defaults 30 s, 5 runs, build/default; --monitor measures another build's glove-monitor with
+# this build's bench; needs Xvfb and xdotool)
+set -euo pipefail
+seconds=30
+runs=5
+build=build/default
+monitor=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --seconds) seconds="$2"; shift 2 ;;
+        --runs) runs="$2"; shift 2 ;;
+        --monitor) monitor="$(realpath "$2")"; shift 2 ;;
+        -h | --help) sed -n '2,10p' "$0" | cut -c3-; exit 0 ;;
+        -*) echo "latency_bench.sh: unknown option $1" >&2; exit 2 ;;
+        *) build="$1"; shift ;;
+    esac
+done
+build="$(realpath -m "$build")"
+cd "$(dirname "$0")/.."
+[ -n "$monitor" ] || monitor="$build/src/glove-monitor"
+bench="$build/bench/latency_bench"
+bridge="$build/bench/latency_bridge"
+for binary in "$monitor" "$bench" "$bridge"; do
+    [ -x "$binary" ] || { echo "latency_bench.sh: $binary is not built" >&2; exit 1; }
+done
+
+source scripts/lib/xserver.sh
+export QT_QPA_PLATFORM=xcb
+# Settings of its own: what the person running it saved stays out of it.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config"
+mkdir -p "$HOME"
+start_x
+
+load_average() { cut -d' ' -f1-3 /proc/loadavg; }
+
+echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
+    "Linux $(uname -r)"
+echo "Command: bench/latency_bench.sh --seconds $seconds --runs $runs; monitor: $monitor"
+echo "Load average before: $(load_average)"
+: >"$work/results"
+for run in $(seq "$runs"); do
+    echo "run $run of $runs (load average $(load_average))" >&2
+    "$bench" --monitor "$monitor" --bridge "$bridge" --seconds "$seconds" --work "$work/run$run" |
+        sed "s/^/run=$run /" | tee -a "$work/results" >&2
+done
+echo "Load average after: $(load_average)"
+echo
+
+# The median over the runs of each figure; frames lost summed over the runs.
+awk -v runs="$runs" -v seconds="$seconds" '
+    function median(key,    n, i, j, t, v) {
+        n = 0
+        for (i = 1; i <= runs; ++i) if ((i, key) in fig) v[++n] = fig[i, key]
+        for (i = 2; i <= n; ++i)
+            for (j = i; j > 1 && v[j - 1] > v[j]; --j) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+        return n == 0 ? 0 : n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+    }
+    {
+        delete f
+        for (i = 1; i <= NF; ++i) if (split($i, kv, "=") == 2) f[kv[1]] = kv[2]
+        r = f["run"]; l = f["load"]
+        if ($3 == "wakeups") { fig[r, l ".monitor.wakes"] = f["monitor"]; fig[r, l ".bridge.wakes"] = f["bridge"]; next }
+        k = l "." f["source"]
+        fig[r, k ".p50"] = f["p50"]; fig[r, k ".p90"] = f["p90"]; fig[r, k ".p99"] = f["p99"]
+        fig[r, k ".max"] = f["max"]; sent[k] += f["sent"]; lost[k] += f["sent"] - f["received"]
+    }
+    END {
+        printf "Each figure the median of %d runs of %d s a load (milliseconds from the write of a\n", runs, seconds
+        printf "frame'"'"'s last byte to its arrival); frames lost summed over the runs.\n\n"
+        names["paced"] = "byte-paced, back to back (48/s)"
+        names["paused"] = "a glove that pauses (a frame every 100 ms, byte-paced)"
+        names["whole"] = "whole frames written at once (48/s)"
+        split("paced paused whole", loads, " ")
+        split("udp osc file bridge", sources, " ")
+        receiver["udp"] = "monitor UDP"; receiver["osc"] = "monitor OSC"
+        receiver["file"] = "monitor exchange file"; receiver["bridge"] = "bridge UDP"
+        printf "| load | receiver | p50 | p90 | p99 | max | frames lost |\n|---|---|---|---|---|---|---|\n"
+        for (a = 1; a <= 3; ++a) for (b = 1; b <= 4; ++b) {
+            k = loads[a] "." sources[b]
+            printf "| %s | %s | %.2f | %.2f | %.2f | %.2f | %d of %d |\n", names[loads[a]],
+                receiver[sources[b]], median(k ".p50"), median(k ".p90"), median(k ".p99"),
+                median(k ".max"), lost[k], sent[k]
+        }
+        printf "\n| load | monitor window thread wake-ups a frame | bridge wake-ups a frame |\n|---|---|---|\n"
+        for (a = 1; a <= 3; ++a)
+            printf "| %s | %.2f | %.2f |\n", names[loads[a]], median(loads[a] ".monitor.wakes"),
+                median(loads[a] ".bridge.wakes")
+    }' "$work/results"
