@@ -33,11 +33,7 @@ for binary in "$monitor" "$sim" "$reference"; do
 done
 
 source scripts/lib/xserver.sh
-export QT_QPA_PLATFORM=xcb
-# Settings of its own: what the person running it saved stays out of it.
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config"
-mkdir -p "$HOME"
-start_x
+start_x_for_bench
 xvfb_pid="${pids[0]}"
 
 # The glove's frame rate: 4800 baud, ten bits a byte, ten bytes a frame.

@@ -32,11 +32,7 @@ for binary in "$monitor" "$bench" "$bridge"; do
 done
 
 source scripts/lib/xserver.sh
-export QT_QPA_PLATFORM=xcb
-# Settings of its own: what the person running it saved stays out of it.
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config"
-mkdir -p "$HOME"
-start_x
+start_x_for_bench
 
 load_average() { cut -d' ' -f1-3 /proc/loadavg; }
 
@@ -53,24 +49,32 @@ done
 echo "Load average after: $(load_average)"
 echo
 
-# The median over the runs of each figure; frames lost summed over the runs.
-awk -v runs="$runs" -v seconds="$seconds" '
-    function median(key,    n, i, j, t, v) {
-        n = 0
-        for (i = 1; i <= runs; ++i) if ((i, key) in fig) v[++n] = fig[i, key]
-        for (i = 2; i <= n; ++i)
-            for (j = i; j > 1 && v[j - 1] > v[j]; --j) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
-        return n == 0 ? 0 : n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
-    }
-    {
+# Every figure of every run as "KEY VALUE", KEY naming the load, the receiver and the figure.
+figures() {
+    awk '{
         delete f
         for (i = 1; i <= NF; ++i) if (split($i, kv, "=") == 2) f[kv[1]] = kv[2]
-        r = f["run"]; l = f["load"]
-        if ($3 == "wakeups") { fig[r, l ".monitor.wakes"] = f["monitor"]; fig[r, l ".bridge.wakes"] = f["bridge"]; next }
-        k = l "." f["source"]
-        fig[r, k ".p50"] = f["p50"]; fig[r, k ".p90"] = f["p90"]; fig[r, k ".p99"] = f["p99"]
-        fig[r, k ".max"] = f["max"]; sent[k] += f["sent"]; lost[k] += f["sent"] - f["received"]
-    }
+        if ($3 == "wakeups") {
+            print f["load"] ".monitor.wakes", f["monitor"]; print f["load"] ".bridge.wakes", f["bridge"]
+            next
+        }
+        k = f["load"] "." f["source"]
+        print k ".p50", f["p50"]; print k ".p90", f["p90"]; print k ".p99", f["p99"]
+        print k ".max", f["max"]; print k ".sent", f["sent"]; print k ".received", f["received"]
+    }' "$work/results"
+}
+# The runs of each figure in order, then its median; frames sent and lost summed instead.
+figures | sort -k1,1 -k2,2g | awk '
+    { runs[$1] = runs[$1] " " $2; total[$1] += $2 }
+    END {
+        for (k in runs) {
+            n = split(runs[k], v, " ")
+            print k, (k ~ /\.(sent|received)$/) ? total[k] : n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+        }
+    }' >"$work/medians"
+
+awk -v runs="$runs" -v seconds="$seconds" '
+    { m[$1] = $2 }
     END {
         printf "Each figure the median of %d runs of %d s a load (milliseconds from the write of a\n", runs, seconds
         printf "frame'"'"'s last byte to its arrival); frames lost summed over the runs.\n\n"
@@ -85,11 +89,11 @@ awk -v runs="$runs" -v seconds="$seconds" '
         for (a = 1; a <= 3; ++a) for (b = 1; b <= 4; ++b) {
             k = loads[a] "." sources[b]
             printf "| %s | %s | %.2f | %.2f | %.2f | %.2f | %d of %d |\n", names[loads[a]],
-                receiver[sources[b]], median(k ".p50"), median(k ".p90"), median(k ".p99"),
-                median(k ".max"), lost[k], sent[k]
+                receiver[sources[b]], m[k ".p50"], m[k ".p90"], m[k ".p99"], m[k ".max"],
+                m[k ".sent"] - m[k ".received"], m[k ".sent"]
         }
         printf "\n| load | monitor window thread wake-ups a frame | bridge wake-ups a frame |\n|---|---|---|\n"
         for (a = 1; a <= 3; ++a)
-            printf "| %s | %.2f | %.2f |\n", names[loads[a]], median(loads[a] ".monitor.wakes"),
-                median(loads[a] ".bridge.wakes")
-    }' "$work/results"
+            printf "| %s | %.2f | %.2f |\n", names[loads[a]], m[loads[a] ".monitor.wakes"],
+                m[loads[a] ".bridge.wakes"]
+    }' "$work/medians"
