@@ -6,9 +6,10 @@
 //     latency_bench --monitor PATH --bridge PATH [--seconds S] [--work DIR]
 //
 // Needs an X server (DISPLAY) and xdotool. Prints, for each load, one line a receiver:
-//     load=paced source=udp sent=1440 received=1440 p50=0.21 p90=0.30 p99=0.80 max=2.10
-// (milliseconds), and one line of wake-ups a frame: the monitor's window thread's voluntary
-// context switches, and the bridge's, divided by the frames sent.
+//     load=paced source=udp sent=1440 received=1440 twice=0 p50=0.21 p90=0.30 p99=0.80 max=2.10
+// (milliseconds; twice: datagrams received again), and one line of wake-ups a frame: the
+// monitor's window thread's voluntary context switches, and the bridge's, divided by the frames
+// sent.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -124,12 +125,22 @@ class Receivers {
         const std::lock_guard lock(mutex_);
         return arrivals_[s];
     }
+    // Datagrams that came again with a counter already received, between two counters.
+    [[nodiscard]] long repeats(Source s, std::uint32_t first, std::uint32_t end) {
+        const std::lock_guard lock(mutex_);
+        return std::count_if(repeats_[s].begin(), repeats_[s].end(),
+                             [&](std::uint32_t c) { return c >= first && c < end; });
+    }
 
   private:
     void note(Source s, const std::optional<glove::Frame>& values, Clock::time_point at) {
         if (!values || (*values)[0] != glove::kFrameMarker) return;
         const std::lock_guard lock(mutex_);
-        arrivals_[s].emplace(counterOf(*values), at);
+        const std::uint32_t counter = counterOf(*values);
+        // The exchange file is read again at every event in its directory; a datagram is not.
+        if (!arrivals_[s].emplace(counter, at).second && s != ExchangeFile) {
+            repeats_[s].push_back(counter);
+        }
     }
 
     void receive() {
@@ -169,6 +180,7 @@ class Receivers {
     std::array<int, 2> stop_{};
     std::mutex mutex_;
     std::array<std::map<std::uint32_t, Clock::time_point>, kSourceCount> arrivals_;
+    std::array<std::vector<std::uint32_t>, kSourceCount> repeats_;
     std::thread thread_;
 };
 
@@ -363,8 +375,11 @@ int main(int argc, char** argv) {
             }
             const Figures f = figures(ms);
             std::printf(
-                "load=%s source=%s sent=%u received=%zu p50=%.3f p90=%.3f p99=%.3f max=%.3f\n",
-                load.name, kSourceNames[s], frames, ms.size(), f.p50, f.p90, f.p99, f.max);
+                "load=%s source=%s sent=%u received=%zu twice=%ld p50=%.3f p90=%.3f p99=%.3f "
+                "max=%.3f\n",
+                load.name, kSourceNames[s], frames, ms.size(),
+                receivers.repeats(static_cast<Source>(s), first, counter), f.p50, f.p90, f.p99,
+                f.max);
         }
         std::printf("load=%s wakeups monitor=%.3f bridge=%.3f\n", load.name, monitorWakes / frames,
                     bridgeWakes / frames);

@@ -61,15 +61,16 @@ figures() {
         k = f["load"] "." f["source"]
         print k ".p50", f["p50"]; print k ".p90", f["p90"]; print k ".p99", f["p99"]
         print k ".max", f["max"]; print k ".sent", f["sent"]; print k ".received", f["received"]
+        if ("twice" in f) print k ".twice", f["twice"]
     }' "$work/results"
 }
-# The runs of each figure in order, then its median; frames sent and lost summed instead.
+# The runs of each figure in order, then its median; frame counts summed instead.
 figures | sort -k1,1 -k2,2g | awk '
     { runs[$1] = runs[$1] " " $2; total[$1] += $2 }
     END {
         for (k in runs) {
             n = split(runs[k], v, " ")
-            print k, (k ~ /\.(sent|received)$/) ? total[k] : n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+            print k, (k ~ /\.(sent|received|twice)$/) ? total[k] : n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
         }
     }' >"$work/medians"
 
@@ -77,7 +78,8 @@ awk -v runs="$runs" -v seconds="$seconds" '
     { m[$1] = $2 }
     END {
         printf "Each figure the median of %d runs of %d s a load (milliseconds from the write of a\n", runs, seconds
-        printf "frame'"'"'s last byte to its arrival); frames lost summed over the runs.\n\n"
+        printf "frame'"'"'s last byte to its arrival); frames lost, and datagrams received twice,\n"
+        printf "summed over the runs.\n\n"
         names["paced"] = "byte-paced, back to back (48/s)"
         names["paused"] = "a glove that pauses (a frame every 100 ms, byte-paced)"
         names["whole"] = "whole frames written at once (48/s)"
@@ -85,12 +87,14 @@ awk -v runs="$runs" -v seconds="$seconds" '
         split("udp osc file bridge", sources, " ")
         receiver["udp"] = "monitor UDP"; receiver["osc"] = "monitor OSC"
         receiver["file"] = "monitor exchange file"; receiver["bridge"] = "bridge UDP"
-        printf "| load | receiver | p50 | p90 | p99 | max | frames lost |\n|---|---|---|---|---|---|---|\n"
+        printf "| load | receiver | p50 | p90 | p99 | max | frames lost | twice |\n"
+        printf "|---|---|---|---|---|---|---|---|\n"
         for (a = 1; a <= 3; ++a) for (b = 1; b <= 4; ++b) {
             k = loads[a] "." sources[b]
-            printf "| %s | %s | %.2f | %.2f | %.2f | %.2f | %d of %d |\n", names[loads[a]],
+            printf "| %s | %s | %.2f | %.2f | %.2f | %.2f | %d of %d | %s |\n", names[loads[a]],
                 receiver[sources[b]], m[k ".p50"], m[k ".p90"], m[k ".p99"], m[k ".max"],
-                m[k ".sent"] - m[k ".received"], m[k ".sent"]
+                m[k ".sent"] - m[k ".received"], m[k ".sent"],
+                sources[b] == "file" ? "–" : m[k ".twice"] + 0
         }
         printf "\n| load | monitor window thread wake-ups a frame | bridge wake-ups a frame |\n|---|---|---|\n"
         for (a = 1; a <= 3; ++a)
