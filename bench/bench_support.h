@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_common.h"
 #include "common/glove_frame.h"
 #include "frame_maker.h"
 #include "support/pty.h"
