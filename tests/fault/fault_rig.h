@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -60,6 +61,8 @@ int openDescriptorCount();
 // quarantine keeps freed blocks resident on purpose; there the live heap is counted.
 std::size_t memoryInUse();
 bool runningAsRoot();
+// Bytes the process has read so far, from files and devices alike.
+std::uint64_t bytesReadSoFar();
 
 // A tmpfs of two pages mounted on a directory for one test, unmounted with it. Mounting
 // needs root; mounted() says whether it worked and why not.
