@@ -32,6 +32,7 @@
 
 namespace {
 
+using bench::counterOf;
 using Clock = std::chrono::steady_clock;
 using glove::Frame;
 using glove::kFrameLength;
@@ -64,14 +65,6 @@ std::optional<Frame> wholeContent(const QByteArray& content) {
         if (!first) first = values;
     }
     return first;
-}
-
-std::uint32_t counterOf(const Frame& values) {
-    glove_sim::CounterValues counter{};
-    for (std::size_t i = 0; i < counter.size(); ++i) {
-        counter[i] = static_cast<std::uint8_t>(values[glove_sim::counterFirstValue - 1 + i]);
-    }
-    return glove_sim::decodeCounter(counter);
 }
 
 // A reader as another program would be: open the path, read it, close it, `rate` times a
