@@ -449,13 +449,15 @@ TEST(ReadersAtAnyMoment, FindAWholeContentEveryTime) {
 
 // ---- A full disk ----------------------------------------------------------------------------
 
-using FullDisk = OnATinyDisk;
+class FullDisk : public OnATinyDisk {
+  protected:
+    FullDisk() { rig.strictExchange = false; }
+
+    Pty glove;
+    LoopRig rig{glove.path(), disk.path("InputFile")};
+};
 
 TEST_F(FullDisk, KeepsTheLoopRunningWritesNowhereElseAndRecoversWhenThereIsRoom) {
-    Pty glove;
-    LoopRig rig(glove.path(), disk.path("InputFile"));
-    rig.strictExchange = false;
-
     constexpr int kFullFrom = 2;
     constexpr int kRoomAgainAt = 6;
     int descriptorsBefore = 0;
@@ -496,10 +498,6 @@ TEST_F(FullDisk, KeepsTheLoopRunningWritesNowhereElseAndRecoversWhenThereIsRoom)
 // A failed write must not leave its handle open: the read-back would fail on it, and the
 // extra poll that follows, reading nothing, would empty the file.
 TEST_F(FullDisk, TheLoopKeepsTheLastLinesWholeWhileTheDiskIsFull) {
-    Pty glove;
-    LoopRig rig(glove.path(), disk.path("InputFile"));
-    rig.strictExchange = false;
-
     constexpr int kFullFrom = 2;
     std::vector<PathState> duringFull;
     rig.run(kFullFrom + 6, [&](int pass) {
