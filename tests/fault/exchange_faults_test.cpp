@@ -70,14 +70,11 @@ struct Obstacle {
 
 const QByteArray kSomeoneElses = "someone else's data\r\n";
 
-class InThePlaceOfTheFile : public ::testing::TestWithParam<Obstacle> {};
+class InThePlaceOfTheFile : public OnALoop, public ::testing::WithParamInterface<Obstacle> {};
 
 TEST_P(InThePlaceOfTheFile, IsLeftAloneTheLastReadingStaysAndTheFileComesBackAfter) {
     if (GetParam().needsRoot && !runningAsRoot()) GTEST_SKIP() << "needs root to give away a file";
-    Pty glove;
-    TempDir dir;
     const std::string folder = QFile::encodeName(dir.dir()).toStdString();
-    LoopRig rig(glove.path(), dir.path());
     rig.strictExchange = false;  // the test itself puts things at the path
 
     constexpr int kPlacedAt = 2;
