@@ -384,8 +384,10 @@ bad_option_opens_no_window() {
     [ "$(cat "$work/kept.csv")" = "keep me" ] || fail "an existing file was overwritten"
 }
 
-# No display, or no platform plugin: status 3, and no recording left to block the next start.
+# No display, or no platform plugin: status 3, and no recording or lock left to block the next start.
 no_window_leaves_nothing() {
+    local exchange="$work/ex/InputFile"
+    mkdir "$work/ex"
     for platform in xcb no-such-platform; do
         local status=0
         env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM="$platform" "$GLOVE_MONITOR" \
@@ -394,6 +396,7 @@ no_window_leaves_nothing() {
         [ "$(tail -n1 "$work/err")" = "glove-monitor: cannot open the window (no display, or no platform plugin: see above)" ] ||
             fail "$platform: $(cat "$work/err")"
         [ ! -e "$work/r.csv" ] || fail "$platform: the recording was left"
+        [ -z "$(ls -A "$work/ex")" ] || fail "$platform: left $(ls -A "$work/ex")"
     done
 }
 
