@@ -51,15 +51,12 @@ ExchangeHolder readHolder(int fd) {
     return holder;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Whether the lock file at `path` is still the one open as `fd`.
 bool stillAtPath(int fd, const std::string& path) {
     struct stat open {};
     struct stat atPath {};
-    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &atPath) == 0 && sameFile(open, atPath);
+    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &atPath) == 0 &&
+           open.st_dev == atPath.st_dev && open.st_ino == atPath.st_ino;
 }
 
 }  // namespace
