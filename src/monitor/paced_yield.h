@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMetaObject>
