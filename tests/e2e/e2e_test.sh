@@ -217,15 +217,20 @@ two_gloves_with_named_settings() {
     [ "$(cat "$work/InputFile-left")" = $'128,1,200,150,180,100,7,8,9,10\r' ] || fail "left file"
     [ "$(cat "$work/InputFile-right")" = $'128,2,200,150,180,100,1,2,3,4\r' ] || fail "right file"
 
+    # As a new content of the left monitor's, between its write and its rename.
+    local hidden="$work/.InputFile-left.Ab3-_Zz09xYw"
+    printf '128,1\r\n' >"$hidden"
     local status=0
     "$GLOVE_MONITOR" --exchange-file "$work/InputFile-left" 2>"$work/err" || status=$?
     [ "$status" = 2 ] || fail "status $status"
     [ "$(cat "$work/err")" = "glove-monitor: $work/InputFile-left is written by another glove-monitor (pid $left_pid on $work/glove-left); give each glove its own --exchange-file" ] ||
         fail "stderr: $(cat "$work/err")"
+    [ -e "$hidden" ] || fail "the refused monitor removed the running one's new content"
     kill -KILL "$left_pid"
     wait "$left_pid" 2>/dev/null || true
     open_monitor --settings left
     ! grep -q "written by another" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
+    [ ! -e "$hidden" ] || fail "the killed monitor's leftover stayed"
 }
 
 # example NAME: the README's code block marked <!-- example: NAME -->, with this test's own
