@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QPointF>
+#include <QTimer>
 #include <QWidget>
 #include <span>
+#include <vector>
 
 #include "acquisition/frame_feed.h"
 #include "calibration/calibrator.h"
@@ -31,6 +34,8 @@ class PlotWindow final : public QWidget, public FrameFeed {
   private:
     const calibration::Calibrator& calibrator_;
     PlotHistory history_;
+    QTimer repaint_;
+    std::vector<QPointF> points_;  // one trace's, kept to spare an allocation a trace a frame
 };
 
 }  // namespace glove::plot

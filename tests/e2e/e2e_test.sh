@@ -567,14 +567,17 @@ def pixels(path):
 one, two = pixels(sys.argv[1]), pixels(sys.argv[2])
 for n, colour in enumerate(colours, start=2):
     a, b = one.get(colour, set()), two.get(colour, set())
-    if len(a) < 50: print("value %d: %d pixels of its trace" % (n, len(a))); break
-    if len(a ^ b) < 20: print("value %d: the trace did not move" % n); break
+    if len(a) < 25: print("value %d: %d pixels of its trace" % (n, len(a))); break
+    if len(a ^ b) < 10: print("value %d: the trace did not move" % n); break
 PY
 )"
     [ -z "$problem" ] || fail "$problem"
     # Closing the plot leaves the monitor running; Exit ends the program.
-    xdotool windowclose "$plot" 2>/dev/null || xdotool windowunmap "$plot"
+    xdotool windowfocus --sync "$plot" key ctrl+w
     sleep 0.3
+    if xdotool search --onlyvisible --all --pid "$monitor_pid" --name '^Glove plot$'; then
+        fail "the plot did not close"
+    fi
     kill -0 "$monitor_pid" || fail "closing the plot ended the monitor"
     click_exit
     wait_exit 5
