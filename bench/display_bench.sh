@@ -141,7 +141,7 @@ monitor_case() {
     pids+=("$pid")
     local window
     window="$(window_of "Wireless VR Glove")"
-    [ -n "$window" ] || fail "glove-monitor's window did not appear"
+    [ -n "$window" ] || fail "glove-monitor's window did not appear: $(cat "$dir/stderr")"
     # Connect's middle, in the window's pixels. Raised first: the window of a process just
     # ended may still lie over it, at the same place.
     xdotool windowraise "$window"
