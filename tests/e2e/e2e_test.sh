@@ -496,6 +496,8 @@ calibrate_from_the_menu() {
     local problem
     problem="$(check_flex 1)"
     [ -z "$problem" ] || fail "$problem"
+    grep -qE $'^128,[0-2],[0-9]+,[0-9]+,[0-9]+,[0-9]+,[0-9]+,[0-9]+,[0-9]+,[0-9]+\r$' "$exchange" ||
+        fail "the exchange file is not raw: $(cat -A "$exchange")"
     grep -q '\\glove=0-2 [0-9]' \
         "$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf" ||
         fail "kept: $(cat "$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf")"
