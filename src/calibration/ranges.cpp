@@ -7,7 +7,8 @@ namespace glove::calibration {
 
 float fraction(Range range, int value) {
     if (!range.calibrated()) return kNotCalibrated;
-    const float f = static_cast<float>(value - range.low) / static_cast<float>(range.high - range.low);
+    const float f =
+        static_cast<float>(value - range.low) / static_cast<float>(range.high - range.low);
     return std::clamp(f, 0.0F, 1.0F);
 }
 

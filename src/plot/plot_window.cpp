@@ -63,7 +63,8 @@ void PlotWindow::paintEvent(QPaintEvent*) {
         const int index = value - calibration::kFirstValue;
         Lane lane = laneOf(value, width() - kMargin, kMargin, plotHeight, kLabelWidth);
         painter.setPen(QColor(0xdd, 0xdd, 0xdd));
-        painter.drawLine(QPointF(0, lane.top + lane.height), QPointF(width(), lane.top + lane.height));
+        painter.drawLine(QPointF(0, lane.top + lane.height),
+                         QPointF(width(), lane.top + lane.height));
         lane.top += kLanePadding;
         lane.height -= 2 * kLanePadding;
         const QColor colour(kTraceColours[index]);
@@ -72,9 +73,9 @@ void PlotWindow::paintEvent(QPaintEvent*) {
             const calibration::Range r = (*ranges)[index];
             QColor band = colour;
             band.setAlpha(40);
-            painter.fillRect(QRectF(lane.left, lane.y(r.high), lane.width,
-                                    lane.y(r.low) - lane.y(r.high)),
-                             band);
+            painter.fillRect(
+                QRectF(lane.left, lane.y(r.high), lane.width, lane.y(r.low) - lane.y(r.high)),
+                band);
         }
 
         QString label = QStringLiteral("Value %1").arg(value);

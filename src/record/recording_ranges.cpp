@@ -7,7 +7,8 @@ namespace glove::record {
 
 calibration::Ranges rangesOfRecording(const std::string& path) {
     const Recording recording = readRecording(path);
-    if (recording.rows.empty()) throw BadRecording(printableText(path) + ": no frames to calibrate from");
+    if (recording.rows.empty())
+        throw BadRecording(printableText(path) + ": no frames to calibrate from");
     calibration::RangeCollector collector;
     for (const Row& row : recording.rows) collector.add(row.values);
     return collector.ranges();

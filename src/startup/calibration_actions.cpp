@@ -33,10 +33,10 @@ int calibrateFromRecording(const SettingsFile& file, const CommandLine& options)
         say(stderr, QStringLiteral("glove-monitor: ") + problem);
         return 1;
     }
-    say(stdout, QStringLiteral("%1 for %2, from %3; kept in %4:")
-                    .arg(QString::fromStdString(calibration::describe(ranges)), device,
-                         QFile::decodeName(QByteArray::fromStdString(options.calibrateFrom)),
-                         file.path()));
+    say(stdout,
+        QStringLiteral("%1 for %2, from %3; kept in %4:")
+            .arg(QString::fromStdString(calibration::describe(ranges)), device,
+                 QFile::decodeName(QByteArray::fromStdString(options.calibrateFrom)), file.path()));
     say(stdout, QString::fromStdString(calibration::formatRanges(ranges)));
     return 0;
 }

@@ -159,28 +159,28 @@ constexpr std::array kOptions{
            .kept = Kept::AsDirectory,
            .apply = applyPath<&CommandLine::recordPath>,
            .inForce = pathInForce<&CommandLine::recordPath>},
-    Option{.name = "calibration-time"_L1,
-           .valueName = "SECONDS"_L1,
-           .help = "How long Calibrate… (Ctrl+K) collects each sensor's lowest and highest "
-                   "reading while the hand opens and closes: 3 to 600 (default {default}).",
-           .kept = Kept::AsGiven,
-           .apply = applyCalibrationTime,
-           .inForce =
-               [](const CommandLine& c) { return QString::number(c.calibrationTime.count()); }},
+    Option{
+        .name = "calibration-time"_L1,
+        .valueName = "SECONDS"_L1,
+        .help = "How long Calibrate… (Ctrl+K) collects each sensor's lowest and highest "
+                "reading while the hand opens and closes: 3 to 600 (default {default}).",
+        .kept = Kept::AsGiven,
+        .apply = applyCalibrationTime,
+        .inForce = [](const CommandLine& c) { return QString::number(c.calibrationTime.count()); }},
     Option{.name = "calibrate-from"_L1,
            .valueName = "FILE"_L1,
            .help = "Take the calibration of the device in force (--port) from a recording made "
                    "with --record, keep it with the settings, and exit."},
     Option{.name = "forget-calibration"_L1,
            .help = "Forget the calibration kept for the device in force (--port), and exit."},
-    Option{.name = "plot"_L1,
-           .help = "Open the plot window (Ctrl+P) with the monitor's window.",
-           .apply = [](const Option&, const QStringList&, CommandLine& c)
-               -> std::optional<QString> {
-               c.plot = true;
-               return std::nullopt;
-           },
-           .inForce = [](const CommandLine& c) { return c.plot ? u"yes"_s : u"no"_s; }},
+    Option{
+        .name = "plot"_L1,
+        .help = "Open the plot window (Ctrl+P) with the monitor's window.",
+        .apply = [](const Option&, const QStringList&, CommandLine& c) -> std::optional<QString> {
+            c.plot = true;
+            return std::nullopt;
+        },
+        .inForce = [](const CommandLine& c) { return c.plot ? u"yes"_s : u"no"_s; }},
     Option{.name = "settings"_L1,
            .valueName = "NAME"_L1,
            .help = "Use the set of settings called NAME, kept in "

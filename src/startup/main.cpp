@@ -218,9 +218,10 @@ int main(int argc, char** argv) {
         {.calibrator = calibrator,
          .plot = plot,
          .time = options.calibrationTime,
-         .keep = [&settingsFile, device](const glove::calibration::Ranges& ranges) {
-             return glove::keepCalibration(settingsFile, device, ranges);
-         }},
+         .keep =
+             [&settingsFile, device](const glove::calibration::Ranges& ranges) {
+                 return glove::keepCalibration(settingsFile, device, ranges);
+             }},
         window);
 
     window.show();

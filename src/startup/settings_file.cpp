@@ -37,8 +37,9 @@ SettingsError cannotWrite(const QString& path, const QString& reason) {
 
 constexpr QLatin1StringView kCalibrationGroup("calibration");
 
-// The INI text of `values` and `calibrations`, as the toolkit writes it. The toolkit writes settings only to a
-// file: a scratch one beside the settings file at `path`, readable by the owner only.
+// The INI text of `values` and `calibrations`, as the toolkit writes it. The toolkit writes
+// settings only to a file: a scratch one beside the settings file at `path`, readable by the
+// owner only.
 QByteArray iniText(const OptionValues& values, const Calibrations& calibrations,
                    const QString& path) {
     QTemporaryFile scratch(QFileInfo(path).absolutePath() +

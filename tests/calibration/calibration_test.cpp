@@ -51,8 +51,15 @@ TEST(Fractions, ValueNIsAtIndexNMinus2AndValue1IsLeftOut) {
 }
 
 TEST(RangesText, ReadsBackWhatIsWritten) {
-    const Ranges ranges{{{0, 2}, {30, 220}, {20, 180}, {40, 240}, {10, 200}, {60, 230}, {25, 150},
-                         {50, 250}, {0, 255}}};
+    const Ranges ranges{{{0, 2},
+                         {30, 220},
+                         {20, 180},
+                         {40, 240},
+                         {10, 200},
+                         {60, 230},
+                         {25, 150},
+                         {50, 250},
+                         {0, 255}}};
     const std::string text = formatRanges(ranges);
     EXPECT_EQ(text, "0-2 30-220 20-180 40-240 10-200 60-230 25-150 50-250 0-255");
     EXPECT_EQ(parseRanges(text), ranges);

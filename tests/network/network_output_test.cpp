@@ -202,19 +202,19 @@ TEST(Streaming, FlexFollowsEachFrameOnlyWithACalibrationInForce) {
     calibration::Calibrator calibrator;
     output.useCalibration(calibrator);
     const std::vector<Frame> lines{{128, 1, 40, 60, 80, 100, 120, 140, 160, 250}};
-    const std::string frame =
-        oscBytes("/glove/frame", "iiiiiiiiii", int32s({128, 1, 40, 60, 80, 100, 120, 140, 160, 250}));
+    const std::string frame = oscBytes("/glove/frame", "iiiiiiiiii",
+                                       int32s({128, 1, 40, 60, 80, 100, 120, 140, 160, 250}));
     output.frameRead(lines);
     EXPECT_EQ(osc.receive(), frame);
     EXPECT_EQ(osc.receive(50ms), std::nullopt) << "no calibration, no flex";
 
-    calibrator.setInForce(calibration::parseRanges(
-        "0-2 20-60 60-160 0-255 100-200 0-240 40-240 60-160 0-200"));
+    calibrator.setInForce(
+        calibration::parseRanges("0-2 20-60 60-160 0-255 100-200 0-240 40-240 60-160 0-200"));
     output.frameRead(lines);
     EXPECT_EQ(osc.receive(), frame);
-    EXPECT_EQ(osc.receive(), oscBytes("/glove/flex", "fffffffff",
-                                      float32s({-1.0F, 0.5F, 0.0F, 80.0F / 255, 0.0F, 0.5F, 0.5F,
-                                                1.0F, 1.0F})));
+    EXPECT_EQ(osc.receive(),
+              oscBytes("/glove/flex", "fffffffff",
+                       float32s({-1.0F, 0.5F, 0.0F, 80.0F / 255, 0.0F, 0.5F, 0.5F, 1.0F, 1.0F})));
     EXPECT_EQ(udp.receive(), "128,1,40,60,80,100,120,140,160,250\r\n");
     EXPECT_EQ(udp.receive(), "128,1,40,60,80,100,120,140,160,250\r\n") << "UDP stays raw";
 }

@@ -45,7 +45,8 @@ TEST(PlotWindow, DrawsEachValueInItsOwnLane) {
     EXPECT_EQ(plot.stateText(), "Not calibrated");
     // Far right, where the newest frames are: each lane holds the colour of its own trace.
     for (int value = 2; value <= 10; ++value) {
-        const Lane lane = laneOf(value, 640 - 6, 6, 480 - 6 - plot.fontMetrics().height() - 12, 110);
+        const Lane lane =
+            laneOf(value, 640 - 6, 6, 480 - 6 - plot.fontMetrics().height() - 12, 110);
         int coloured = 0;
         for (int y = int(lane.top) + 1; y < int(lane.top + lane.height) - 1; ++y) {
             bool drawn = false;

@@ -51,8 +51,8 @@ struct HandRange {
     int high = 0;
 };
 inline constexpr std::uint64_t handPeriodFrames = 96;
-inline constexpr std::array<HandRange, 8> handRanges{{
-    {30, 220}, {20, 180}, {40, 240}, {10, 200}, {60, 230}, {25, 150}, {50, 250}, {0, 120}}};
+inline constexpr std::array<HandRange, 8> handRanges{
+    {{30, 220}, {20, 180}, {40, 240}, {10, 200}, {60, 230}, {25, 150}, {50, 250}, {0, 120}}};
 
 std::optional<Scenario> scenarioFromName(std::string_view name);
 
