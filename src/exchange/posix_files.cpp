@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +9,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <system_error>
@@ -206,17 +204,8 @@ void PosixFiles::openForOutput(int number, const std::string& path) {
             if (errno == EEXIST) continue;
             failOutput(errno, path);
         }
-        // Held until the file is in place or removed: it tells a later run's clean-up that
-        // the file is being written. The clean-up removes only a file it has locked, so one
-        // it took just after the create is locked by it or already gone: then another name.
-        // Where the file system has no locks, the clean-up cannot lock either.
         struct stat st {};
-        const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-        if (taken || ::fstat(fd, &st) != 0 || st.st_nlink == 0) {
-            ::close(fd);
-            continue;
-        }
-        if (ownFile) {
+        if (ownFile && ::fstat(fd, &st) == 0) {
             // The new content keeps the mode and group the user gave the file; a group this
             // user is not in cannot be given, and then the file keeps the user's own.
             if (st.st_gid != ownFile->st_gid) {
@@ -338,9 +327,7 @@ void PosixFiles::release(Handle& h) {
         if (::close(h.fd) != 0 && errno != EINTR) failIo(errno, h.path);
         return;
     }
-    // A second descriptor keeps the lock until the file is in place or removed, while the
-    // close of the first reports what the system could not write (on a network file system).
-    const int lock = ::dup(h.fd);
+    // The close reports what the system could not write (on a network file system).
     const bool closed = ::close(h.fd) == 0 || errno == EINTR;
     const int closeError = errno;
     const char* from = h.temporaryPath.c_str();
@@ -349,7 +336,6 @@ void PosixFiles::release(Handle& h) {
         // Lines may be missing: the path keeps its whole previous content. A failed write
         // was reported when it happened.
         (void)::unlink(from);
-        if (lock >= 0) ::close(lock);
         if (!closed) failIo(closeError, h.path);
         return;
     }
@@ -371,7 +357,6 @@ void PosixFiles::release(Handle& h) {
     // The content before, now under the hidden name, or the new one that found no place.
     // What cannot be removed now goes at Exit or at the next start.
     if (swapped || result != 0) (void)::unlink(from);
-    if (lock >= 0) ::close(lock);
     if (result != 0) failOutput(error, h.path);
 }
 
@@ -420,16 +405,11 @@ void PosixFiles::removeLeftovers(const std::string& path) {
     if (dir == nullptr) return;
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        if (!isTemporaryName(entry->d_name, prefix)) continue;
-        const int fd = ::openat(dirFd, entry->d_name,
-                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) continue;
         struct stat st {};
-        // A run writing a new file holds the lock; a killed run's lock went with it.
-        const bool leftover = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                              st.st_uid == ourUser() && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        const bool leftover = isTemporaryName(entry->d_name, prefix) &&
+                              ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              S_ISREG(st.st_mode) && st.st_uid == ourUser();
         if (leftover) ::unlinkat(dirFd, entry->d_name, 0);
-        ::close(fd);
     }
     ::closedir(dir);
 }

@@ -9,25 +9,19 @@
 
 namespace glove {
 
-PacedYield::PacedYield(MSComm& comm)
-    : comm_(comm),
-      reads_(QObject::connect(&comm, &MSComm::charactersRead,
-                              [this](const QByteArray& read) { phase_.observe(read); })),
-      arrivals_(QObject::connect(&comm, &MSComm::charactersArrived, [this] {
-          sinceArrival_.start();
-          if (waiting_) arrivedDuringWait();
-      })) {
+PacedYield::PacedYield(MSComm& comm) : comm_(comm) {
+    QObject::connect(&comm, &MSComm::charactersRead, &receiver_,
+                     [this](const QByteArray& read) { phase_.observe(read); });
+    QObject::connect(&comm, &MSComm::charactersArrived, &receiver_, [this] {
+        sinceArrival_.start();
+        if (waiting_) arrivedDuringWait();
+    });
     quietTimer_.setSingleShot(true);
     quietTimer_.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire up to 5 % late
     QObject::connect(&quietTimer_, &QTimer::timeout, [this] { quietTimeElapsed(); });
     lineTimer_.setSingleShot(true);
     lineTimer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&lineTimer_, &QTimer::timeout, [this] { lineTimeElapsed(); });
-}
-
-PacedYield::~PacedYield() {
-    QObject::disconnect(reads_);
-    QObject::disconnect(arrivals_);
 }
 
 std::chrono::milliseconds PacedYield::quietTime() const {

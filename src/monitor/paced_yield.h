@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QByteArray>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QMetaObject>
+#include <QObject>
 #include <QTimer>
 #include <chrono>
 
@@ -32,7 +31,6 @@ class PacedYield {
     explicit PacedYield(MSComm& comm);
     PacedYield(const PacedYield&) = delete;
     PacedYield& operator=(const PacedYield&) = delete;
-    ~PacedYield();
 
     void operator()();
     // Ends a wait at once, e.g. when the loop is to start over or the program ends.
@@ -53,8 +51,6 @@ class PacedYield {
 
     MSComm& comm_;
     FramePhase phase_;
-    QMetaObject::Connection reads_;
-    QMetaObject::Connection arrivals_;
     QElapsedTimer sinceArrival_;  // since the last character arrived
     bool quietWithRest_ = false;  // the last wait went quiet with part of a frame waiting
 
@@ -68,6 +64,10 @@ class PacedYield {
     bool waiting_ = false;
     bool wentQuiet_ = false;
     bool slowerThanTheLine_ = false;
+
+    // The connections to the serial control, which outlives this yield, end when it goes;
+    // declared last, it goes first.
+    QObject receiver_;
 };
 
 }  // namespace glove

@@ -31,9 +31,11 @@ std::optional<QString> applyPort(const Option&, const QStringList& values, Comma
     // All digits is a port number, however large: never a file of that name.
     if (!std::ranges::all_of(value, [](QChar ch) { return ch >= '0' && ch <= '9'; })) {
         // A bare name such as ttyUSB0 is the device of that name, as `--list-ports` shows it,
-        // not a file in the directory the program happens to start in.
+        // also before the receiver is plugged in; only a file of that name in the directory
+        // the program starts in, with no such device, is that file.
         const QString underDev = u"/dev/"_s + value;
-        c.device = !value.contains('/') && QFileInfo::exists(underDev) ? underDev : value;
+        const bool device = QFileInfo::exists(underDev) || !QFileInfo::exists(value);
+        c.device = !value.contains('/') && device ? underDev : value;
         return std::nullopt;
     }
     bool fits = false;

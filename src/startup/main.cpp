@@ -28,6 +28,10 @@ constexpr int kNoWindow = 3;
 
 QtMessageHandler toolkitHandler = nullptr;
 
+// Held from the start to the end; let go of when the window cannot open, as that start ends
+// inside the toolkit and is to leave nothing behind.
+std::optional<glove::ExchangeLock> exchangeLock;
+
 // The toolkit ends the program by aborting when it cannot reach a display; it ends here
 // instead, with a status of its own, once the toolkit has said why.
 void endIfNoWindow(QtMsgType type, const QMessageLogContext& context, const QString& message) {
@@ -37,6 +41,7 @@ void endIfNoWindow(QtMsgType type, const QMessageLogContext& context, const QStr
         "glove-monitor: cannot open the window (no display, or no platform plugin: see "
         "above)\n",
         stderr);
+    exchangeLock.reset();
     std::_Exit(kNoWindow);
 }
 
@@ -109,7 +114,6 @@ int main(int argc, char** argv) {
     // Two monitors writing one exchange file would each overwrite the other's frames: the
     // second is stopped before anything else is made. Any other failure to lock leaves the
     // start as it was before there was a lock, with a word on stderr.
-    std::optional<glove::ExchangeLock> exchangeLock;
     try {
         exchangeLock.emplace(glove::ExchangeLock::take(
             options.exchangePath, QFile::encodeName(glove::deviceInForce(options)).toStdString()));

@@ -8,14 +8,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <cerrno>
 
+#include "common/printable_text.h"
 #include "common/system_error_text.h"
 #include "startup/command_line.h"
-
-#include "common/printable_text.h"
 
 namespace glove {
 
@@ -137,14 +137,9 @@ SavedSettings SettingsFile::read() const {
 
     // The toolkit's own warnings about a value it cannot decode would come on top of the one
     // line for that key.
-    struct QuietToolkit {
-        QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-        ~QuietToolkit() { qInstallMessageHandler(previous); }
-        QuietToolkit() = default;
-        QuietToolkit(const QuietToolkit&) = delete;
-        QuietToolkit& operator=(const QuietToolkit&) = delete;
-    } quiet;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
     const QSettings settings(path_, QSettings::IniFormat);
     if (settings.status() == QSettings::AccessError) {
         return unreadable(QStringLiteral("permission denied"));

@@ -187,6 +187,14 @@ TEST(Streaming, AReaderWhoComesLateFindsAtMostTwoFramesWaitingThenTheFramesOfNow
     EXPECT_GE(decodeCounter(counter), 40U) << "an old frame came after those waiting";
 }
 
+// Nobody takes the frame: the end waits a moment for a reader, not a second.
+TEST(Streaming, EndsSoonWhenNobodyTakesTheLastFrames) {
+    const auto started = Clock::now();
+    Sim sim({"--frames", "1", "--burst"});
+    EXPECT_EQ(sim.exitStatus(), 0);
+    EXPECT_LT(Clock::now() - started, 900ms);
+}
+
 TEST(Streaming, RateSpacesTheFramesOut) {
     // Three frames at ten a second end 0.22 s after the stream starts; at the line's own
     // pace they would take 0.06 s.
