@@ -115,30 +115,6 @@ const char* kindOf(mode_t mode) {
     return "something other than a regular file";
 }
 
-bool isNumberText(std::string_view text) {
-    // Digits with an optional sign, fraction and exponent: what a person or a program
-    // may write for a number, and nothing that from_chars would read only in part.
-    std::size_t i = 0;
-    auto digits = [&] {
-        const std::size_t start = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-        return i - start;
-    };
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    std::size_t mantissa = digits();
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        mantissa += digits();
-    }
-    if (mantissa == 0) return false;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-        if (digits() == 0) return false;
-    }
-    return i == text.size();
-}
-
 // Our own file at the path, if there is one; fails if something else is there.
 std::optional<struct stat> replaceableFile(const std::string& path) {
     struct stat st {};
@@ -301,12 +277,19 @@ double PosixFiles::readNumber(int number) {
         item += static_cast<char>(c);
     }
     while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.pop_back();
-    if (!isNumberText(item)) fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
-
+    // Digits with an optional sign, fraction and exponent, as from_chars reads them; it also
+    // reads "inf" and "nan", which are no numbers here, and takes no '+' of its own.
     std::string_view digits = item;
-    if (digits.front() == '+') digits.remove_prefix(1);
+    if (digits.starts_with('+')) digits.remove_prefix(1);
+    if ((item.starts_with('+') && digits.starts_with('-')) ||
+        digits.find_first_of("iInN") != std::string_view::npos) {
+        fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
+    }
     double value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error == std::errc::invalid_argument || end != digits.data() + digits.size()) {
+        fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
+    }
     if (error == std::errc::result_out_of_range) {
         // Only an exponent takes a number this short out of range: a negative one makes
         // it too small to tell from 0, a positive one too large to hold.
@@ -316,9 +299,6 @@ double PosixFiles::readNumber(int number) {
         fail(ErrorNumber::Overflow, "Overflow", h.path);
     }
     if (!std::isfinite(value)) fail(ErrorNumber::Overflow, "Overflow", h.path);
-    if (error != std::errc{} || end != digits.data() + digits.size()) {
-        fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
-    }
     return value;
 }
 
