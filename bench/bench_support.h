@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_common.h"
 #include "common/glove_frame.h"
 #include "frame_maker.h"
 #include "support/pty.h"
@@ -74,15 +75,6 @@ inline std::optional<glove::Frame> firstExchangeLine(const std::string& path) {
     glove::Frame values{};
     for (std::size_t i = 0; i < values.size(); ++i) values[i] = texts[i].toInt();
     return values;
-}
-
-// The counter a frame carries in values 7 to 10.
-inline std::uint32_t counterOf(const glove::Frame& values) {
-    glove_sim::CounterValues counter{};
-    for (std::size_t i = 0; i < counter.size(); ++i) {
-        counter[i] = static_cast<std::uint8_t>(values[glove_sim::counterFirstValue - 1 + i]);
-    }
-    return glove_sim::decodeCounter(counter);
 }
 
 }  // namespace bench

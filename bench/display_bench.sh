@@ -8,6 +8,8 @@
 # noise of a shared machine falls on both alike; N times; prints the medians as markdown tables.
 #     bench/display_bench.sh [--seconds S] [--runs N] [--settle S] [BUILD_DIR]
 # (defaults 30 s, 5 runs, 3 s, build/default; needs a build, Xvfb and xdotool)
+# GLOVE_MONITOR_ARGS adds options to every glove-monitor started: "--plot" measures it with
+# its plot window open.
 set -euo pipefail
 seconds=30
 runs=5
@@ -18,7 +20,7 @@ while [ $# -gt 0 ]; do
         --seconds) seconds="$2"; shift 2 ;;
         --runs) runs="$2"; shift 2 ;;
         --settle) settle="$2"; shift 2 ;;
-        -h | --help) sed -n '2,10p' "$0" | cut -c3-; exit 0 ;;
+        -h | --help) sed -n '2,12p' "$0" | cut -c3-; exit 0 ;;
         -*) echo "display_bench.sh: unknown option $1" >&2; exit 2 ;;
         *) build="$1"; shift ;;
     esac
@@ -128,12 +130,14 @@ monitor_case() {
     [ -e "$dir/glove" ] || fail "glove-sim did not start"
     local line
     line="$(readlink -f "$dir/glove")"
-    "$monitor" --port "$dir/glove" --exchange-file "$dir/InputFile" 2>"$dir/stderr" &
+    local extra=()
+    read -ra extra <<<"${GLOVE_MONITOR_ARGS:-}"
+    "$monitor" --port "$dir/glove" --exchange-file "$dir/InputFile" "${extra[@]}" 2>"$dir/stderr" &
     local pid=$!
     pids+=("$pid")
     local window
     window="$(window_of "Wireless VR Glove")"
-    [ -n "$window" ] || fail "glove-monitor's window did not appear"
+    [ -n "$window" ] || fail "glove-monitor's window did not appear: $(cat "$dir/stderr")"
     # Connect's middle, in the window's pixels. Raised first: the window of a process just
     # ended may still lie over it, at the same place.
     xdotool windowraise "$window"
@@ -153,7 +157,7 @@ monitor_case() {
 
 echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
     "$(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), Linux $(uname -r)"
-echo "Command: bench/display_bench.sh --seconds $seconds --runs $runs --settle $settle"
+echo "Command: ${GLOVE_MONITOR_ARGS:+GLOVE_MONITOR_ARGS=\"$GLOVE_MONITOR_ARGS\" }bench/display_bench.sh --seconds $seconds --runs $runs --settle $settle"
 echo "Load average before: $(load_average)"
 : >"$work/results"
 for run in $(seq "$runs"); do

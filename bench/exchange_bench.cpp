@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_common.h"
 #include "exchange/posix_files.h"
 #include "frame_maker.h"
 #include "monitor/glove_display.h"
@@ -31,6 +32,7 @@
 
 namespace {
 
+using bench::counterOf;
 using Clock = std::chrono::steady_clock;
 using glove::Frame;
 using glove::kFrameLength;
@@ -63,14 +65,6 @@ std::optional<Frame> wholeContent(const QByteArray& content) {
         if (!first) first = values;
     }
     return first;
-}
-
-std::uint32_t counterOf(const Frame& values) {
-    glove_sim::CounterValues counter{};
-    for (std::size_t i = 0; i < counter.size(); ++i) {
-        counter[i] = static_cast<std::uint8_t>(values[glove_sim::counterFirstValue - 1 + i]);
-    }
-    return glove_sim::decodeCounter(counter);
 }
 
 // A reader as another program would be: open the path, read it, close it, `rate` times a
@@ -170,14 +164,6 @@ class TimedFiles final : public glove::Files {
     std::optional<Clock::time_point> started_;
 };
 
-class NoDisplay final : public glove::GloveDisplay {
-  public:
-    void setText(const QString&) override {}
-    void setThumbLeft(float) override {}
-    void setThumbWidth(float) override {}
-    void setFingerTop(int, float) override {}
-};
-
 struct ReaderCounts {
     long reads = 0, whole = 0, empty = 0, partial = 0, missing = 0, frames = 0;
 };
@@ -247,7 +233,7 @@ Figures run(bool loaded, int frames) {
     for (int i = 0; i < 200 && !QFile::exists(dir.filePath("glove")); ++i) QThread::msleep(10);
 
     TimedFiles files;
-    NoDisplay display;
+    bench::NoDisplay display;
     QProcess* slowReader = nullptr;
     QProcess* fastReader = nullptr;
     std::set<std::uint32_t> whole;
@@ -315,25 +301,18 @@ Figures run(bool loaded, int frames) {
     return f;
 }
 
-double percentile(const std::vector<double>& sorted, double p) {
-    if (sorted.empty()) return 0;
-    return sorted[std::min(sorted.size() - 1, static_cast<std::size_t>(sorted.size() * p))];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription("What readers see of the exchange file");
-    parser.addHelpOption();
     const QCommandLineOption secondsOption("seconds", "Streaming time per run (default 60).", "s",
                                            "60");
     const QCommandLineOption readerOption("reader", "Internal: read this path.", "path");
     const QCommandLineOption rateOption("rate", "Internal: reads a second, 0 flat out.", "n");
     const QCommandLineOption writerOption("disk-writer", "Internal: load this directory.", "dir");
-    parser.addOptions({secondsOption, readerOption, rateOption, writerOption});
-    parser.process(app);
+    QCommandLineParser parser;
+    bench::parseCommandLine(parser, app, "What readers see of the exchange file",
+                            {secondsOption, readerOption, rateOption, writerOption});
     if (parser.isSet(readerOption)) {
         return readerMain(QFile::encodeName(parser.value(readerOption)),
                           parser.value(rateOption).toInt());
@@ -388,8 +367,9 @@ int main(int argc, char** argv) {
     });
     row("rewrites timed", [&](const Figures& f) { return text("%zu", f.rewriteMs.size()); });
     row("rewrite p50 / p99 / max (ms)", [&](const Figures& f) {
-        return text("%.3f / %.3f / %.2f", percentile(f.rewriteMs, 0.5),
-                    percentile(f.rewriteMs, 0.99), f.rewriteMs.empty() ? 0 : f.rewriteMs.back());
+        return text("%.3f / %.3f / %.2f", bench::percentile(f.rewriteMs, 50),
+                    bench::percentile(f.rewriteMs, 99),
+                    f.rewriteMs.empty() ? 0 : f.rewriteMs.back());
     });
     row("disk writer's rate (MiB/s)", [&](const Figures& f) {
         return f.loadMiBPerSecond > 0 ? text("%.0f", f.loadMiBPerSecond) : std::string("–");

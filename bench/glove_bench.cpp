@@ -61,8 +61,7 @@ class CountingDisplay final : public glove::GloveDisplay {
 };
 
 struct Figures {
-    int framesSent = 0;
-    int framesWhole = 0;
+    double framesWhole = 0;
     double latencyMedianMs = 0;
     double latencyP99Ms = 0;
     double passesPerSecondStreaming = 0;
@@ -89,7 +88,6 @@ Figures run(bool paced, int frames, double silentSeconds) {
     double cpuAtPhase = 0;
     long passesAtPhase = 0;
     Figures f;
-    f.framesSent = frames;
 
     const auto endPhase = [&] {
         const double seconds = static_cast<double>(phase.nsecsElapsed()) / 1e9;
@@ -155,12 +153,9 @@ Figures run(bool paced, int frames, double silentSeconds) {
         latencies.push_back(
             std::chrono::duration<double, std::milli>(at - glove.sentAt(counter)).count());
     }
-    f.framesWhole = static_cast<int>(whole.size());
-    std::sort(latencies.begin(), latencies.end());
-    if (!latencies.empty()) {
-        f.latencyMedianMs = latencies[latencies.size() / 2];
-        f.latencyP99Ms = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
-    }
+    f.framesWhole = static_cast<double>(whole.size());
+    f.latencyMedianMs = bench::percentile(latencies, 50);
+    f.latencyP99Ms = bench::percentile(latencies, 99);
     return f;
 }
 
@@ -409,18 +404,15 @@ void streamFigures(double seconds) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription("Glove Monitor benchmark");
-    parser.addHelpOption();
-    const QCommandLineOption framesOption("frames", "Frames to stream (default 2880, a minute).",
-                                          "n", "2880");
+    const QCommandLineOption framesOption = bench::framesOption("stream");
     const QCommandLineOption silentOption(
         "silent-seconds", "How long to measure the silent line (default 60).", "s", "60");
     const QCommandLineOption streamOption(
         "stream-seconds", "How long to stream each kind of glove (default 10).", "s", "10");
     const QCommandLineOption onlyStreamsOption("only-streams", "Measure only the kinds of glove.");
-    parser.addOptions({framesOption, silentOption, streamOption, onlyStreamsOption});
-    parser.process(app);
+    QCommandLineParser parser;
+    bench::parseCommandLine(parser, app, "Glove Monitor benchmark",
+                            {framesOption, silentOption, streamOption, onlyStreamsOption});
     const int frames = parser.value(framesOption).toInt();
     const double silent = parser.value(silentOption).toDouble();
     const double streamSeconds = parser.value(streamOption).toDouble();
@@ -435,37 +427,33 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    const Figures pacedFigures = run(true, frames, silent);
-    const Figures literalFigures = run(false, frames, silent);
-
-    const auto row = [](const char* name, const char* format, double paced, double literal) {
-        std::printf("| %s | ", name);
-        std::printf(format, paced);
-        std::printf(" | ");
-        std::printf(format, literal);
-        std::printf(" |\n");
+    const Figures paced = run(true, frames, silent);
+    const Figures literal = run(false, frames, silent);
+    constexpr struct {
+        const char* name;
+        const char* format;
+        double Figures::*figure;
+    } kRows[]{
+        {"frames in the exchange file whole", "%.0f", &Figures::framesWhole},
+        {"latency median (ms)", "%.2f", &Figures::latencyMedianMs},
+        {"latency 99th percentile (ms)", "%.2f", &Figures::latencyP99Ms},
+        {"passes per second, streaming", "%.0f", &Figures::passesPerSecondStreaming},
+        {"passes per second, silent", "%.0f", &Figures::passesPerSecondSilent},
+        {"CPU seconds per minute, streaming", "%.2f", &Figures::cpuSecondsPerMinuteStreaming},
+        {"CPU seconds per minute, silent", "%.2f", &Figures::cpuSecondsPerMinuteSilent},
+        {"display updates per second", "%.1f", &Figures::displayUpdatesPerSecond},
     };
     std::printf("| | paced yield | yield that returns at once |\n|---|---|---|\n");
-    row("frames sent", "%.0f", pacedFigures.framesSent, literalFigures.framesSent);
-    row("frames in the exchange file whole", "%.0f", pacedFigures.framesWhole,
-        literalFigures.framesWhole);
-    row("latency median (ms)", "%.2f", pacedFigures.latencyMedianMs,
-        literalFigures.latencyMedianMs);
-    row("latency 99th percentile (ms)", "%.2f", pacedFigures.latencyP99Ms,
-        literalFigures.latencyP99Ms);
-    row("passes per second, streaming", "%.0f", pacedFigures.passesPerSecondStreaming,
-        literalFigures.passesPerSecondStreaming);
-    row("passes per second, silent", "%.0f", pacedFigures.passesPerSecondSilent,
-        literalFigures.passesPerSecondSilent);
-    row("CPU seconds per minute, streaming", "%.2f", pacedFigures.cpuSecondsPerMinuteStreaming,
-        literalFigures.cpuSecondsPerMinuteStreaming);
-    row("CPU seconds per minute, silent", "%.2f", pacedFigures.cpuSecondsPerMinuteSilent,
-        literalFigures.cpuSecondsPerMinuteSilent);
-    row("display updates per second", "%.1f", pacedFigures.displayUpdatesPerSecond,
-        literalFigures.displayUpdatesPerSecond);
+    std::printf("| frames sent | %d | %d |\n", frames, frames);
+    for (const auto& [name, format, figure] : kRows) {
+        std::printf("| %s | ", name);
+        std::printf(format, paced.*figure);
+        std::printf(" | ");
+        std::printf(format, literal.*figure);
+        std::printf(" |\n");
+    }
     std::printf("| peak resident memory (MiB) | %.1f (both runs, one process) | |\n",
                 static_cast<double>(peakResidentKiB()) / 1024);
     streamFigures(streamSeconds);
-    const bool whole = pacedFigures.framesWhole > 0;
-    return whole ? 0 : 1;
+    return paced.framesWhole > 0 ? 0 : 1;
 }

@@ -165,13 +165,9 @@ double microsecondsPerFrame(glove::network::NetworkOutput& output, bool withStat
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    const QCommandLineOption framesOption = bench::framesOption("stream");
     QCommandLineParser parser;
-    parser.setApplicationDescription("Glove Monitor network output benchmark");
-    parser.addHelpOption();
-    const QCommandLineOption framesOption("frames", "Frames to stream (default 2880, a minute).",
-                                          "n", "2880");
-    parser.addOption(framesOption);
-    parser.process(app);
+    bench::parseCommandLine(parser, app, "Glove Monitor network output benchmark", {framesOption});
     const int frames = parser.value(framesOption).toInt();
     if (frames <= 0) {
         std::fputs("network_bench: --frames must be positive\n", stderr);
@@ -229,15 +225,10 @@ int main(int argc, char** argv) {
             network.push_back(
                 std::chrono::duration<double, std::milli>(at - feed.fed.at(counter)).count());
         }
-        const auto percentile = [](std::vector<double>& values, std::size_t p) {
-            std::sort(values.begin(), values.end());
-            return values.empty() ? 0.0
-                                  : values[std::min(values.size() - 1, values.size() * p / 100)];
-        };
         std::printf("| %s | %zu of %.0f (%.1f %%) | %.2f / %.2f | %.2f / %.2f |\n", kNames[i],
                     seen.size(), fed, 100.0 * static_cast<double>(seen.size()) / fed,
-                    percentile(latencies, 50), percentile(latencies, 99), percentile(network, 50),
-                    percentile(network, 99));
+                    bench::percentile(latencies, 50), bench::percentile(latencies, 99),
+                    bench::percentile(network, 50), bench::percentile(network, 99));
         all = all && !seen.empty();
     }
     std::printf(

@@ -23,15 +23,8 @@
 namespace {
 
 using bench::Clock;
+using bench::percentile;
 using glove::Frame;
-
-class NoDisplay final : public glove::GloveDisplay {
-  public:
-    void setText(const QString&) override {}
-    void setThumbLeft(float) override {}
-    void setThumbWidth(float) override {}
-    void setFingerTop(int, float) override {}
-};
 
 // Times the recorder's share of each frame.
 class TimedFeed final : public glove::FrameFeed {
@@ -48,12 +41,6 @@ class TimedFeed final : public glove::FrameFeed {
     glove::FrameFeed& next_;
 };
 
-double percentile(std::vector<double> values, int p) {
-    if (values.empty()) return NAN;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, values.size() * static_cast<std::size_t>(p) / 100)];
-}
-
 struct Run {
     std::vector<Frame> exchangeLines;  // the first line after each poll that read ten bytes
     glove::record::Recording recording;
@@ -66,7 +53,7 @@ Run monitor(const QString& device, const QTemporaryDir& dir, const QString& name
             const std::function<void()>& begin, const std::function<bool()>& done) {
     const std::string exchangePath = QFile::encodeName(dir.filePath("InputFile")).toStdString();
     const std::string recordingPath = QFile::encodeName(dir.filePath(name)).toStdString();
-    NoDisplay display;
+    bench::NoDisplay display;
     Run result;
     {
         glove::record::Recorder recorder(
@@ -114,14 +101,11 @@ std::map<std::uint32_t, glove::record::Row> byCounter(const glove::record::Recor
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription("Glove Monitor recording benchmark");
-    parser.addHelpOption();
-    const QCommandLineOption framesOption("frames", "Frames to record (default 2880, a minute).",
-                                          "n", "2880");
+    const QCommandLineOption framesOption = bench::framesOption("record");
     const QCommandLineOption speedOption("speed", "Replay speed (default 1).", "x", "1");
-    parser.addOptions({framesOption, speedOption});
-    parser.process(app);
+    QCommandLineParser parser;
+    bench::parseCommandLine(parser, app, "Glove Monitor recording benchmark",
+                            {framesOption, speedOption});
     const int frames = parser.value(framesOption).toInt();
     const double speed = parser.value(speedOption).toDouble();
     if (frames <= 1 || speed <= 0) {

@@ -90,23 +90,17 @@ void FramePoll::exchangeFileFailed(const RunTimeError& e) {
 
 std::optional<Frame> FramePoll::readFrame() {
     dataF_ = comm_.input();
-
-    std::optional<Frame> values;
-    if (!dataF_.isEmpty()) {
-        const QByteArray text = dataF_;
-        comm_.setPortOpen(false);
-        Frame codes{};
-        for (int i = 0; i < kFrameLength; ++i) {
-            if (i >= text.size()) {
-                // A short read: the character past the end is empty and has no code.
-                throw RunTimeError(ErrorNumber::InvalidArgument,
-                                   "Invalid procedure call or argument");
-            }
-            codes[i] = static_cast<unsigned char>(text[i]);
+    if (dataF_.isEmpty()) return std::nullopt;
+    comm_.setPortOpen(false);
+    Frame codes{};
+    for (int i = 0; i < kFrameLength; ++i) {
+        if (i >= dataF_.size()) {
+            // A short read: the character past the end is empty and has no code.
+            throw RunTimeError(ErrorNumber::InvalidArgument, "Invalid procedure call or argument");
         }
-        values = codes;
+        codes[i] = static_cast<unsigned char>(dataF_[i]);
     }
-    return values;
+    return codes;
 }
 
 void FramePoll::writeExchangeFile(const std::optional<Frame>& values) {

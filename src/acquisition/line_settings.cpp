@@ -1,5 +1,6 @@
 #include "acquisition/line_settings.h"
 
+#include <QHash>
 #include <QStringList>
 
 #include "common/glove_frame.h"
@@ -29,34 +30,23 @@ LineSettings LineSettings::parse(const QString& text) {
     s.baud = parts[0].trimmed().toInt(&ok);
     if (!ok || s.baud <= 0 || s.baud > kMaxBaud) invalid(text);
 
-    const QString parity = parts[1].trimmed().toUpper();
-    if (parity == "N") {
-        s.parity = Parity::None;
-    } else if (parity == "E") {
-        s.parity = Parity::Even;
-    } else if (parity == "O") {
-        s.parity = Parity::Odd;
-    } else if (parity == "M") {
-        s.parity = Parity::Mark;
-    } else if (parity == "S") {
-        s.parity = Parity::Space;
-    } else {
-        invalid(text);
-    }
+    static const QHash<QString, Parity> kParities{{"N", Parity::None},
+                                                  {"E", Parity::Even},
+                                                  {"O", Parity::Odd},
+                                                  {"M", Parity::Mark},
+                                                  {"S", Parity::Space}};
+    const auto parity = kParities.constFind(parts[1].trimmed().toUpper());
+    if (parity == kParities.cend()) invalid(text);
+    s.parity = *parity;
 
     s.dataBits = parts[2].trimmed().toInt(&ok);
     if (!ok || s.dataBits < kMinDataBits || s.dataBits > kMaxDataBits) invalid(text);
 
-    const QString stop = parts[3].trimmed();
-    if (stop == "1") {
-        s.stopBits = StopBits::One;
-    } else if (stop == "1.5") {
-        s.stopBits = StopBits::OneAndHalf;
-    } else if (stop == "2") {
-        s.stopBits = StopBits::Two;
-    } else {
-        invalid(text);
-    }
+    static const QHash<QString, StopBits> kStopBits{
+        {"1", StopBits::One}, {"1.5", StopBits::OneAndHalf}, {"2", StopBits::Two}};
+    const auto stopBits = kStopBits.constFind(parts[3].trimmed());
+    if (stopBits == kStopBits.cend()) invalid(text);
+    s.stopBits = *stopBits;
     return s;
 }
 

@@ -20,8 +20,8 @@ QString openProblem(const QString& path, const PosixSerialLine::OpenFailure& fai
             return path + ": cannot open the serial device (" + failure.reason +
                    "): is the glove's receiver plugged in? " + choose;
         case PosixSerialLine::OpenFailure::Kind::Denied:
-            return path + ": permission denied (" + failure.reason +
-                   "); reading a serial device takes the dialout group: sudo adduser $USER "
+            return path + ": cannot open the serial device (" + failure.reason +
+                   "): reading a serial device takes the dialout group: sudo adduser $USER "
                    "dialout, then log in again";
         case PosixSerialLine::OpenFailure::Kind::Held:
             return path + ": in use by another program (" + failure.reason +

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +9,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <system_error>
@@ -117,30 +115,6 @@ const char* kindOf(mode_t mode) {
     return "something other than a regular file";
 }
 
-bool isNumberText(std::string_view text) {
-    // Digits with an optional sign, fraction and exponent: what a person or a program
-    // may write for a number, and nothing that from_chars would read only in part.
-    std::size_t i = 0;
-    auto digits = [&] {
-        const std::size_t start = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-        return i - start;
-    };
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    std::size_t mantissa = digits();
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        mantissa += digits();
-    }
-    if (mantissa == 0) return false;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-        if (digits() == 0) return false;
-    }
-    return i == text.size();
-}
-
 // Our own file at the path, if there is one; fails if something else is there.
 std::optional<struct stat> replaceableFile(const std::string& path) {
     struct stat st {};
@@ -206,17 +180,8 @@ void PosixFiles::openForOutput(int number, const std::string& path) {
             if (errno == EEXIST) continue;
             failOutput(errno, path);
         }
-        // Held until the file is in place or removed: it tells a later run's clean-up that
-        // the file is being written. The clean-up removes only a file it has locked, so one
-        // it took just after the create is locked by it or already gone: then another name.
-        // Where the file system has no locks, the clean-up cannot lock either.
         struct stat st {};
-        const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-        if (taken || ::fstat(fd, &st) != 0 || st.st_nlink == 0) {
-            ::close(fd);
-            continue;
-        }
-        if (ownFile) {
+        if (ownFile && ::fstat(fd, &st) == 0) {
             // The new content keeps the mode and group the user gave the file; a group this
             // user is not in cannot be given, and then the file keeps the user's own.
             if (st.st_gid != ownFile->st_gid) {
@@ -312,12 +277,19 @@ double PosixFiles::readNumber(int number) {
         item += static_cast<char>(c);
     }
     while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.pop_back();
-    if (!isNumberText(item)) fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
-
+    // Digits with an optional sign, fraction and exponent, as from_chars reads them; it also
+    // reads "inf" and "nan", which are no numbers here, and takes no '+' of its own.
     std::string_view digits = item;
-    if (digits.front() == '+') digits.remove_prefix(1);
+    if (digits.starts_with('+')) digits.remove_prefix(1);
+    if ((item.starts_with('+') && digits.starts_with('-')) ||
+        digits.find_first_of("iInN") != std::string_view::npos) {
+        fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
+    }
     double value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error == std::errc::invalid_argument || end != digits.data() + digits.size()) {
+        fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
+    }
     if (error == std::errc::result_out_of_range) {
         // Only an exponent takes a number this short out of range: a negative one makes
         // it too small to tell from 0, a positive one too large to hold.
@@ -327,9 +299,6 @@ double PosixFiles::readNumber(int number) {
         fail(ErrorNumber::Overflow, "Overflow", h.path);
     }
     if (!std::isfinite(value)) fail(ErrorNumber::Overflow, "Overflow", h.path);
-    if (error != std::errc{} || end != digits.data() + digits.size()) {
-        fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
-    }
     return value;
 }
 
@@ -338,9 +307,7 @@ void PosixFiles::release(Handle& h) {
         if (::close(h.fd) != 0 && errno != EINTR) failIo(errno, h.path);
         return;
     }
-    // A second descriptor keeps the lock until the file is in place or removed, while the
-    // close of the first reports what the system could not write (on a network file system).
-    const int lock = ::dup(h.fd);
+    // The close reports what the system could not write (on a network file system).
     const bool closed = ::close(h.fd) == 0 || errno == EINTR;
     const int closeError = errno;
     const char* from = h.temporaryPath.c_str();
@@ -349,7 +316,6 @@ void PosixFiles::release(Handle& h) {
         // Lines may be missing: the path keeps its whole previous content. A failed write
         // was reported when it happened.
         (void)::unlink(from);
-        if (lock >= 0) ::close(lock);
         if (!closed) failIo(closeError, h.path);
         return;
     }
@@ -371,7 +337,6 @@ void PosixFiles::release(Handle& h) {
     // The content before, now under the hidden name, or the new one that found no place.
     // What cannot be removed now goes at Exit or at the next start.
     if (swapped || result != 0) (void)::unlink(from);
-    if (lock >= 0) ::close(lock);
     if (result != 0) failOutput(error, h.path);
 }
 
@@ -420,16 +385,11 @@ void PosixFiles::removeLeftovers(const std::string& path) {
     if (dir == nullptr) return;
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        if (!isTemporaryName(entry->d_name, prefix)) continue;
-        const int fd = ::openat(dirFd, entry->d_name,
-                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) continue;
         struct stat st {};
-        // A run writing a new file holds the lock; a killed run's lock went with it.
-        const bool leftover = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                              st.st_uid == ourUser() && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        const bool leftover = isTemporaryName(entry->d_name, prefix) &&
+                              ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              S_ISREG(st.st_mode) && st.st_uid == ourUser();
         if (leftover) ::unlinkat(dirFd, entry->d_name, 0);
-        ::close(fd);
     }
     ::closedir(dir);
 }

@@ -33,9 +33,9 @@ class PosixFiles final : public Files {
     // Also removes the hidden files that rewrites of the path could not remove.
     void remove(const std::string& path) override;
 
-    // Removes the hidden files that a run killed while writing `path` left behind; those of
-    // a run still writing are kept. Nothing is reported: a leftover that cannot be removed
-    // is only clutter.
+    // Removes the hidden files that a run killed while writing `path` left behind. No other
+    // run is writing `path`: the exchange lock stops a second monitor before it gets here.
+    // Nothing is reported: a leftover that cannot be removed is only clutter.
     static void removeLeftovers(const std::string& path);
 
     [[nodiscard]] bool isOpen(int number) const { return handles_.contains(number); }

@@ -28,6 +28,7 @@ NetworkOutput::NetworkOutput(std::string_view oscPrefix, std::vector<Receiver> o
                              std::vector<Receiver> udp)
     : frameAddress_(std::string(oscPrefix) + "/frame"),
       statusAddress_(std::string(oscPrefix) + "/status"),
+      flexAddress_(std::string(oscPrefix) + "/flex"),
       osc_(std::move(osc)),
       udp_(std::move(udp)) {}
 
@@ -49,6 +50,11 @@ void NetworkOutput::frameRead(std::span<const Frame> lines) noexcept {
     if (!osc_.empty()) {
         const std::vector<char> message = oscIntegers(frameAddress_, lines.front());
         for (Receiver& receiver : osc_) receiver.send(message, now);
+        if (calibrator_ != nullptr && calibrator_->inForce()) {
+            const auto flex = calibration::fractions(*calibrator_->inForce(), lines.front());
+            const std::vector<char> flexMessage = oscFloats(flexAddress_, flex);
+            for (Receiver& receiver : osc_) receiver.send(flexMessage, now);
+        }
     }
     if (!udp_.empty()) {
         std::string payload;

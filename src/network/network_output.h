@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "acquisition/frame_feed.h"
+#include "calibration/calibrator.h"
 #include "network/endpoint.h"
 #include "network/receiver.h"
 
@@ -21,7 +22,8 @@ struct NetworkSettings {
 
 // Streams every frame to the receivers the user named: PREFIX/frame with the frame's ten
 // values to each OSC receiver, the exchange file's lines for it to each UDP receiver, and
-// each new text of the text box as PREFIX/status to the OSC receivers.
+// each new text of the text box as PREFIX/status to the OSC receivers. With a calibration in
+// force, PREFIX/flex follows each PREFIX/frame with values 2 to 10 as fractions of their ranges.
 class NetworkOutput final : public FrameFeed {
   public:
     // One socket for each receiver; throws std::system_error if the system has none.
@@ -34,10 +36,14 @@ class NetworkOutput final : public FrameFeed {
 
     void frameRead(std::span<const Frame> lines) noexcept override;
     void textShown(const std::string& text) noexcept;
+    // Where the calibration in force is found; it outlives this output.
+    void useCalibration(const calibration::Calibrator& calibrator) { calibrator_ = &calibrator; }
 
   private:
     std::string frameAddress_;
     std::string statusAddress_;
+    std::string flexAddress_;
+    const calibration::Calibrator* calibrator_ = nullptr;
     std::vector<Receiver> osc_;
     std::vector<Receiver> udp_;
 };

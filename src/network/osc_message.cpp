@@ -40,6 +40,14 @@ std::vector<char> oscIntegers(const std::string& address, std::span<const int> v
     return serialised(message, address);
 }
 
+std::vector<char> oscFloats(const std::string& address, std::span<const float> values) {
+    const Message message = newMessage();
+    for (const float value : values) {
+        if (lo_message_add_float(message.get(), value) < 0) throw std::bad_alloc();
+    }
+    return serialised(message, address);
+}
+
 std::vector<char> oscString(const std::string& address, const std::string& text) {
     const Message message = newMessage();
     if (lo_message_add_string(message.get(), text.c_str()) < 0) throw std::bad_alloc();

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <utility>
 
 #include "record/recording_format.h"

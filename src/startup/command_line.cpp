@@ -31,9 +31,11 @@ std::optional<QString> applyPort(const Option&, const QStringList& values, Comma
     // All digits is a port number, however large: never a file of that name.
     if (!std::ranges::all_of(value, [](QChar ch) { return ch >= '0' && ch <= '9'; })) {
         // A bare name such as ttyUSB0 is the device of that name, as `--list-ports` shows it,
-        // not a file in the directory the program happens to start in.
+        // also before the receiver is plugged in; only a file of that name in the directory
+        // the program starts in, with no such device, is that file.
         const QString underDev = u"/dev/"_s + value;
-        c.device = !value.contains('/') && QFileInfo::exists(underDev) ? underDev : value;
+        const bool device = QFileInfo::exists(underDev) || !QFileInfo::exists(value);
+        c.device = !value.contains('/') && device ? underDev : value;
         return std::nullopt;
     }
     bool fits = false;
@@ -88,6 +90,26 @@ std::optional<QString> applyOscPrefix(const Option&, const QStringList& values, 
     return std::nullopt;
 }
 
+std::optional<QString> applyCalibrationTime(const Option&, const QStringList& values,
+                                            CommandLine& c) {
+    bool number = false;
+    const int seconds = last(values).toInt(&number);
+    if (!number || seconds < calibration::kShortestTime.count() ||
+        seconds > calibration::kLongestTime.count()) {
+        return u"Invalid --calibration-time: '%1' (whole seconds, %2 to %3)"_s.arg(last(values))
+            .arg(calibration::kShortestTime.count())
+            .arg(calibration::kLongestTime.count());
+    }
+    c.calibrationTime = std::chrono::seconds(seconds);
+    return std::nullopt;
+}
+
+// The calibration kept for the device in force, as --show-settings tells it.
+QString calibrationInForce(const CommandLine& c) {
+    return c.calibration ? QString::fromStdString(calibration::formatRanges(*c.calibration))
+                         : u"none"_s;
+}
+
 using Kept = Option::Kept;
 using Settings = network::NetworkSettings;
 
@@ -139,6 +161,28 @@ constexpr std::array kOptions{
            .kept = Kept::AsDirectory,
            .apply = applyPath<&CommandLine::recordPath>,
            .inForce = pathInForce<&CommandLine::recordPath>},
+    Option{
+        .name = "calibration-time"_L1,
+        .valueName = "SECONDS"_L1,
+        .help = "How long Calibrate… (Ctrl+K) collects each sensor's lowest and highest "
+                "reading while the hand opens and closes: 3 to 600 (default {default}).",
+        .kept = Kept::AsGiven,
+        .apply = applyCalibrationTime,
+        .inForce = [](const CommandLine& c) { return QString::number(c.calibrationTime.count()); }},
+    Option{.name = "calibrate-from"_L1,
+           .valueName = "FILE"_L1,
+           .help = "Take the calibration of the device in force (--port) from a recording made "
+                   "with --record, keep it with the settings, and exit."},
+    Option{.name = "forget-calibration"_L1,
+           .help = "Forget the calibration kept for the device in force (--port), and exit."},
+    Option{
+        .name = "plot"_L1,
+        .help = "Open the plot window (Ctrl+P) with the monitor's window.",
+        .apply = [](const Option&, const QStringList&, CommandLine& c) -> std::optional<QString> {
+            c.plot = true;
+            return std::nullopt;
+        },
+        .inForce = [](const CommandLine& c) { return c.plot ? u"yes"_s : u"no"_s; }},
     Option{.name = "settings"_L1,
            .valueName = "NAME"_L1,
            .help = "Use the set of settings called NAME, kept in "
@@ -347,7 +391,34 @@ CommandLine parseCommandLine(const QStringList& arguments,
             }
         }
     }
-    if (saving) {
+    // The kept calibration of the device in force; a damaged one is said once and not used.
+    const QString device = calibrationDevice(deviceInForce(result));
+    if (const auto kept = saved.calibrations.constFind(device);
+        !saving && kept != saved.calibrations.cend()) {
+        result.calibration = calibration::parseRanges(kept->toStdString());
+        if (!result.calibration) {
+            result.settingsProblems << settingProblem(
+                saved.path, calibrationKey(device),
+                u"'%1' is not a calibration (nine LOW-HIGH pairs of 0 to 255); the glove is not "
+                u"calibrated"_s.arg(*kept));
+        }
+    }
+    const bool forgetting = parser.isSet(u"forget-calibration"_s);
+    if (parser.isSet(u"calibrate-from"_s)) {
+        const QString recording = parser.value(u"calibrate-from"_s);
+        if (recording.isEmpty()) return refuse(u"--calibrate-from needs a path"_s);
+        result.calibrateFrom = QFile::encodeName(recording).toStdString();
+    }
+    if (int(forgetting) + int(!result.calibrateFrom.empty()) + int(saving) + int(showing) > 1) {
+        return refuse(
+            u"--calibrate-from, --forget-calibration, --save-settings and --show-settings each "
+            u"go alone"_s);
+    }
+    if (forgetting) {
+        result.action = CommandLine::Action::ForgetCalibration;
+    } else if (!result.calibrateFrom.empty()) {
+        result.action = CommandLine::Action::CalibrateFrom;
+    } else if (saving) {
         result.action = CommandLine::Action::SaveSettings;
     } else if (showing) {
         result.action = CommandLine::Action::ShowSettings;
@@ -357,6 +428,7 @@ CommandLine parseCommandLine(const QStringList& arguments,
             lines << u"%1: %2 (%3)"_s.arg(name, option->inForce(result),
                                           source.value(name, u"default"_s));
         }
+        lines << u"calibration of %1: %2"_s.arg(device, calibrationInForce(result));
         result.message = lines.join('\n');
     }
     return result;

@@ -3,11 +3,13 @@
 #include <QLatin1StringView>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
 
+#include "calibration/calibrator.h"
 #include "exchange/exchange_file.h"
 #include "network/network_output.h"
 #include "startup/settings_file.h"
@@ -15,7 +17,17 @@
 namespace glove {
 
 struct CommandLine {
-    enum class Action { Run, ShowHelp, ShowVersion, ListPorts, SaveSettings, ShowSettings, Refuse };
+    enum class Action {
+        Run,
+        ShowHelp,
+        ShowVersion,
+        ListPorts,
+        SaveSettings,
+        ShowSettings,
+        CalibrateFrom,
+        ForgetCalibration,
+        Refuse
+    };
 
     Action action = Action::Run;
     QString device;                                    // empty: serial port 2's device
@@ -27,6 +39,11 @@ struct CommandLine {
     OptionValues toSave;           // --save-settings: the options to keep, paths made absolute
     QStringList settingsProblems;  // saved values left unused, one line each
     QString message;               // help, version, the settings in force, or what is wrong
+    std::chrono::seconds calibrationTime = calibration::kDefaultTime;
+    std::string calibrateFrom;  // the recording --calibrate-from takes the ranges from
+    bool plot = false;          // the plot opens with the window
+    // The calibration kept for the device in force, unless it is damaged.
+    std::optional<calibration::Ranges> calibration;
 };
 
 // One option of glove-monitor: all that the command line, --help, --show-settings and the

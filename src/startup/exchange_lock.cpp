@@ -12,6 +12,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/printable_text.h"
+
 namespace glove {
 
 namespace {
@@ -23,15 +25,6 @@ constexpr std::size_t kMaxRecord = 1024;
 
 ExchangeLockError cannotLock(const std::string& path, const std::string& reason) {
     return ExchangeLockError("cannot lock " + path + ": " + reason);
-}
-
-// Another user may have written the file: its text reaches a terminal only as printable bytes.
-std::string printable(std::string_view text) {
-    std::string shown(text);
-    for (char& c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    }
-    return shown;
 }
 
 // "pid=1234\ndevice=/dev/ttyUSB0\n", as take() writes it; what cannot be read stays unknown.
@@ -47,7 +40,8 @@ ExchangeHolder readHolder(int fd) {
         if (line.starts_with("pid=")) {
             holder.pid = std::strtol(std::string(line.substr(4)).c_str(), nullptr, 10);
         } else if (line.starts_with("device=")) {
-            holder.device = printable(line.substr(7));
+            // Another user may have written the file: it reaches a terminal made printable.
+            holder.device = printableText(line.substr(7));
         }
     }
     // A holder that could not write its own record (another user's file) leaves an old one.
@@ -57,15 +51,12 @@ ExchangeHolder readHolder(int fd) {
     return holder;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Whether the lock file at `path` is still the one open as `fd`.
 bool stillAtPath(int fd, const std::string& path) {
     struct stat open {};
     struct stat atPath {};
-    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &atPath) == 0 && sameFile(open, atPath);
+    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &atPath) == 0 &&
+           open.st_dev == atPath.st_dev && open.st_ino == atPath.st_ino;
 }
 
 }  // namespace

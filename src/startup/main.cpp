@@ -11,11 +11,14 @@
 #include "acquisition/frame_fan_out.h"
 #include "acquisition/serial_ports.h"
 #include "common/version.h"
+#include "plot/plot_window.h"
 #include "record/recorder.h"
+#include "startup/calibration_actions.h"
 #include "startup/command_line.h"
 #include "startup/exchange_lock.h"
 #include "startup/posix_signals.h"
 #include "startup/settings_file.h"
+#include "window/calibration_menu.h"
 #include "window/glove_window.h"
 
 namespace {
@@ -24,6 +27,10 @@ namespace {
 constexpr int kNoWindow = 3;
 
 QtMessageHandler toolkitHandler = nullptr;
+
+// Held from the start to the end; let go of when the window cannot open, as that start ends
+// inside the toolkit and is to leave nothing behind.
+std::optional<glove::ExchangeLock> exchangeLock;
 
 // The toolkit ends the program by aborting when it cannot reach a display; it ends here
 // instead, with a status of its own, once the toolkit has said why.
@@ -34,6 +41,7 @@ void endIfNoWindow(QtMsgType type, const QMessageLogContext& context, const QStr
         "glove-monitor: cannot open the window (no display, or no platform plugin: see "
         "above)\n",
         stderr);
+    exchangeLock.reset();
     std::_Exit(kNoWindow);
 }
 
@@ -92,6 +100,10 @@ int main(int argc, char** argv) {
             return 0;
         case glove::CommandLine::Action::SaveSettings:
             return saveSettings(settingsFile, options.toSave);
+        case glove::CommandLine::Action::CalibrateFrom:
+            return glove::calibrateFromRecording(settingsFile, options);
+        case glove::CommandLine::Action::ForgetCalibration:
+            return glove::forgetCalibration(settingsFile, options);
         case glove::CommandLine::Action::Refuse:
             std::fputs(qPrintable("glove-monitor: " + options.message + '\n'), stderr);
             return 2;
@@ -102,7 +114,6 @@ int main(int argc, char** argv) {
     // Two monitors writing one exchange file would each overwrite the other's frames: the
     // second is stopped before anything else is made. Any other failure to lock leaves the
     // start as it was before there was a lock, with a word on stderr.
-    std::optional<glove::ExchangeLock> exchangeLock;
     try {
         exchangeLock.emplace(glove::ExchangeLock::take(
             options.exchangePath, QFile::encodeName(glove::deviceInForce(options)).toStdString()));
@@ -176,7 +187,16 @@ int main(int argc, char** argv) {
     // it goes, however the program ends.
     std::optional<glove::record::Recorder> recorder;
     glove::FrameFanOut feeds;
-    if (network) feeds.add(*network);
+    // The calibration in force and the plot outlive the window too; both take every frame.
+    glove::calibration::Calibrator calibrator;
+    calibrator.setInForce(options.calibration);
+    glove::plot::PlotWindow plot(calibrator);
+    feeds.add(calibrator);
+    feeds.add(plot);
+    if (network) {
+        network->useCalibration(calibrator);
+        feeds.add(*network);
+    }
     if (recordingFile) {
         feeds.add(recorder.emplace(std::move(*recordingFile), programStart));
     } else if (!options.recordPath.empty()) {
@@ -186,7 +206,7 @@ int main(int argc, char** argv) {
     glove::GloveWindow window({.device = options.device,
                                .exchangePath = options.exchangePath,
                                .endProgram = {},
-                               .feed = feeds.empty() ? nullptr : &feeds,
+                               .feed = &feeds,
                                .textShown = [&network](const QString& text) {
                                    if (network) network->textShown(text.toStdString());
                                }});
@@ -197,6 +217,18 @@ int main(int argc, char** argv) {
         std::perror("glove-monitor: cannot catch signals");
     }
 
+    const QString device = glove::calibrationDevice(glove::deviceInForce(options));
+    glove::CalibrationMenu menu(
+        {.calibrator = calibrator,
+         .plot = plot,
+         .time = options.calibrationTime,
+         .keep =
+             [&settingsFile, device](const glove::calibration::Ranges& ranges) {
+                 return glove::keepCalibration(settingsFile, device, ranges);
+             }},
+        window);
+
     window.show();
+    if (options.plot) menu.showPlot();
     return QApplication::exec();
 }

@@ -8,14 +8,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <cerrno>
 
+#include "common/printable_text.h"
 #include "common/system_error_text.h"
 #include "startup/command_line.h"
-
-#include "common/printable_text.h"
 
 namespace glove {
 
@@ -35,9 +35,13 @@ SettingsError cannotWrite(const QString& path, const QString& reason) {
     return SettingsError(QStringLiteral("cannot write %1: %2").arg(path, reason).toStdString());
 }
 
-// The INI text of `values`, as the toolkit writes it. The toolkit writes settings only to a
-// file: a scratch one beside the settings file at `path`, readable by the owner only.
-QByteArray iniText(const OptionValues& values, const QString& path) {
+constexpr QLatin1StringView kCalibrationGroup("calibration");
+
+// The INI text of `values` and `calibrations`, as the toolkit writes it. The toolkit writes
+// settings only to a file: a scratch one beside the settings file at `path`, readable by the
+// owner only.
+QByteArray iniText(const OptionValues& values, const Calibrations& calibrations,
+                   const QString& path) {
     QTemporaryFile scratch(QFileInfo(path).absolutePath() +
                            QStringLiteral("/.glove-monitor.conf.XXXXXX"));
     if (!scratch.open()) throw cannotWrite(path, scratch.errorString());
@@ -47,6 +51,9 @@ QByteArray iniText(const OptionValues& values, const QString& path) {
             const Option* option = keptOption(name);
             if (option == nullptr) continue;
             settings.setValue(name, option->repeatable ? QVariant(list) : QVariant(list.last()));
+        }
+        for (const auto& [device, text] : calibrations.asKeyValueRange()) {
+            settings.setValue(calibrationKey(device), text);
         }
         settings.sync();
         if (settings.status() != QSettings::NoError) {
@@ -91,6 +98,14 @@ QString settingProblem(const QString& path, QStringView key, const QString& reas
         printableText(QStringLiteral("%1: %2: %3").arg(path, key, reason).toStdString()));
 }
 
+QString calibrationDevice(const QString& device) {
+    return QDir::cleanPath(QFileInfo(device).absoluteFilePath());
+}
+
+QString calibrationKey(const QString& device) {
+    return kCalibrationGroup + device;
+}
+
 QString SettingsFile::standardPath(const QString& name) {
     // A relative XDG_CONFIG_HOME is not valid and is ignored, as desktops do.
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -100,8 +115,10 @@ QString SettingsFile::standardPath(const QString& name) {
 }
 
 SavedSettings SettingsFile::read() const {
-    SavedSettings saved{.path = path_, .values = {}, .problems = {}, .found = false};
+    SavedSettings saved;
+    saved.path = path_;
     const auto unreadable = [&](const QString& reason) {
+        saved.unreadable = true;
         saved.problems
             << QStringLiteral("%1: cannot be read: %2; the defaults are used").arg(path_, reason);
         return saved;
@@ -120,14 +137,9 @@ SavedSettings SettingsFile::read() const {
 
     // The toolkit's own warnings about a value it cannot decode would come on top of the one
     // line for that key.
-    struct QuietToolkit {
-        QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-        ~QuietToolkit() { qInstallMessageHandler(previous); }
-        QuietToolkit() = default;
-        QuietToolkit(const QuietToolkit&) = delete;
-        QuietToolkit& operator=(const QuietToolkit&) = delete;
-    } quiet;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
     const QSettings settings(path_, QSettings::IniFormat);
     if (settings.status() == QSettings::AccessError) {
         return unreadable(QStringLiteral("permission denied"));
@@ -136,6 +148,16 @@ SavedSettings SettingsFile::read() const {
         return unreadable(QStringLiteral("not in INI format"));
     }
     for (const QString& key : settings.allKeys()) {
+        if (key.startsWith(kCalibrationGroup + '/')) {
+            const QVariant value = settings.value(key);
+            if (value.typeId() == QMetaType::QString) {
+                saved.calibrations.insert(key.mid(kCalibrationGroup.size()), value.toString());
+            } else {
+                saved.problems << settingProblem(path_, key,
+                                                 QStringLiteral("not a calibration; ignored"));
+            }
+            continue;
+        }
         const Option* option = keptOption(key);
         if (option == nullptr) {
             saved.problems << settingProblem(path_, key,
@@ -176,10 +198,14 @@ void SettingsFile::refuseLink(const char* doing) const {
 }
 
 void SettingsFile::write(const OptionValues& values) const {
+    replace(values, read().calibrations);
+}
+
+void SettingsFile::replace(const OptionValues& values, const Calibrations& calibrations) const {
     refuseLink("written through");
     const QString dir = QFileInfo(path_).absolutePath();
     makeDirectories(dir);
-    const QByteArray text = iniText(values, path_);
+    const QByteArray text = iniText(values, calibrations, path_);
     // The new file takes the path's place only when it is whole; the old one stays until then.
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly) ||
@@ -196,10 +222,23 @@ void SettingsFile::write(const OptionValues& values) const {
 
 bool SettingsFile::remove() const {
     refuseLink("removed");
+    if (const Calibrations kept = read().calibrations; !kept.isEmpty()) {
+        replace({}, kept);
+        return true;
+    }
     if (::unlink(QFile::encodeName(path_).constData()) == 0) return true;
     if (errno == ENOENT) return false;
     throw SettingsError(
         QStringLiteral("cannot remove %1: %2").arg(path_, systemErrorText(errno)).toStdString());
+}
+
+bool SettingsFile::keepCalibration(const QString& device, const QString& text) const {
+    SavedSettings saved = read();
+    if (saved.unreadable) throw SettingsError(saved.problems.join(' ').toStdString());
+    const bool forgotten = text.isEmpty() && saved.calibrations.remove(device) > 0;
+    if (!text.isEmpty()) saved.calibrations.insert(device, text);
+    if (!text.isEmpty() || forgotten) replace(saved.values, saved.calibrations);
+    return forgotten;
 }
 
 QString SettingsFile::text() const {

@@ -175,7 +175,9 @@ void GloveWindow::endProgram() {
 }
 
 void GloveWindow::showProblem(const QString& problem) {
-    text1_->setToolTip(problem);
+    // As rich text, a tooltip wraps to a readable width instead of running off the screen.
+    text1_->setToolTip(
+        problem.isEmpty() ? problem : QStringLiteral("<p>%1</p>").arg(problem.toHtmlEscaped()));
     setAccessibleDescription(problem);
 }
 

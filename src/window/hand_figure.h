@@ -31,7 +31,6 @@ class HandFigure final : public QFrame {
     void setFingerTop(int finger, float top);
 
     [[nodiscard]] Shape thumb() const { return thumb_; }
-    [[nodiscard]] Shape palm() const { return palm_; }
     [[nodiscard]] Shape finger(int index) const { return fingers_.at(index); }
     // The shapes from back to front, as they are painted.
     [[nodiscard]] std::array<Shape, 6> paintOrder() const;

@@ -26,6 +26,21 @@ void setUp(MSComm& comm) {
     comm.setInputLen(10);
 }
 
+// The serial control on a pseudo-terminal glove, set up as the program sets it up.
+class OnAGlove : public ::testing::Test {
+  protected:
+    OnAGlove() { setUp(comm); }
+
+    Pty glove;
+    MSComm comm{glove.path()};
+};
+
+using OpenAndClose = OnAGlove;
+using Input = OnAGlove;
+using OnComm = OnAGlove;
+using Open = OnAGlove;
+using Watching = OnAGlove;
+
 TEST(PortNumbers, MapToThePlatformsDevices) {
     EXPECT_EQ(devicePathForPort(1), "/dev/ttyS0");
     EXPECT_EQ(devicePathForPort(2), "/dev/ttyS1");
@@ -48,10 +63,7 @@ TEST(Properties, RefuseBadValues) {
     EXPECT_EQ(comm.property("Settings").toString(), "4800,N,8,1");
 }
 
-TEST(OpenAndClose, SecondOpenIsPortAlreadyOpenAndClosedPortRefusesInput) {
-    Pty glove;
-    MSComm comm(glove.path());
-    setUp(comm);
+TEST_F(OpenAndClose, SecondOpenIsPortAlreadyOpenAndClosedPortRefusesInput) {
     EXPECT_EQ(errorOf([&] { comm.input(); }), ErrorNumber::PortNotOpen);
     comm.setPortOpen(true);
     EXPECT_TRUE(comm.portOpen());
@@ -63,10 +75,7 @@ TEST(OpenAndClose, SecondOpenIsPortAlreadyOpenAndClosedPortRefusesInput) {
     EXPECT_EQ(errorOf([&] { comm.input(); }), ErrorNumber::PortNotOpen);
 }
 
-TEST(Input, ReturnsAtMostInputLenAndWhatWaitsRightAfterOpen) {
-    Pty glove;
-    MSComm comm(glove.path());
-    setUp(comm);
+TEST_F(Input, ReturnsAtMostInputLenAndWhatWaitsRightAfterOpen) {
     comm.setPortOpen(true);
     glove.send(QByteArray("abcdefghijklmno"));
     // No event processing in between: the read itself must take in what the OS holds.
@@ -79,10 +88,7 @@ TEST(Input, ReturnsAtMostInputLenAndWhatWaitsRightAfterOpen) {
     EXPECT_EQ(comm.input().size(), 50);
 }
 
-TEST(Input, BytesArrivingWhileClosedForTheProgramWaitForTheNextOpen) {
-    Pty glove;
-    MSComm comm(glove.path());
-    setUp(comm);
+TEST_F(Input, BytesArrivingWhileClosedForTheProgramWaitForTheNextOpen) {
     comm.setPortOpen(true);
     comm.setPortOpen(false);
     QSignalSpy arrived(&comm, &MSComm::charactersArrived);
@@ -94,10 +100,7 @@ TEST(Input, BytesArrivingWhileClosedForTheProgramWaitForTheNextOpen) {
     EXPECT_EQ(comm.input(), bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
-TEST(Input, ControlBytesArriveExactlyAndNothingIsEchoed) {
-    Pty glove;
-    MSComm comm(glove.path());
-    setUp(comm);
+TEST_F(Input, ControlBytesArriveExactlyAndNothingIsEchoed) {
     comm.setPortOpen(true);
     const QByteArray frame = bytes({128, 3, 13, 17, 19, 21, 127, 10, 0, 255});
     glove.send(frame);
@@ -106,10 +109,7 @@ TEST(Input, ControlBytesArriveExactlyAndNothingIsEchoed) {
     EXPECT_TRUE(glove.received(100ms).isEmpty());
 }
 
-TEST(Input, ReceiveBufferIsBounded) {
-    Pty glove;
-    MSComm comm(glove.path());
-    setUp(comm);
+TEST_F(Input, ReceiveBufferIsBounded) {
     comm.setPortOpen(true);
     comm.setPortOpen(false);
     for (int i = 0; i < 8; ++i) glove.send(QByteArray(1024, 'z'));
@@ -117,10 +117,7 @@ TEST(Input, ReceiveBufferIsBounded) {
     EXPECT_LE(comm.inBufferCount(), MSComm::kReceiveBufferSize);
 }
 
-TEST(OnComm, IsRaisedByReceivedCharactersOnlyAtAThreshold) {
-    Pty glove;
-    MSComm comm(glove.path());
-    setUp(comm);
+TEST_F(OnComm, IsRaisedByReceivedCharactersOnlyAtAThreshold) {
     QSignalSpy onComm(&comm, &MSComm::OnComm);
     comm.setPortOpen(true);
     glove.send(QByteArray(10, 'a'));
@@ -193,10 +190,7 @@ TEST(Unplug, ClosesTheDeviceAtTheFirstErrorAndReopensAfreshSayingWhyMeanwhile) {
     EXPECT_TRUE(problems.last().first().toString().isEmpty());
 }
 
-TEST(Open, DropsWhatWaitedOnTheLineBeforeTheDeviceOpened) {
-    Pty glove;
-    MSComm comm(glove.path());
-    setUp(comm);
+TEST_F(Open, DropsWhatWaitedOnTheLineBeforeTheDeviceOpened) {
     glove.send(QByteArray(500, 'o'));  // sent while nobody listened
     processEventsFor(30ms);
     comm.setPortOpen(true);
@@ -205,10 +199,7 @@ TEST(Open, DropsWhatWaitedOnTheLineBeforeTheDeviceOpened) {
     EXPECT_EQ(comm.input(), bytes({128, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
-TEST(Watching, CharactersWaitUnsaidWhileUnwatchedAndArriveAtOnceAfter) {
-    Pty glove;
-    MSComm comm(glove.path());
-    setUp(comm);
+TEST_F(Watching, CharactersWaitUnsaidWhileUnwatchedAndArriveAtOnceAfter) {
     comm.setPortOpen(true);
     QSignalSpy arrived(&comm, &MSComm::charactersArrived);
     comm.watchArrivals(false);

@@ -15,11 +15,8 @@ window_opens_and_exit_ends() {
     [ "$WIDTH x $HEIGHT" = "413 x 451" ] || fail "window is $WIDTH x $HEIGHT"
     [ "$(xdotool getwindowname "$window")" = "Zarquin's Wireless VR Glove — $work/glove" ] ||
         fail "caption '$(xdotool getwindowname "$window")'"
-    [ "$(pixel "$(figure_x 1867)" "$(figure_y 1500)")" = "$skin" ] || fail "no palm"
-    click_exit
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
-    [ ! -e "$exchange" ] || fail "the exchange file is still there"
+    skin_at 1867 1500 || fail "no palm"
+    exit_removes_the_exchange_file
 }
 
 # A held pose: the exchange file, the values line and the bars where the formulas put them.
@@ -28,22 +25,19 @@ connect_shows_the_pose() {
     start_sim --hold 1,200,150,180,100,7,8,9,10
     start_monitor
     # Before Connect the thumb covers (55, 108) and finger 0 reaches up to (88, 40).
-    [ "$(pixel "$(figure_x 825)" "$(figure_y 1620)")" = "$skin" ] || fail "thumb not at rest"
+    skin_at 825 1620 || fail "thumb not at rest"
     click_connect
     wait_for_text "128  1  200  150  180  100  7  8  9  10"
     [ "$(cat "$exchange")" = $'128,1,200,150,180,100,7,8,9,10\r' ] || fail "exchange: $(cat -A "$exchange")"
     # value 3 = 200: the thumb spans 920 to 1215; value 4 = 150: finger 0's top is 800;
     # value 5 = 180: finger 1's top is 600.
-    [ "$(pixel "$(figure_x 825)" "$(figure_y 1620)")" != "$skin" ] || fail "thumb did not shrink"
-    [ "$(pixel "$(figure_x 1050)" "$(figure_y 1620)")" = "$skin" ] || fail "thumb missing"
-    [ "$(pixel "$(figure_x 1327)" "$(figure_y 600)")" != "$skin" ] || fail "finger 0 did not drop"
-    [ "$(pixel "$(figure_x 1327)" "$(figure_y 900)")" = "$skin" ] || fail "finger 0 missing"
-    [ "$(pixel "$(figure_x 1687)" "$(figure_y 450)")" != "$skin" ] || fail "finger 1 did not drop"
-    [ "$(pixel "$(figure_x 1687)" "$(figure_y 700)")" = "$skin" ] || fail "finger 1 missing"
-    click_exit
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
-    [ ! -e "$exchange" ] || fail "the exchange file is still there"
+    ! skin_at 825 1620 || fail "thumb did not shrink"
+    skin_at 1050 1620 || fail "thumb missing"
+    ! skin_at 1327 600 || fail "finger 0 did not drop"
+    skin_at 1327 900 || fail "finger 0 missing"
+    ! skin_at 1687 450 || fail "finger 1 did not drop"
+    skin_at 1687 700 || fail "finger 1 missing"
+    exit_removes_the_exchange_file
 }
 
 connect_shows_the_gesture_warning() {
@@ -94,8 +88,7 @@ sigterm_is_an_exit() {
     for _ in $(seq 50); do [ -e "$exchange" ] && break; sleep 0.05; done
     [ -e "$exchange" ] || fail "no exchange file while connected"
     kill -TERM "$monitor_pid"
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
     [ ! -e "$exchange" ] || fail "the exchange file is still there"
 }
 
@@ -121,8 +114,7 @@ streams_every_frame_to_osc_and_udp() {
     done
     sleep 0.2
     click_exit
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
 
     local problem
     problem="$(awk '$2 == "/glove/frame" {
@@ -225,15 +217,20 @@ two_gloves_with_named_settings() {
     [ "$(cat "$work/InputFile-left")" = $'128,1,200,150,180,100,7,8,9,10\r' ] || fail "left file"
     [ "$(cat "$work/InputFile-right")" = $'128,2,200,150,180,100,1,2,3,4\r' ] || fail "right file"
 
+    # As a new content of the left monitor's, between its write and its rename.
+    local hidden="$work/.InputFile-left.Ab3-_Zz09xYw"
+    printf '128,1\r\n' >"$hidden"
     local status=0
     "$GLOVE_MONITOR" --exchange-file "$work/InputFile-left" 2>"$work/err" || status=$?
     [ "$status" = 2 ] || fail "status $status"
     [ "$(cat "$work/err")" = "glove-monitor: $work/InputFile-left is written by another glove-monitor (pid $left_pid on $work/glove-left); give each glove its own --exchange-file" ] ||
         fail "stderr: $(cat "$work/err")"
+    [ -e "$hidden" ] || fail "the refused monitor removed the running one's new content"
     kill -KILL "$left_pid"
     wait "$left_pid" 2>/dev/null || true
     open_monitor --settings left
     ! grep -q "written by another" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
+    [ ! -e "$hidden" ] || fail "the killed monitor's leftover stayed"
 }
 
 # example NAME: the README's code block marked <!-- example: NAME -->, with this test's own
@@ -307,8 +304,7 @@ record_for() {
     click_connect
     while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.1; done
     click_exit
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
     ! grep -q "record" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
 }
 
@@ -357,8 +353,7 @@ late_connect_records_no_backlog() {
     click_connect
     sleep 2
     click_exit
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
     # Rows in the first second, and the first row's frame counter (values 7-10).
     local first
     first="$(awk -F, 'NR == 2 { t0 = $2; n0 = (($9 * 128 + $10) * 128 + $11) * 128 + $12 }
@@ -394,8 +389,10 @@ bad_option_opens_no_window() {
     [ "$(cat "$work/kept.csv")" = "keep me" ] || fail "an existing file was overwritten"
 }
 
-# No display, or no platform plugin: status 3, and no recording left to block the next start.
+# No display, or no platform plugin: status 3, and no recording or lock left to block the next start.
 no_window_leaves_nothing() {
+    local exchange="$work/ex/InputFile"
+    mkdir "$work/ex"
     for platform in xcb no-such-platform; do
         local status=0
         env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM="$platform" "$GLOVE_MONITOR" \
@@ -404,6 +401,7 @@ no_window_leaves_nothing() {
         [ "$(tail -n1 "$work/err")" = "glove-monitor: cannot open the window (no display, or no platform plugin: see above)" ] ||
             fail "$platform: $(cat "$work/err")"
         [ ! -e "$work/r.csv" ] || fail "$platform: the recording was left"
+        [ -z "$(ls -A "$work/ex")" ] || fail "$platform: left $(ls -A "$work/ex")"
     done
 }
 
@@ -436,8 +434,7 @@ toolkit_options_reach_the_toolkit() {
     sleep 1
     kill -0 "$monitor_pid" || fail "it did not run: $(cat "$work/stderr")"
     kill -TERM "$monitor_pid"
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
 }
 
 # Serial devices are listed with no display; this machine may have none.
@@ -449,6 +446,170 @@ list_ports_needs_no_display() {
     [ -s "$work/ports" ] || fail "nothing printed"
     [ "$(cat "$work/ports")" = "No serial ports found." ] && return 0
     if grep -v '^/dev/[^ ]' "$work/ports"; then fail "not a device per line"; fi
+}
+
+# check_flex FROM_LINE: every /glove/flex after line FROM_LINE of $work/osc follows its
+# /glove/frame and gives each value's place in the simulated hand's range (glove-sim's hand
+# scenario), within 0.02; value 2, the battery, is not calibrated (-1). Prints what is wrong.
+check_flex() {
+    tail -n +"$1" "$work/osc" | awk '
+    BEGIN { split("30 20 40 10 60 25 50 0", low); split("220 180 240 200 230 150 250 120", high) }
+    $2 == "/glove/frame" { for (i = 2; i <= 10; i++) raw[i] = $(i + 3); framed = 1 }
+    $2 == "/glove/flex" {
+        if (!framed) { print "a flex with no frame before it"; exit }
+        if ($3 != "fffffffff" || $4 != -1) { print "not calibrated as expected: " $0; exit }
+        for (i = 3; i <= 10; i++) {
+            want = (raw[i] - low[i - 2]) / (high[i - 2] - low[i - 2])
+            got = $(i + 2)
+            if (got - want > 0.02 || want - got > 0.02) { print "value " i ": " got ", not " want; exit }
+        }
+        framed = 0
+        n++
+    }
+    END { if (n < 40) print "only " n " flex messages" }'
+}
+
+# Calibrate… from the window's context menu for 3 s while glove-sim's hand opens and closes:
+# /glove/flex then follows every frame with each finger's place in its range. The
+# calibration is kept for the device: a restart on it sends /glove/flex at once, a start on
+# another device sends none.
+calibrate_from_the_menu() {
+    start_x
+    local osc_port
+    osc_port="$(free_port)"
+    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
+    pids+=($!)
+    start_sim --scenario hand
+    start_monitor --osc "127.0.0.1:$osc_port" --calibration-time 3
+    click_connect
+    for _ in $(seq 100); do grep -q /glove/frame "$work/osc" && break; sleep 0.05; done
+    grep -q /glove/flex "$work/osc" && fail "/glove/flex before any calibration"
+    # The context menu opens where the pointer is, with Calibrate… first.
+    xdotool mousemove --window "$window" 380 100 click 3
+    sleep 0.5
+    xdotool mousemove_relative 20 10 click 1
+    for _ in $(seq 100); do grep -q /glove/flex "$work/osc" && break; sleep 0.1; done
+    sleep 2
+    local problem
+    problem="$(check_flex 1)"
+    [ -z "$problem" ] || fail "$problem"
+    grep -qE $'^128,[0-2],[0-9]+,[0-9]+,[0-9]+,[0-9]+,[0-9]+,[0-9]+,[0-9]+,[0-9]+\r$' "$exchange" ||
+        fail "the exchange file is not raw: $(cat -A "$exchange")"
+    grep -q '\\glove=0-2 [0-9]' \
+        "$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf" ||
+        fail "kept: $(cat "$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf")"
+    # The outcome is told in a box over the window, which OK closes.
+    local told
+    told="$(xdotool search --onlyvisible --all --pid "$monitor_pid" --name '^Calibrate$' | head -n1)"
+    [ -n "$told" ] || fail "no word of the outcome"
+    xdotool windowfocus --sync "$told" key Return
+    click_exit
+    wait_exit 5
+
+    local from
+    from=$(($(wc -l <"$work/osc") + 1))
+    start_monitor --osc "127.0.0.1:$osc_port"
+    click_connect
+    sleep 2
+    problem="$(check_flex "$from")"
+    [ -z "$problem" ] || fail "after a restart: $problem"
+    click_exit
+    wait_exit 5
+
+    from=$(($(wc -l <"$work/osc") + 1))
+    mv "$work/glove" "$work/other"
+    start_sim --scenario hand
+    open_monitor --port "$work/other" --exchange-file "$exchange" --osc "127.0.0.1:$osc_port"
+    click_connect
+    sleep 2
+    tail -n +"$from" "$work/osc" | grep -q /glove/frame || fail "no frames from the other device"
+    if tail -n +"$from" "$work/osc" | grep -q /glove/flex; then fail "the other device is calibrated"; fi
+}
+
+# The plot window, opened with the monitor: nine traces, each in its own colour, move with
+# glove-sim's hand between two screenshots.
+plot_shows_every_value_moving() {
+    start_x
+    start_sim --scenario hand
+    start_monitor --plot
+    local plot
+    plot="$(timeout 20 xdotool search --sync --onlyvisible --all --pid "$monitor_pid" --name '^Glove plot$' | head -n1)"
+    [ -n "$plot" ] || fail "no plot window"
+    # Left of the monitor's window, which opens 304 pixels from the left edge.
+    xdotool windowsize "$plot" 300 560
+    xdotool windowmove "$plot" 0 0
+    click_connect
+    sleep 3
+    import -window "$plot" -depth 8 ppm:"$work/one.ppm"
+    sleep 0.7
+    import -window "$plot" -depth 8 ppm:"$work/two.ppm"
+    local problem
+    problem="$(python3 - "$work/one.ppm" "$work/two.ppm" <<'PY'
+import sys
+colours = [0x1f77b4, 0xd62728, 0x2ca02c, 0x9467bd, 0xff7f0e, 0x8c564b, 0xe377c2, 0x17becf, 0x7f7f7f]
+def pixels(path):
+    data = open(path, "rb").read()
+    fields, at = [], 0
+    while len(fields) < 4:  # P6, width, height, maximum
+        while data[at:at + 1].isspace(): at += 1
+        start = at
+        while not data[at:at + 1].isspace(): at += 1
+        fields.append(data[start:at])
+    width = int(fields[1]); body = data[at + 1:]
+    found = {}
+    for i in range(0, len(body), 3):
+        rgb = body[i] << 16 | body[i + 1] << 8 | body[i + 2]
+        # Right of the labels, which take the first 110 pixels.
+        if rgb in colours and i // 3 % width >= 110:
+            found.setdefault(rgb, set()).add((i // 3 % width, i // 3 // width))
+    return found
+one, two = pixels(sys.argv[1]), pixels(sys.argv[2])
+for n, colour in enumerate(colours, start=2):
+    a, b = one.get(colour, set()), two.get(colour, set())
+    if len(a) < 25: print("value %d: %d pixels of its trace" % (n, len(a))); break
+    if len(a ^ b) < 10: print("value %d: the trace did not move" % n); break
+PY
+)"
+    [ -z "$problem" ] || fail "$problem"
+    # Closing the plot leaves the monitor running; Exit ends the program.
+    xdotool windowfocus --sync "$plot" key ctrl+w
+    sleep 0.3
+    if xdotool search --onlyvisible --all --pid "$monitor_pid" --name '^Glove plot$'; then
+        fail "the plot did not close"
+    fi
+    kill -0 "$monitor_pid" || fail "closing the plot ended the monitor"
+    click_exit
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+}
+
+# A file that is not a recording, a calibration time out of range and a damaged kept
+# calibration: one line each; nothing kept is lost, and with the damaged one the monitor runs.
+bad_calibration_input() {
+    start_x
+    local conf="$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf" status=0
+    printf 'time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10\n' >"$work/rec.csv"
+    printf '2026-12-07T09:31:02.123+01:00,%d.000,128,1,%d,100,50,60,70,80,90,100\n' 0 40 1 140 >>"$work/rec.csv"
+    "$GLOVE_MONITOR" --port "$work/glove" --calibrate-from "$work/rec.csv" >/dev/null || fail "status $?"
+    local kept
+    kept="$(cat "$conf")"
+    "$GLOVE_MONITOR" --port "$work/glove" --calibrate-from /etc/passwd 2>"$work/err" || status=$?
+    [ "$status" = 2 ] || fail "status $status for a file that is not a recording"
+    [ "$(wc -l <"$work/err")" = 1 ] && grep -q "^glove-monitor: cannot calibrate from a file that is not a recording: /etc/passwd:1:" "$work/err" ||
+        fail "stderr: $(cat "$work/err")"
+    [ "$(cat "$conf")" = "$kept" ] || fail "the kept calibration changed"
+    status=0
+    "$GLOVE_MONITOR" --calibration-time 2 2>"$work/err" || status=$?
+    [ "$status" = 2 ] && [ "$(cat "$work/err")" = "glove-monitor: Invalid --calibration-time: '2' (whole seconds, 3 to 600); see --help" ] ||
+        fail "status $status, stderr: $(cat "$work/err")"
+
+    sed -i 's/=1-1 40-140/=1-1 40-x/' "$conf"
+    start_sim --hold 1,200,150,180,100,7,8,9,10
+    start_monitor
+    click_connect
+    wait_for_text "128  1  200  150  180  100  7  8  9  10"
+    [ "$(grep -c calibration "$work/stderr")" = 1 ] && grep -q "is not a calibration .*; the glove is not calibrated$" "$work/stderr" ||
+        fail "stderr: $(cat "$work/stderr")"
 }
 
 "${1:?which case}"

@@ -72,11 +72,9 @@ pixel() {
         sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
 }
 
-skin="255,224,192"
-
-# A point of the hand figure, in twips within its inner area, as window pixels.
-figure_x() { echo $((72 + 2 + $1 / 15)); }
-figure_y() { echo $((272 + 2 + $1 / 15)); }
+# skin_at X Y: whether the hand's skin shows at a point of the figure, given in twips within
+# its inner area.
+skin_at() { [ "$(pixel $((72 + 2 + $1 / 15)) $((272 + 2 + $2 / 15)))" = "255,224,192" ]; }
 
 # wait_exit SECONDS: sets exit_status to the monitor's, or fails if it is still running.
 wait_exit() {
@@ -88,6 +86,19 @@ wait_exit() {
     done
     exit_status=0
     wait "$monitor_pid" || exit_status=$?
+}
+
+# The monitor ends within five seconds with exit status 0.
+wait_clean_exit() {
+    wait_exit 5
+    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+}
+
+# Exit clicked: the monitor ends cleanly and takes the exchange file with it.
+exit_removes_the_exchange_file() {
+    click_exit
+    wait_clean_exit
+    [ ! -e "$exchange" ] || fail "the exchange file is still there"
 }
 
 # A free UDP port.

@@ -8,13 +8,16 @@
 #include <QStringList>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "monitor/glove_pipeline.h"
+#include "support/pty.h"
 #include "support/recording_display.h"
+#include "support/temp_files.h"
 
 namespace glove::fault {
 
@@ -58,6 +61,8 @@ int openDescriptorCount();
 // quarantine keeps freed blocks resident on purpose; there the live heap is counted.
 std::size_t memoryInUse();
 bool runningAsRoot();
+// Bytes the process has read so far, from files and devices alike.
+std::uint64_t bytesReadSoFar();
 
 // A tmpfs of two pages mounted on a directory for one test, unmounted with it. Mounting
 // needs root; mounted() says whether it worked and why not.
@@ -131,6 +136,25 @@ class LoopRig {
     std::function<bool(int)> beforePass_;
     PathState lastSeen_;
     bool seenOnce_ = false;
+};
+
+// A test of the loop on a pseudo-terminal glove, the exchange file in a fresh directory.
+class OnALoop : public ::testing::Test {
+  protected:
+    test::Pty glove;
+    test::TempDir dir;
+    LoopRig rig{glove.path(), dir.path()};
+};
+
+// A test on a tmpfs of two pages; skipped where none can be mounted.
+class OnATinyDisk : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
+    }
+
+    test::TempDir dir;
+    TinyDisk disk{dir.dir() + "/disk"};
 };
 
 // Passes when the per-poll check found nothing wrong, else lists what it found.

@@ -26,7 +26,9 @@ QByteArray framesFrom(int firstSeed, int count) {
     return stream;
 }
 
-TEST(Noise, AMillionRandomBytesAreAllReadInOrderAndNeverSpoilTheFile) {
+using Noise = OnALoop;
+
+TEST_F(Noise, AMillionRandomBytesAreAllReadInOrderAndNeverSpoilTheFile) {
     constexpr qsizetype kTotal = 1'000'000;
     // What waits never exceeds the receive buffer, so nothing may be dropped. Bursts are
     // usually sent before the last one is read, as a streaming line keeps the buffer full;
@@ -35,9 +37,6 @@ TEST(Noise, AMillionRandomBytesAreAllReadInOrderAndNeverSpoilTheFile) {
     constexpr int kLongestBurst = 3500;
     constexpr int kOneDryRunIn = 25;
     constexpr int kMostPasses = 400'000;
-    Pty glove;
-    TempDir dir;
-    LoopRig rig(glove.path(), dir.path());
 
     std::mt19937 random(20240607);
     std::uniform_int_distribution<int> byte(0, 255);
@@ -82,10 +81,7 @@ TEST(Noise, AMillionRandomBytesAreAllReadInOrderAndNeverSpoilTheFile) {
     EXPECT_EQ(PathState::of(rig.path).content, linesFor(last));
 }
 
-TEST(Noise, FramesWithoutMarkersEmptyTheFileAndTheLastReadingStays) {
-    Pty glove;
-    TempDir dir;
-    LoopRig rig(glove.path(), dir.path());
+TEST_F(Noise, FramesWithoutMarkersEmptyTheFileAndTheLastReadingStays) {
     const QByteArray first = plainFrame(1);
     const QByteArray unmarked = bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     const QByteArray again = plainFrame(2);
@@ -112,10 +108,7 @@ TEST(Noise, FramesWithoutMarkersEmptyTheFileAndTheLastReadingStays) {
     EXPECT_EQ(rig.display.readingShownBy(rig.passes), valuesTextFor(again));
 }
 
-TEST(Noise, AFrameRightAfterAFrameWithoutMarkerStillReachesTheFile) {
-    Pty glove;
-    TempDir dir;
-    LoopRig rig(glove.path(), dir.path());
+TEST_F(Noise, AFrameRightAfterAFrameWithoutMarkerStillReachesTheFile) {
     const QByteArray unmarked = bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     std::vector<QByteArray> marked;
     for (int seed = 1; seed <= 4; ++seed) marked.push_back(plainFrame(seed));
@@ -135,10 +128,7 @@ TEST(Noise, AFrameRightAfterAFrameWithoutMarkerStillReachesTheFile) {
     }
 }
 
-TEST(Noise, EveryByteAMarkerGivesTenLinesAndTheLoopGoesOn) {
-    Pty glove;
-    TempDir dir;
-    LoopRig rig(glove.path(), dir.path());
+TEST_F(Noise, EveryByteAMarkerGivesTenLinesAndTheLoopGoesOn) {
     const QByteArray markers(10, static_cast<char>(128));
     const QByteArray after = plainFrame(3);
     rig.run(6, [&](int pass) {
@@ -159,13 +149,10 @@ TEST(Noise, EveryByteAMarkerGivesTenLinesAndTheLoopGoesOn) {
 
 // A burst of back-to-back frames cut to a length: every whole frame is written and shown
 // in order, the cut tail is read and dropped, and the next frame is aligned again.
-class LongBurst : public ::testing::TestWithParam<int> {};
+class LongBurst : public OnALoop, public ::testing::WithParamInterface<int> {};
 
 TEST_P(LongBurst, IsReadTenBytesAtATimeAndLosesNoWholeFrame) {
     const int length = GetParam();
-    Pty glove;
-    TempDir dir;
-    LoopRig rig(glove.path(), dir.path());
     const QByteArray burst = framesFrom(1, (length + 9) / 10).left(length);
     const QByteArray after = plainFrame(999);
     bool afterSent = false;
@@ -199,13 +186,10 @@ INSTANTIATE_TEST_SUITE_P(Lengths, LongBurst, ::testing::Values(11, 19, 20, 25, 9
                          test::Numbered{"Bytes"});
 
 // The glove stops after `kept` bytes of a frame and stays silent for a while.
-class SilentMidFrame : public ::testing::TestWithParam<int> {};
+class SilentMidFrame : public OnALoop, public ::testing::WithParamInterface<int> {};
 
 TEST_P(SilentMidFrame, KeepsTheLastReadingThenSaysNoDeviceThenShowsTheNextFrame) {
     const int kept = GetParam();
-    Pty glove;
-    TempDir dir;
-    LoopRig rig(glove.path(), dir.path());
     const QByteArray before = plainFrame(10);
     const QByteArray cut = plainFrame(11).left(kept);
     const QByteArray after = plainFrame(12);

@@ -77,8 +77,7 @@ unreadable_device() {
     [ "$(grep -ci "permission denied" "$work/stderr")" = 1 ] || fail "stderr: $(cat "$work/stderr")"
     [ ! -e "$exchange" ] || fail "an exchange file appeared though nothing was read"
     click_exit
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
     no_crash_reported
 }
 
@@ -103,8 +102,7 @@ read_only_exchange_file() {
     wait_for_text "128  1  200  180  100  100  7  8  9  10"
     wait_for_exchange $'128,1,200,180,100,100,7,8,9,10\r'
     click_exit
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
     [ ! -e "$exchange" ] || fail "the exchange file outlived the program"
     no_crash_reported
 }
@@ -126,8 +124,7 @@ missing_device() {
     [ "$(grep -c "cannot open the serial device" "$work/stderr")" = 1 ] ||
         fail "stderr: $(cat "$work/stderr")"
     click_exit
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
     no_crash_reported
 }
 
@@ -140,8 +137,7 @@ signal_while_streaming() {
     click_connect
     wait_for_a_frame_written
     kill "-$1" "$monitor_pid"
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
     [ ! -e "$exchange" ] || fail "the exchange file outlived the program"
     no_crash_reported
 }
@@ -191,8 +187,7 @@ sigterm_with_undeletable_exchange_file() {
     sleep 1
     kill -0 "$monitor_pid" || fail "the program died"
     kill -TERM "$monitor_pid"
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
     [ -d "$exchange" ] || fail "the directory in its place was removed"
     no_crash_reported
 }
@@ -225,8 +220,7 @@ network_goes_away_and_comes_back() {
             fail "stderr: $(cat "$work/stderr")"
     done
     click_exit
-    wait_exit 5
-    [ "$exit_status" = 0 ] || fail "exit status $exit_status"
+    wait_clean_exit
     no_crash_reported
 }
 

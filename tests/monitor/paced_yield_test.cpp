@@ -44,9 +44,7 @@ class Paced : public ::testing::Test {
 };
 
 TEST_F(Paced, AQuietLineOutlastsTheSlowestGlovesPauseBetweenFrames) {
-    EXPECT_EQ(yield.quietTime().count(), 300);
-    const qint64 ms = timedYield();
-    EXPECT_GE(ms, 300);
+    EXPECT_GE(timedYield(), 300);
 }
 
 TEST_F(Paced, ReturnsAsSoonAsAWholeReadWaits) {

@@ -14,13 +14,6 @@ Reading readingOf(std::initializer_list<double> values) {
     return r;
 }
 
-TEST(StatusTexts, AreExactlyAsTheUserSeesThem) {
-    EXPECT_EQ(status::kConnecting.size(), 15);
-    EXPECT_EQ(status::kGesture, QString(8, ' ') + "Be Nice!!!!!" + QString(12, ' '));
-    EXPECT_EQ(status::kBattery.size(), 32);
-    EXPECT_EQ(status::kNoDevice, " No Device Found");
-}
-
 struct Case {
     const char* name;
     double value2, value4, value5, value6;

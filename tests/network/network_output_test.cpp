@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QRegularExpression>
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -178,6 +179,44 @@ TEST(Streaming, EachFrameGoesToEveryReceiverInItsOwnForm) {
     EXPECT_EQ(osc1.receive(), status);
     EXPECT_EQ(osc2.receive(), status);
     EXPECT_EQ(udp.receive(50ms), std::nullopt) << "status texts go to OSC receivers only";
+}
+
+std::string float32s(std::initializer_list<float> values) {
+    std::string bytes;
+    for (const float v : values) {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        for (const int shift : {24, 16, 8, 0}) bytes += static_cast<char>((bits >> shift) & 0xff);
+    }
+    return bytes;
+}
+
+TEST(Streaming, FlexFollowsEachFrameOnlyWithACalibrationInForce) {
+    Listener osc;
+    Listener udp;
+    std::vector<Receiver> oscReceivers;
+    oscReceivers.push_back(receiverTo(osc));
+    std::vector<Receiver> udpReceivers;
+    udpReceivers.push_back(receiverTo(udp));
+    NetworkOutput output("/glove", std::move(oscReceivers), std::move(udpReceivers));
+    calibration::Calibrator calibrator;
+    output.useCalibration(calibrator);
+    const std::vector<Frame> lines{{128, 1, 40, 60, 80, 100, 120, 140, 160, 250}};
+    const std::string frame = oscBytes("/glove/frame", "iiiiiiiiii",
+                                       int32s({128, 1, 40, 60, 80, 100, 120, 140, 160, 250}));
+    output.frameRead(lines);
+    EXPECT_EQ(osc.receive(), frame);
+    EXPECT_EQ(osc.receive(50ms), std::nullopt) << "no calibration, no flex";
+
+    calibrator.setInForce(
+        calibration::parseRanges("0-2 20-60 60-160 0-255 100-200 0-240 40-240 60-160 0-200"));
+    output.frameRead(lines);
+    EXPECT_EQ(osc.receive(), frame);
+    EXPECT_EQ(osc.receive(),
+              oscBytes("/glove/flex", "fffffffff",
+                       float32s({-1.0F, 0.5F, 0.0F, 80.0F / 255, 0.0F, 0.5F, 0.5F, 1.0F, 1.0F})));
+    EXPECT_EQ(udp.receive(), "128,1,40,60,80,100,120,140,160,250\r\n");
+    EXPECT_EQ(udp.receive(), "128,1,40,60,80,100,120,140,160,250\r\n") << "UDP stays raw";
 }
 
 class Group : public ::testing::TestWithParam<const char*> {};

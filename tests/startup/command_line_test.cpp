@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 
 #include "support/case_names.h"
@@ -27,9 +29,18 @@ TEST(CommandLineOptions, DefaultsAreTheFixedPortAndExchangeFile) {
 TEST(CommandLineOptions, PortTakesANumberOrADevicePath) {
     EXPECT_EQ(parse({"--port", "3"}).device, "/dev/ttyS2");
     EXPECT_EQ(parse({"--port=/dev/ttyUSB0"}).device, "/dev/ttyUSB0");
-    // A bare name is the device of that name when there is one, as --list-ports shows it.
+    // A bare name is the device of that name, as --list-ports shows it, plugged in or not;
+    // a file of that name in the current directory only when there is no such device.
     EXPECT_EQ(parse({"--port", "null"}).device, "/dev/null");
-    EXPECT_EQ(parse({"--port", "no-such-device"}).device, "no-such-device");
+    EXPECT_EQ(parse({"--port", "ttyUSB97"}).device, "/dev/ttyUSB97");
+    const QTemporaryDir dir;
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    QFile("glove").open(QIODevice::WriteOnly);
+    QFile("null").open(QIODevice::WriteOnly);
+    EXPECT_EQ(parse({"--port", "glove"}).device, "glove");
+    EXPECT_EQ(parse({"--port", "null"}).device, "/dev/null");
+    QDir::setCurrent(before);
     EXPECT_EQ(parse({"--exchange-file", "/var/tmp/x"}).exchangePath, "/var/tmp/x");
     EXPECT_EQ(parse({"--record", "/var/tmp/r.csv"}).recordPath, "/var/tmp/r.csv");
 }

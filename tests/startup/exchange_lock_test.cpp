@@ -1,6 +1,8 @@
 #include "startup/exchange_lock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <optional>
@@ -49,6 +51,25 @@ TEST(ExchangeLock, NeverFollowsALinkNorWritesAFileOfAnotherName) {
     }
     EXPECT_EQ(test::readAll(dir.path("target")), "keep me");
     EXPECT_EQ(test::readAll(lockPath), "keep me");
+}
+
+// The record of a holder of another user is theirs to write: no byte of it that reaches the
+// terminal steers it (C0 and C1 controls, bytes of no character).
+TEST(ExchangeLock, AHolderIsNamedInPrintableText) {
+    const test::TempDir dir;
+    const std::string lockPath = ExchangeLock::pathFor(dir.path());
+    test::writeAll(lockPath, "pid=" + QByteArray::number(::getpid()) +
+                                 "\ndevice=/dev/tty\x1b[2J\xc2\x9b"
+                                 "1m\xff\n");
+    const int holder = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    try {
+        ExchangeLock::take(dir.path(), "/dev/ttyUSB1");
+        ADD_FAILURE() << "a second lock was taken";
+    } catch (const ExchangeInUse& e) {
+        EXPECT_EQ(e.holder().device, "/dev/tty\\x1b[2J\\xc2\\x9b1m\\xff");
+    }
+    ::close(holder);
 }
 
 }  // namespace

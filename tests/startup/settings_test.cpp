@@ -206,6 +206,45 @@ TEST(SettingsFileWrite, NeverGoesThroughALinkAndLeavesNothingWhenItFails) {
               QStringList{});
 }
 
+// Keys hold device paths, slashes, spaces and all; saving or forgetting the options, or
+// another device's calibration, leaves each device's own as it was.
+TEST(KeptCalibrations, BelongToTheirDeviceAndOutliveTheOptions) {
+    SettingsRig rig;
+    const QString byId = "/dev/serial/by-id/usb-Glove 2,x=y";
+    const char* left = "0-2 30-220 20-180 40-240 10-200 60-230 25-150 50-250 0-120";
+    const char* right = "1-1 10-20 10-20 10-20 10-20 10-20 10-20 10-20 10-20";
+    rig.file.keepCalibration(byId, left);
+    rig.file.keepCalibration("/dev/ttyUSB0", right);
+    rig.file.write({{"port", {"/dev/ttyUSB0"}}});
+    EXPECT_EQ(calibration::formatRanges(*rig.start({}).calibration), right);
+    EXPECT_EQ(calibration::formatRanges(*rig.start({"--port", byId}).calibration), left);
+    EXPECT_EQ(rig.start({"--port", "/dev/ttyS5"}).calibration, std::nullopt);
+    EXPECT_TRUE(rig.file.remove());
+    EXPECT_TRUE(rig.file.read().values.isEmpty());
+    EXPECT_EQ(rig.file.read().calibrations.size(), 2);
+    EXPECT_TRUE(rig.file.keepCalibration("/dev/ttyUSB0", {}));
+    EXPECT_FALSE(rig.file.keepCalibration("/dev/ttyUSB0", {}));
+    EXPECT_EQ(rig.file.read().calibrations.keys(), QStringList{byId});
+    EXPECT_TRUE(rig.file.read().problems.isEmpty());
+}
+
+TEST(KeptCalibrations, ADamagedOneIsReportedOnceAndNotUsedAndAnUnreadableFileIsLeftAlone) {
+    SettingsRig rig;
+    rig.holds("port=/dev/ttyUSB0\n[calibration]\ndev\\ttyUSB0=1-2 3-4\n");
+    const CommandLine c = rig.start({});
+    EXPECT_EQ(c.action, Action::Run);
+    EXPECT_EQ(c.calibration, std::nullopt);
+    ASSERT_EQ(c.settingsProblems.size(), 1);
+    EXPECT_TRUE(c.settingsProblems[0].startsWith(rig.file.path() +
+                                                 ": calibration/dev/ttyUSB0: '1-2 3-4' is not"))
+        << c.settingsProblems[0].toStdString();
+    const QByteArray unreadable("\xff\xfe\0\0port\0=\x80\x81\n[", 14);
+    rig.holds(unreadable);
+    EXPECT_THROW(rig.file.keepCalibration("/dev/ttyUSB0", "0-9 0-9 0-9 0-9 0-9 0-9 0-9 0-9 0-9"),
+                 SettingsError);
+    EXPECT_EQ(test::readAll(rig.file.path().toStdString()), unreadable);
+}
+
 TEST(SaveSettingsOption, ValidatesAsAStartAndKeepsAbsolutePaths) {
     SettingsRig rig;
     rig.holds("port=0\n");  // not used, not reported: it is being replaced

@@ -33,10 +33,10 @@ constexpr Range sensorJitter{-2, 2};
 
 // Moves smoothly from range.lo (phase 0) to range.hi (half a period) and back, with a little
 // sensor jitter, never leaving the range.
-int sweep(std::uint64_t frameIndex, double phaseShift, Range range, std::mt19937& rng) {
-    const double phase = 2.0 * std::numbers::pi *
-                             static_cast<double>(frameIndex % wavePeriodFrames) /
-                             static_cast<double>(wavePeriodFrames) +
+int sweep(std::uint64_t frameIndex, double phaseShift, Range range, std::mt19937& rng,
+          std::uint64_t periodFrames = wavePeriodFrames) {
+    const double phase = 2.0 * std::numbers::pi * static_cast<double>(frameIndex % periodFrames) /
+                             static_cast<double>(periodFrames) +
                          phaseShift;
     const double level = (1.0 - std::cos(phase)) / 2.0;
     const int value = range.lo + static_cast<int>(std::lround(level * (range.hi - range.lo)));
@@ -84,6 +84,17 @@ Frame makeFrame(Scenario scenario, std::uint64_t frameIndex, std::mt19937& rng, 
     }
     frame[valuePos(2)] =
         sensorValue(pick(rng, scenario == Scenario::Battery ? batteryLow : batteryFine));
+    if (scenario == Scenario::Hand) {
+        for (int value = 3; value <= static_cast<int>(frameLength); ++value) {
+            const HandRange r = handRanges[static_cast<std::size_t>(value - 3)];
+            frame[valuePos(value)] = sensorValue(
+                sweep(frameIndex, fingerLag * (value - 3), {r.low, r.high}, rng, handPeriodFrames));
+        }
+        if (count)
+            std::ranges::copy(encodeCounter(frameIndex),
+                              frame.begin() + valuePos(counterFirstValue));
+        return frame;
+    }
     frame[valuePos(3)] = sensorValue(sweep(frameIndex, 0.0, thumbTravel, rng));
     frame[valuePos(4)] =
         sensorValue(sweep(frameIndex, fingerLag, gesture ? gestureValue4 : fingerTravel, rng));

@@ -27,7 +27,7 @@ constexpr std::size_t valuePos(int n) {
     return static_cast<std::size_t>(n - 1);
 }
 
-enum class Scenario { Wave, Gesture, Battery, Rest, Random, Noise, Silent, Unplug };
+enum class Scenario { Wave, Gesture, Battery, Rest, Random, Noise, Silent, Unplug, Hand };
 
 inline constexpr std::array scenarioNames{
     std::pair{std::string_view{"wave"}, Scenario::Wave},
@@ -38,7 +38,21 @@ inline constexpr std::array scenarioNames{
     std::pair{std::string_view{"noise"}, Scenario::Noise},
     std::pair{std::string_view{"silent"}, Scenario::Silent},
     std::pair{std::string_view{"unplug"}, Scenario::Unplug},
+    std::pair{std::string_view{"hand"}, Scenario::Hand},
 };
+
+// The hand scenario, for trying a calibration: each of values 3 to 10 opens and closes
+// through its own range, lowest to highest and back, once every handPeriodFrames (2 s at
+// 4800 baud), with a little noise that never leaves the range; value 2, the battery, stays
+// at 0 to 2, too still to be calibrated. A reading's place in its range is what a calibration
+// should give for it.
+struct HandRange {
+    int low = 0;
+    int high = 0;
+};
+inline constexpr std::uint64_t handPeriodFrames = 96;
+inline constexpr std::array<HandRange, 8> handRanges{
+    {{30, 220}, {20, 180}, {40, 240}, {10, 200}, {60, 230}, {25, 150}, {50, 250}, {0, 120}}};
 
 std::optional<Scenario> scenarioFromName(std::string_view name);
 

@@ -92,9 +92,9 @@ enum class Ending { Finished, Stopped };
 
 // A glove's radio does not wait for a reader: while frames wait unread (nobody has the line
 // open, or the reader stalls) further frames are dropped whole, as on a real line, so a
-// reader who starts late gets the frames of now, not a backlog. A reader keeping up has at
-// most the frame just sent still to take.
-constexpr std::size_t mostUnread = 2 * frameLength;
+// reader who starts late gets the frames of now after a short backlog. A reader that is
+// busy for a moment (a third of a second at the glove's rate) loses nothing.
+constexpr std::size_t mostUnread = 16 * frameLength;
 
 bool readerBehind(const SerialLine& line) {
     return line.unread() >= mostUnread;

@@ -84,15 +84,22 @@ void SerialLine::drain() {
     }
     // Unread input is lost when a pseudo-terminal closes, so give the reader a moment to take
     // it. The kernel hands written bytes to the reader's side asynchronously, hence the settle.
+    // A reader that takes nothing for longer than the monitor waits on a quiet line is not
+    // reading.
     constexpr auto settle = 20ms;
     constexpr auto step = 10ms;
     constexpr auto patience = 1s;
+    constexpr auto noProgress = 400ms;
     std::this_thread::sleep_for(settle);
-    const auto giveUp = std::chrono::steady_clock::now() + patience;
-    int unread = 0;
-    while (::ioctl(heldSlave_.get(), TIOCINQ, &unread) == 0 && unread > 0 &&
-           std::chrono::steady_clock::now() < giveUp)
+    const auto start = std::chrono::steady_clock::now();
+    auto lastProgress = start;
+    std::size_t before = unread();
+    for (std::size_t now = before; now > 0; before = now, now = unread()) {
+        const auto time = std::chrono::steady_clock::now();
+        if (now < before) lastProgress = time;
+        if (time - start >= patience || time - lastProgress >= noProgress) return;
         std::this_thread::sleep_for(step);
+    }
 }
 
 std::size_t SerialLine::unread() const {

@@ -30,7 +30,8 @@ class SerialLine {
     // than dropping bytes, asking keepGoing() now and then; false if that said stop.
     bool writeAll(std::span<const std::uint8_t> bytes, const std::function<bool()>& keepGoing);
 
-    // Waits, for a bounded time, until what was written has left.
+    // Waits until what was written has left, while a reader keeps taking it; never more than
+    // a second.
     void drain();
 
     // Bytes written that the reader has not taken yet. A pseudo-terminal keeps them for as long

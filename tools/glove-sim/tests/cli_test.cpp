@@ -143,15 +143,16 @@ class ScratchDir : public testing::Test {
 };
 
 TEST(Streaming, DeliversCountedFramesOnItsPseudoTerminal) {
-    // Two: a third finds the reader two frames behind and is dropped.
-    constexpr std::size_t frames = 2;
+    // Sixteen: a seventeenth finds the reader sixteen frames behind and is dropped.
+    constexpr std::size_t frames = 16;
     Sim sim({"--frames", std::to_string(frames), "--burst", "--count"});
     const std::string path = sim.firstLine();
     ASSERT_FALSE(path.empty());
     const Fd tty{openRaw(path)};
     ASSERT_GE(tty.fd, 0) << path;
-    // A slow reader: the last frame is written well before it reads, and must not be lost.
-    std::this_thread::sleep_for(300ms);
+    // A slow reader: the last frame is written well before it reads (at 0.33 s), and must not
+    // be lost.
+    std::this_thread::sleep_for(500ms);
 
     const std::string got =
         readUntil(tty.fd, [](const std::string& s) { return s.size() >= frames * frameLength; });
@@ -167,7 +168,7 @@ TEST(Streaming, DeliversCountedFramesOnItsPseudoTerminal) {
     EXPECT_EQ(sim.exitStatus(), 0);
 }
 
-TEST(Streaming, AReaderWhoComesLateFindsAtMostTwoFramesWaitingThenTheFramesOfNow) {
+TEST(Streaming, AReaderWhoComesLateFindsAtMostSixteenFramesWaitingThenTheFramesOfNow) {
     // No reading holds 128: only the marker does.
     Sim sim({"--count", "--hold", "1,2,3,4,5,6,7,8,9"});
     const std::string path = sim.firstLine();
@@ -175,7 +176,7 @@ TEST(Streaming, AReaderWhoComesLateFindsAtMostTwoFramesWaitingThenTheFramesOfNow
     const Fd tty{openRaw(path)};
     ASSERT_GE(tty.fd, 0) << path;
     std::array<char, 4096> waiting{};
-    EXPECT_LE(::read(tty.fd, waiting.data(), waiting.size()), 2 * frameLength)
+    EXPECT_LE(::read(tty.fd, waiting.data(), waiting.size()), 16 * frameLength)
         << "frames piled up while nobody read";
     const std::string got =
         readUntil(tty.fd, [](const std::string& s) { return s.size() >= 2 * frameLength; });
@@ -185,6 +186,14 @@ TEST(Streaming, AReaderWhoComesLateFindsAtMostTwoFramesWaitingThenTheFramesOfNow
     std::copy_n(got.begin() + static_cast<std::ptrdiff_t>(marker + valuePos(counterFirstValue)),
                 counterValueCount, counter.begin());
     EXPECT_GE(decodeCounter(counter), 40U) << "an old frame came after those waiting";
+}
+
+// Nobody takes the frame: the end waits a moment for a reader, not a second.
+TEST(Streaming, EndsSoonWhenNobodyTakesTheLastFrames) {
+    const auto started = Clock::now();
+    Sim sim({"--frames", "1", "--burst"});
+    EXPECT_EQ(sim.exitStatus(), 0);
+    EXPECT_LT(Clock::now() - started, 900ms);
 }
 
 TEST(Streaming, RateSpacesTheFramesOut) {

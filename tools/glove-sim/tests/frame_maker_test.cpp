@@ -156,6 +156,18 @@ TEST(Wave, FingersAndThumbOpenAndCloseSmoothly) {
     }
 }
 
+TEST(Hand, EveryFingerSweepsItsWholeRangeWithinEachPeriodAndNoFurther) {
+    const auto chunks = chunksOf({.scenario = Scenario::Hand}, handPeriodFrames);
+    for (int value = 3; value <= 10; ++value) {
+        std::vector<int> trace;
+        for (const auto& chunk : chunks) trace.push_back(chunk.bytes[valuePos(value)]);
+        const HandRange range = handRanges[static_cast<std::size_t>(value - 3)];
+        EXPECT_EQ(std::ranges::min(trace), range.low) << "value " << value;
+        EXPECT_EQ(std::ranges::max(trace), range.high) << "value " << value;
+    }
+    for (const auto& chunk : chunks) ASSERT_LE(chunk.bytes[valuePos(2)], 2);
+}
+
 class Repeatable : public testing::TestWithParam<Scenario> {};
 
 TEST_P(Repeatable, SameSeedGivesSameStream) {
@@ -170,7 +182,7 @@ TEST_P(Repeatable, SameSeedGivesSameStream) {
 INSTANTIATE_TEST_SUITE_P(Seeds, Repeatable,
                          testing::Values(Scenario::Wave, Scenario::Gesture, Scenario::Battery,
                                          Scenario::Rest, Scenario::Random, Scenario::Noise,
-                                         Scenario::Silent, Scenario::Unplug),
+                                         Scenario::Silent, Scenario::Unplug, Scenario::Hand),
                          [](const auto& info) { return nameOf(info.param); });
 
 TEST(Noise, OtherSeedGivesOtherBytes) {
