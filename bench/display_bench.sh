@@ -30,12 +30,8 @@ cd "$(dirname "$0")/.."
 monitor="$build/src/glove-monitor"
 sim="$build/tools/glove-sim/glove-sim"
 reference="$build/bench/reference_display"
-for binary in "$monitor" "$sim" "$reference"; do
-    [ -x "$binary" ] || { echo "display_bench.sh: $binary is not built" >&2; exit 1; }
-done
-
 source scripts/lib/xserver.sh
-start_x_for_bench
+start_x_for_bench display_bench.sh "$monitor" "$sim" "$reference"
 xvfb_pid="${pids[0]}"
 
 # The glove's frame rate: 4800 baud, ten bits a byte, ten bytes a frame.

@@ -27,12 +27,8 @@ cd "$(dirname "$0")/.."
 [ -n "$monitor" ] || monitor="$build/src/glove-monitor"
 bench="$build/bench/latency_bench"
 bridge="$build/bench/latency_bridge"
-for binary in "$monitor" "$bench" "$bridge"; do
-    [ -x "$binary" ] || { echo "latency_bench.sh: $binary is not built" >&2; exit 1; }
-done
-
 source scripts/lib/xserver.sh
-start_x_for_bench
+start_x_for_bench latency_bench.sh "$monitor" "$bench" "$bridge"
 
 load_average() { cut -d' ' -f1-3 /proc/loadavg; }
 
@@ -48,6 +44,11 @@ for run in $(seq "$runs"); do
 done
 echo "Load average after: $(load_average)"
 echo
+# A receiver that got nothing measured nothing: the run failed.
+if grep -q ' received=0 ' "$work/results"; then
+    echo "latency_bench.sh: a receiver got no frame: $(grep ' received=0 ' "$work/results")" >&2
+    exit 1
+fi
 
 # Every figure of every run as "KEY VALUE", KEY naming the load, the receiver and the figure.
 figures() {
