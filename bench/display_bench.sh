@@ -68,7 +68,9 @@ stop() {
 window_of() {
     local until=$((SECONDS + 20)) found=""
     while [ -z "$found" ] && [ $SECONDS -lt $until ]; do
-        found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)" || sleep 0.05
+        # A search that meets a window as it goes can hang: each try has a time limit.
+        found="$(timeout 5 xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)" ||
+            sleep 0.05
     done
     echo "$found"
 }

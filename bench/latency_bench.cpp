@@ -234,7 +234,8 @@ void pressConnect(pid_t monitor, const std::string& line) {
     std::string window;
     for (const auto until = Clock::now() + 20s; window.empty() && Clock::now() < until;) {
         window =
-            run("xdotool search --onlyvisible --name 'Wireless VR Glove' 2>/dev/null | head -n1");
+            run("timeout 5 xdotool search --onlyvisible --name 'Wireless VR Glove' 2>/dev/null | "
+                "head -n1");
         while (!window.empty() && window.back() == '\n') window.pop_back();
         if (window.empty()) std::this_thread::sleep_for(50ms);
     }
