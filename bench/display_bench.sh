@@ -30,16 +30,8 @@ cd "$(dirname "$0")/.."
 monitor="$build/src/glove-monitor"
 sim="$build/tools/glove-sim/glove-sim"
 reference="$build/bench/reference_display"
-for binary in "$monitor" "$sim" "$reference"; do
-    [ -x "$binary" ] || { echo "display_bench.sh: $binary is not built" >&2; exit 1; }
-done
-
 source scripts/lib/xserver.sh
-export QT_QPA_PLATFORM=xcb
-# Settings of its own: what the person running it saved stays out of it.
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config"
-mkdir -p "$HOME"
-start_x
+start_x_for_bench display_bench.sh "$monitor" "$sim" "$reference"
 xvfb_pid="${pids[0]}"
 
 # The glove's frame rate: 4800 baud, ten bits a byte, ten bytes a frame.
@@ -76,7 +68,9 @@ stop() {
 window_of() {
     local until=$((SECONDS + 20)) found=""
     while [ -z "$found" ] && [ $SECONDS -lt $until ]; do
-        found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)" || sleep 0.05
+        # A search that meets a window as it goes can hang: each try has a time limit.
+        found="$(timeout 5 xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)" ||
+            sleep 0.05
     done
     echo "$found"
 }

@@ -22,3 +22,17 @@ start_x() {
     fi
     export DISPLAY=":$(cat "$work/display")"
 }
+
+# Starts Xvfb for a program measured on it: the xcb platform, and settings of its own, so that
+# what the person running it saved stays out of it.
+start_x_for_bench() {
+    local script="$1" binary
+    shift
+    for binary in "$@"; do
+        [ -x "$binary" ] || { echo "$script: $binary is not built" >&2; exit 1; }
+    done
+    export QT_QPA_PLATFORM=xcb
+    export HOME="$work/home" XDG_CONFIG_HOME="$work/config"
+    mkdir -p "$HOME"
+    start_x
+}

@@ -1,27 +1,52 @@
 #include "monitor/paced_yield.h"
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "acquisition/mscomm.h"
 
 namespace glove {
 
-PacedYield::PacedYield(MSComm& comm) : comm_(comm) {
-    QObject::connect(&comm, &MSComm::charactersRead, &receiver_,
-                     [this](const QByteArray& read) { phase_.observe(read); });
-    QObject::connect(&comm, &MSComm::charactersArrived, &receiver_, [this] {
-        sinceArrival_.start();
-        if (waiting_) arrivedDuringWait();
-    });
+PacedYield::PacedYield(MSComm& comm)
+    : comm_(comm),
+      pace_([&comm](int characters) { return comm.lineTime(characters); }),
+      reads_(QObject::connect(&comm, &MSComm::charactersRead,
+                              [this](const QByteArray& read) {
+                                  phase_.observe(read);
+                                  pace_.took(static_cast<int>(read.size()));
+                              })),
+      arrivals_(QObject::connect(&comm, &MSComm::charactersArrived,
+                                 [this] {
+                                     sinceArrival_.start();
+                                     if (!waiting_) return;
+                                     quietSince_.restart();
+                                     // Taken in at a wake, they tell no time: the wake decides.
+                                     if (watching_) {
+                                         follow(pace_.arrived(comm_.inBufferCount(),
+                                                              FramePace::Clock::now()));
+                                     }
+                                 })),
+      wakeFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
     quietTimer_.setSingleShot(true);
     quietTimer_.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire up to 5 % late
     QObject::connect(&quietTimer_, &QTimer::timeout, [this] { quietTimeElapsed(); });
-    lineTimer_.setSingleShot(true);
-    lineTimer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&lineTimer_, &QTimer::timeout, [this] { lineTimeElapsed(); });
+    if (wakeFd_ >= 0) {
+        wake_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
+        QObject::connect(wake_.get(), &QSocketNotifier::activated, [this] { woke(); });
+    }
+}
+
+PacedYield::~PacedYield() {
+    QObject::disconnect(reads_);
+    QObject::disconnect(arrivals_);
+    wake_.reset();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 std::chrono::milliseconds PacedYield::quietTime() const {
@@ -35,14 +60,15 @@ bool PacedYield::enoughWaits() const {
 
 void PacedYield::operator()() {
     const int inputLen = comm_.inputLen();
-    const int phaseWants = phase_.nextReadLength();
-    wanted_ = phaseWants < kFrameLength ? std::min(phaseWants, inputLen) : inputLen;
+    wanted_ = FramePace::readLength(inputLen, phase_.nextReadLength());
     comm_.limitNextInput(wanted_ < inputLen ? wanted_ : 0);
     // A device that cannot be opened is tried again after a quiet time, as a silent line.
     const bool receiving = comm_.receive();
+    const FramePace::Wait wait =
+        pace_.begin(wanted_, comm_.inBufferCount(), FramePace::Clock::now());
     // A pass that does not wait still lets the window handle its events; one that waits
     // handles them in the wait.
-    if (receiving && enoughWaits()) {
+    if (receiving && wait.kind == FramePace::Wait::Kind::Done) {
         QCoreApplication::processEvents();
         return;
     }
@@ -64,50 +90,66 @@ void PacedYield::operator()() {
     // is not started again for every character; when it fires early it waits out the rest.
     quietSince_.start();
     wentQuiet_ = false;
-    slowerThanTheLine_ = false;
     waiting_ = true;
-    // Watched only while the next character's time cannot be foreseen. A glove streaming at
-    // the line's pace is met with its frame complete and the next one begun, so the line
-    // is not watched at all then, and nothing is asked of the system to turn it on and off.
-    if (!sleepThroughRest()) comm_.watchArrivals(true);
+    follow(wait);
     quietTimer_.start(quiet_);
     wait_.exec();
     waiting_ = false;
     quietTimer_.stop();
-    lineTimer_.stop();
+    if (sleeping_) {
+        // Ended by the quiet time or an interrupt: the wake must not come in a later pass.
+        const itimerspec never{};
+        timerfd_settime(wakeFd_, 0, &never, nullptr);
+        sleeping_ = false;
+    }
     // What waits now came before the quiet; the character after it may start a frame.
-    if (wentQuiet_) phase_.quietAfter(comm_.inBufferCount());
+    if (wentQuiet_) {
+        phase_.quietAfter(comm_.inBufferCount());
+        pace_.lost();
+    }
     quietWithRest_ = wentQuiet_ && comm_.inBufferCount() > 0;
 }
 
-void PacedYield::arrivedDuringWait() {
-    if (enoughWaits()) {
-        wait_.quit();
-        return;
+void PacedYield::follow(FramePace::Wait wait) {
+    switch (wait.kind) {
+        case FramePace::Wait::Kind::Done:
+            wait_.quit();
+            return;
+        case FramePace::Wait::Kind::Sleep:
+            if (sleepUntil(wait.until)) return;
+            // No timer to wake by: watching costs wake-ups, not frames.
+            [[fallthrough]];
+        case FramePace::Wait::Kind::Watch:
+            watching_ = true;
+            comm_.watchArrivals(true);
+            return;
     }
-    quietSince_.restart();
-    sleepThroughRest();
 }
 
-// Once part of the read has come, the rest cannot come sooner than its time on the line.
-// The wait stops watching arrivals and sleeps that long, and one character more, so a glove
-// streaming at the line's pace is met with its frame complete and the next one begun: one
-// wake-up a frame instead of one a character. A glove that sends slower than its line,
-// found so when a sleep brings nothing, is watched character by character for the rest of
-// the wait, as sleeping would only add wake-ups.
-bool PacedYield::sleepThroughRest() {
-    const int missing = wanted_ - comm_.inBufferCount();
-    if (slowerThanTheLine_ || missing <= 0 || missing >= wanted_) return false;
+// Characters that come while the line is not watched wait in the system and wake nobody: a
+// glove streaming at the line's pace costs one wake-up a frame, at its end.
+bool PacedYield::sleepUntil(FramePace::Time until) {
+    if (wakeFd_ < 0) return false;
+    const auto since = until.time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+    itimerspec at{};
+    at.it_value.tv_sec = static_cast<time_t>(seconds.count());
+    at.it_value.tv_nsec = static_cast<long>((since - seconds).count());
+    if (timerfd_settime(wakeFd_, TFD_TIMER_ABSTIME, &at, nullptr) != 0) return false;
+    sleeping_ = true;
+    watching_ = false;
     comm_.watchArrivals(false);
-    lineTimer_.start(std::chrono::ceil<std::chrono::milliseconds>(comm_.lineTime(missing + 1)));
     return true;
 }
 
-void PacedYield::lineTimeElapsed() {
-    const int before = comm_.inBufferCount();
-    comm_.takeInWaiting();  // may end the wait, or sleep again for what is still missing
-    slowerThanTheLine_ = comm_.inBufferCount() == before;
-    if (!enoughWaits() && !lineTimer_.isActive()) comm_.watchArrivals(true);
+void PacedYield::woke() {
+    std::uint64_t expirations = 0;
+    // Nothing to read: the timer was disarmed after it expired, and the wake is void.
+    if (::read(wakeFd_, &expirations, sizeof expirations) != sizeof expirations) return;
+    sleeping_ = false;
+    if (!waiting_) return;
+    comm_.takeInWaiting();
+    follow(pace_.wake(comm_.inBufferCount(), FramePace::Clock::now()));
 }
 
 void PacedYield::quietTimeElapsed() {

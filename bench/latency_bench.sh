@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The latency from the glove's last byte to every output, for glove-monitor on a virtual X
+# server (Connect pressed) beside latency_bridge, a minimal serial-to-UDP bridge, on three
+# loads: byte-paced frames back to back (48 a second), a glove that pauses (a frame every
+# 100 ms, byte-paced), whole frames written at once (48 a second). Runs latency_bench N times
+# and prints the medians of the runs' figures as markdown tables.
+#     bench/latency_bench.sh [--seconds S] [--runs N] [--monitor PATH] [BUILD_DIR]
+# (defaults 30 s, 5 runs, build/default; --monitor measures another build's glove-monitor with
+# this build's bench; needs Xvfb and xdotool)
+set -euo pipefail
+seconds=30
+runs=5
+build=build/default
+monitor=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --seconds) seconds="$2"; shift 2 ;;
+        --runs) runs="$2"; shift 2 ;;
+        --monitor) monitor="$(realpath "$2")"; shift 2 ;;
+        -h | --help) sed -n '2,10p' "$0" | cut -c3-; exit 0 ;;
+        -*) echo "latency_bench.sh: unknown option $1" >&2; exit 2 ;;
+        *) build="$1"; shift ;;
+    esac
+done
+build="$(realpath -m "$build")"
+cd "$(dirname "$0")/.."
+[ -n "$monitor" ] || monitor="$build/src/glove-monitor"
+bench="$build/bench/latency_bench"
+bridge="$build/bench/latency_bridge"
+source scripts/lib/xserver.sh
+start_x_for_bench latency_bench.sh "$monitor" "$bench" "$bridge"
+
+load_average() { cut -d' ' -f1-3 /proc/loadavg; }
+
+echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
+    "Linux $(uname -r)"
+echo "Command: bench/latency_bench.sh --seconds $seconds --runs $runs; monitor: $monitor"
+echo "Load average before: $(load_average)"
+: >"$work/results"
+for run in $(seq "$runs"); do
+    echo "run $run of $runs (load average $(load_average))" >&2
+    "$bench" --monitor "$monitor" --bridge "$bridge" --seconds "$seconds" --work "$work/run$run" |
+        sed "s/^/run=$run /" | tee -a "$work/results" >&2
+done
+echo "Load average after: $(load_average)"
+echo
+# A receiver that got nothing measured nothing: the run failed.
+if grep -q ' received=0 ' "$work/results"; then
+    echo "latency_bench.sh: a receiver got no frame: $(grep ' received=0 ' "$work/results")" >&2
+    exit 1
+fi
+
+# Every figure of every run as "KEY VALUE", KEY naming the load, the receiver and the figure.
+figures() {
+    awk '{
+        delete f
+        for (i = 1; i <= NF; ++i) if (split($i, kv, "=") == 2) f[kv[1]] = kv[2]
+        if ($3 == "wakeups") {
+            print f["load"] ".monitor.wakes", f["monitor"]; print f["load"] ".bridge.wakes", f["bridge"]
+            next
+        }
+        k = f["load"] "." f["source"]
+        print k ".p50", f["p50"]; print k ".p90", f["p90"]; print k ".p99", f["p99"]
+        print k ".max", f["max"]; print k ".sent", f["sent"]; print k ".received", f["received"]
+        if ("twice" in f) print k ".twice", f["twice"]
+    }' "$work/results"
+}
+# The runs of each figure in order, then its median; frame counts summed instead.
+figures | sort -k1,1 -k2,2g | awk '
+    { runs[$1] = runs[$1] " " $2; total[$1] += $2 }
+    END {
+        for (k in runs) {
+            n = split(runs[k], v, " ")
+            print k, (k ~ /\.(sent|received|twice)$/) ? total[k] : n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+        }
+    }' >"$work/medians"
+
+awk -v runs="$runs" -v seconds="$seconds" '
+    { m[$1] = $2 }
+    END {
+        printf "Each figure the median of %d runs of %d s a load (milliseconds from the write of a\n", runs, seconds
+        printf "frame'"'"'s last byte to its arrival); frames lost, and datagrams received twice,\n"
+        printf "summed over the runs.\n\n"
+        names["paced"] = "byte-paced, back to back (48/s)"
+        names["paused"] = "a glove that pauses (a frame every 100 ms, byte-paced)"
+        names["whole"] = "whole frames written at once (48/s)"
+        split("paced paused whole", loads, " ")
+        split("udp osc file bridge", sources, " ")
+        receiver["udp"] = "monitor UDP"; receiver["osc"] = "monitor OSC"
+        receiver["file"] = "monitor exchange file"; receiver["bridge"] = "bridge UDP"
+        printf "| load | receiver | p50 | p90 | p99 | max | frames lost | twice |\n"
+        printf "|---|---|---|---|---|---|---|---|\n"
+        for (a = 1; a <= 3; ++a) for (b = 1; b <= 4; ++b) {
+            k = loads[a] "." sources[b]
+            printf "| %s | %s | %.2f | %.2f | %.2f | %.2f | %d of %d | %s |\n", names[loads[a]],
+                receiver[sources[b]], m[k ".p50"], m[k ".p90"], m[k ".p99"], m[k ".max"],
+                m[k ".sent"] - m[k ".received"], m[k ".sent"],
+                sources[b] == "file" ? "–" : m[k ".twice"] + 0
+        }
+        printf "\n| load | monitor window thread wake-ups a frame | bridge wake-ups a frame |\n|---|---|---|\n"
+        for (a = 1; a <= 3; ++a)
+            printf "| %s | %.2f | %.2f |\n", names[loads[a]], m[loads[a] ".monitor.wakes"],
+                m[loads[a] ".bridge.wakes"]
+    }' "$work/medians"
