@@ -24,7 +24,7 @@ Calibrator::Clock::duration Calibrator::left(Clock::time_point now) const {
 std::optional<Ranges> Calibrator::finishIfDue(Clock::time_point now) {
     if (!running_ || now < start_ + time_) return std::nullopt;
     running_ = false;
-    if (collector_.frames() == 0) return std::nullopt;
+    if (collector_.frames() == 0 || !calibratesAnything(collector_.ranges())) return std::nullopt;
     inForce_ = collector_.ranges();
     return inForce_;
 }

@@ -31,8 +31,9 @@ class Calibrator final : public FrameFeed {
     // 0 at the start, 1 at the end.
     [[nodiscard]] double progress(Clock::time_point now) const;
     [[nodiscard]] Clock::duration left(Clock::time_point now) const;
-    // Once the time is up: the ranges, now in force, or nullopt when no frame came (the
-    // calibration in force stays). Before that, or when none runs: nullopt.
+    // Once the time is up: the ranges, now in force, or nullopt when no frame came or no
+    // value moved enough (the calibration in force stays). Before that, or when none runs:
+    // nullopt.
     std::optional<Ranges> finishIfDue(Clock::time_point now);
     [[nodiscard]] long framesSeen() const { return collector_.frames(); }
 

@@ -28,6 +28,10 @@ std::vector<int> uncalibratedValues(const Ranges& ranges) {
     return values;
 }
 
+bool calibratesAnything(const Ranges& ranges) {
+    return static_cast<int>(uncalibratedValues(ranges).size()) < kValueCount;
+}
+
 std::string describe(const std::optional<Ranges>& ranges) {
     if (!ranges) return "Not calibrated";
     const std::vector<int> left = uncalibratedValues(*ranges);

@@ -41,6 +41,9 @@ std::vector<int> uncalibratedValues(const Ranges& ranges);
 
 // The calibration in words: which values it covers, and which it leaves out.
 std::string describe(const std::optional<Ranges>& ranges);
+// A hand that did not move (or a line stuck on one frame) calibrates nothing: such ranges
+// never replace a calibration.
+bool calibratesAnything(const Ranges& ranges);
 
 // How the ranges are kept: "LOW-HIGH" for values 2 to 10, separated by single spaces.
 std::string formatRanges(const Ranges& ranges);

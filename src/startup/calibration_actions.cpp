@@ -28,6 +28,13 @@ int calibrateFromRecording(const SettingsFile& file, const CommandLine& options)
                         .arg(QString::fromStdString(e.what())));
         return 2;
     }
+    if (!calibration::calibratesAnything(ranges)) {
+        say(stderr, QStringLiteral("glove-monitor: cannot calibrate from %1: no value moved %2 "
+                                   "or more; the calibration kept before stays")
+                        .arg(QFile::decodeName(QByteArray::fromStdString(options.calibrateFrom)))
+                        .arg(calibration::kLeastSpan));
+        return 2;
+    }
     const QString device = calibrationDevice(deviceInForce(options));
     if (const QString problem = keepCalibration(file, device, ranges); !problem.isEmpty()) {
         say(stderr, QStringLiteral("glove-monitor: ") + problem);

@@ -93,7 +93,11 @@ void CalibrationMenu::tick() {
     if (!calibrator_.running()) {
         ticker_.stop();
         progress_->hide();
-        tell(QStringLiteral("No frame came from the glove (is it connected?); ") +
+        const QString why =
+            calibrator_.framesSeen() == 0
+                ? QStringLiteral("No frame came from the glove (is it connected?)")
+                : QStringLiteral("No value moved %1 or more").arg(calibration::kLeastSpan);
+        tell(why + QStringLiteral("; the calibration before stays: ") +
              QString::fromStdString(calibration::describe(calibrator_.inForce())) + '.');
         return;
     }

@@ -113,7 +113,7 @@ TEST(Calibrator, TakesTheLowestAndHighestOfTheFramesWhileItRuns) {
     EXPECT_EQ(c.inForce(), ranges) << "frames after the end change nothing";
 }
 
-TEST(Calibrator, CancelledOrWithoutFramesKeepsTheCalibrationInForce) {
+TEST(Calibrator, CancelledWithoutFramesOrWithAStillHandKeepsTheCalibrationInForce) {
     Calibrator c;
     const auto t0 = Calibrator::Clock::time_point{} + 1h;
     const Ranges kept = *parseRanges("0-2 30-220 20-180 40-240 10-200 60-230 25-150 50-250 0-120");
@@ -127,6 +127,10 @@ TEST(Calibrator, CancelledOrWithoutFramesKeepsTheCalibrationInForce) {
     EXPECT_EQ(c.finishIfDue(t0 + 3s), std::nullopt);
     EXPECT_FALSE(c.running());
     EXPECT_EQ(c.inForce(), kept);
+    c.start(t0, 3s);  // a hand that does not move
+    c.frameRead(std::span(&still, 1));
+    EXPECT_EQ(c.finishIfDue(t0 + 3s), std::nullopt);
+    EXPECT_EQ(c.inForce(), kept) << "a still hand replaced the calibration";
 }
 
 }  // namespace
