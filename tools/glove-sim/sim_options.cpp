@@ -162,8 +162,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         "rate", "Start a frame this many times a second, slower than the line allows.", "fps");
     const QCommandLineOption dropByte(
         "drop-byte", "Lose the n-th byte sent (from 1) on the line, as a noisy line does.", "n");
+    const QCommandLineOption postureLog(
+        "posture-log",
+        "Postures scenario: write a line \"SECONDS FRAME NAME\" to this file (stderr without "
+        "it) as each hold or move (NAME none) begins.",
+        "file");
     parser.addOptions({scenario, device, link, baud, burst, seed, frames, runFor, offset, count,
-                       hold, rate, dropByte});
+                       hold, rate, dropByte, postureLog});
     const QCommandLineOption replay(
         "replay", "Play this recording of the monitor's instead of a scenario, frame by frame.",
         "file");
@@ -222,6 +227,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
     options.devicePath = text(parser.value(device));
     options.linkPath = text(parser.value(link));
+    options.postureLogPath = text(parser.value(postureLog));
+    if (parser.isSet(postureLog) && options.stream.scenario != Scenario::Postures)
+        throw UsageError("--posture-log needs --scenario postures");
+    if (parser.isSet(postureLog) && options.postureLogPath.empty())
+        throw UsageError("--posture-log needs a file name");
     if (parser.isSet(replay)) {
         // A recording brings its own frames and timing.
         for (const QCommandLineOption* other :
