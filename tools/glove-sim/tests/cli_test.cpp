@@ -377,7 +377,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadOptionCase{"ReplaySpeedNotANumber", {"--replay", "r.csv", "--speed", "nan"}},
         BadOptionCase{"SpeedWithoutReplay", {"--speed", "2"}},
         BadOptionCase{"LoopWithoutReplay", {"--loop"}},
-        BadOptionCase{"MissingRecording", {"--replay", "/nonexistent/r.csv"}}),
+        BadOptionCase{"MissingRecording", {"--replay", "/nonexistent/r.csv"}},
+        BadOptionCase{"PostureLogWithoutPostures", {"--posture-log", "/tmp/p.log"}}),
     glove::test::CaseName());
 
 }  // namespace
