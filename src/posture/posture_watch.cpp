@@ -1,0 +1,41 @@
+#include "posture/posture_watch.h"
+
+#include <algorithm>
+
+namespace glove::posture {
+
+void PostureWatch::setPostures(PostureSet postures) {
+    postures_ = std::move(postures);
+    if (!debouncer_.held().empty()) ++changes_;
+    debouncer_.reset();
+}
+
+void PostureWatch::startLearning(Clock::time_point now, Clock::duration time) {
+    learnt_.clear();
+    // Room for all of it now, so that keeping a frame's values never allocates in the poll.
+    learnt_.reserve(kMostLearningFrames);
+    learning_ = true;
+    learningEnd_ = now + time;
+}
+
+PostureWatch::Clock::duration PostureWatch::left(Clock::time_point now) const {
+    return std::max(Clock::duration::zero(), learningEnd_ - now);
+}
+
+std::optional<Learnt> PostureWatch::finishLearningIfDue(Clock::time_point now,
+                                                        std::string_view name) {
+    if (!learning_ || now < learningEnd_) return std::nullopt;
+    learning_ = false;
+    Learnt learnt = learn(name, learnt_, postures_.rejection());
+    learnt_.clear();
+    return learnt;
+}
+
+void PostureWatch::frameRead(std::span<const Frame> lines) noexcept {
+    const Values values = valuesOf(calibrator_.inForce(), lines.front());
+    if (learning_ && learnt_.size() < kMostLearningFrames) learnt_.push_back(values);
+    const Posture* recognised = postures_.recognise(values);
+    if (debouncer_.take(recognised == nullptr ? std::string_view{} : recognised->name)) ++changes_;
+}
+
+}  // namespace glove::posture
