@@ -110,6 +110,58 @@ QString calibrationInForce(const CommandLine& c) {
                          : u"none"_s;
 }
 
+// --midi is a switch; the settings file keeps it as "yes".
+std::optional<QString> applyMidi(const Option&, const QStringList& values, CommandLine& c) {
+    if (!values.isEmpty() && values.last() != u"yes"_s) {
+        return u"Invalid --midi: '%1' (a saved --midi is 'yes')"_s.arg(values.last());
+    }
+    c.midi.enabled = true;
+    return std::nullopt;
+}
+
+std::optional<QString> applyMidiApi(const Option&, const QStringList& values, CommandLine& c) {
+    c.midi.api = midi::parseApi(last(values).toStdString());
+    if (!c.midi.api) return u"Invalid --midi-api: '%1' (alsa or jack)"_s.arg(last(values));
+    return std::nullopt;
+}
+
+std::optional<QString> applyMidiChannel(const Option&, const QStringList& values, CommandLine& c) {
+    bool number = false;
+    const int channel = last(values).toInt(&number);
+    if (!number || channel < 1 || channel > midi::kChannels) {
+        return u"Invalid --midi-channel: '%1' (1 to %2)"_s.arg(last(values)).arg(midi::kChannels);
+    }
+    c.midi.channel = channel;
+    return std::nullopt;
+}
+
+// Nine different controllers: two values on one would fight over it.
+std::optional<QString> applyMidiControllers(const Option&, const QStringList& values,
+                                            CommandLine& c) {
+    const QStringList texts = last(values).split(',');
+    midi::Controllers controllers{};
+    bool valid = texts.size() == int(controllers.size());
+    for (int i = 0; valid && i < texts.size(); ++i) {
+        controllers[i] = texts[i].trimmed().toInt(&valid);
+        valid = valid && controllers[i] >= 0 && controllers[i] <= midi::kHighestController &&
+                std::find(controllers.begin(), controllers.begin() + i, controllers[i]) ==
+                    controllers.begin() + i;
+    }
+    if (!valid) {
+        return u"Invalid --midi-controllers: '%1' (the controllers of values 2 to 10: nine "
+               u"different numbers, 0 to %2, separated by commas)"_s.arg(last(values))
+            .arg(midi::kHighestController);
+    }
+    c.midi.controllers = controllers;
+    return std::nullopt;
+}
+
+QString midiControllersInForce(const CommandLine& c) {
+    QStringList texts;
+    for (const int controller : c.midi.controllers) texts << QString::number(controller);
+    return texts.join(',');
+}
+
 using Kept = Option::Kept;
 using Settings = network::NetworkSettings;
 
@@ -154,6 +206,36 @@ constexpr std::array kOptions{
            .apply = applyOscPrefix,
            .inForce =
                [](const CommandLine& c) { return QString::fromStdString(c.network.oscPrefix); }},
+    Option{.name = "midi"_L1,
+           .help = "Play the glove on a MIDI output port called \"Glove Monitor\": each calibrated "
+                   "value 2 to 10 as a controller, each learnt posture as a note while it is "
+                   "held.",
+           .kept = Kept::AsGiven,
+           .apply = applyMidi,
+           .inForce = [](const CommandLine& c) { return c.midi.enabled ? u"yes"_s : u"no"_s; }},
+    Option{.name = "midi-api"_L1,
+           .valueName = "API"_L1,
+           .help = "Open the MIDI port on alsa (the ALSA sequencer) or jack (a running JACK "
+                   "server); by default alsa where the machine has a sequencer, else jack.",
+           .kept = Kept::AsGiven,
+           .apply = applyMidiApi,
+           .inForce =
+               [](const CommandLine& c) {
+                   return QString::fromUtf8(midi::apiName(c.midi.api.value_or(midi::defaultApi())));
+               }},
+    Option{.name = "midi-channel"_L1,
+           .valueName = "N"_L1,
+           .help = "The MIDI channel, 1 to 16 (default {default}).",
+           .kept = Kept::AsGiven,
+           .apply = applyMidiChannel,
+           .inForce = [](const CommandLine& c) { return QString::number(c.midi.channel); }},
+    Option{.name = "midi-controllers"_L1,
+           .valueName = "LIST"_L1,
+           .help = "The controllers of values 2 to 10: nine different numbers, 0 to 119, "
+                   "separated by commas (default {default}).",
+           .kept = Kept::AsGiven,
+           .apply = applyMidiControllers,
+           .inForce = midiControllersInForce},
     Option{.name = "record"_L1,
            .valueName = "PATH"_L1,
            .help = "Record every frame to a new CSV file at PATH; in a directory, to a new "
@@ -239,6 +321,8 @@ std::optional<QString> notKeepable(const Option& option, const QStringList& valu
 // What --save-settings keeps of a valid option. A start from the desktop begins in the home
 // directory, not where this ran: paths are kept absolute.
 QStringList keptValues(const Option& option, const QStringList& values, const CommandLine& c) {
+    // A switch is kept as "yes".
+    if (option.valueName.isEmpty()) return {u"yes"_s};
     if (option.kept == Kept::AsGiven) return values;
     return {QDir::cleanPath(QFileInfo(option.inForce(c)).absoluteFilePath())};
 }

@@ -11,6 +11,7 @@
 
 #include "calibration/calibrator.h"
 #include "exchange/exchange_file.h"
+#include "midi/midi_output.h"
 #include "network/network_output.h"
 #include "startup/settings_file.h"
 
@@ -33,6 +34,7 @@ struct CommandLine {
     QString device;                                    // empty: serial port 2's device
     std::string exchangePath{exchange::kDefaultPath};  // the exchange file's path
     network::NetworkSettings network;
+    midi::MidiSettings midi;
     QString settingsName;          // empty: the usual settings file
     std::string recordPath;        // empty: no recording
     bool savedRecord = false;      // the recording's directory comes from the settings file

@@ -11,6 +11,7 @@
 #include "acquisition/frame_fan_out.h"
 #include "acquisition/serial_ports.h"
 #include "common/version.h"
+#include "midi/rtmidi_port.h"
 #include "plot/plot_window.h"
 #include "record/recorder.h"
 #include "startup/calibration_actions.h"
@@ -197,6 +198,14 @@ int main(int argc, char** argv) {
         network->useCalibration(calibrator);
         feeds.add(*network);
     }
+    // The port outlives the output, which ends its notes on it when the program ends.
+    std::optional<glove::midi::RtMidiPort> midiPort;
+    std::optional<glove::midi::MidiOutput> midi;
+    if (options.midi.enabled) {
+        midiPort.emplace(options.midi.api.value_or(glove::midi::defaultApi()));
+        feeds.add(midi.emplace(*midiPort, calibrator, options.midi.channel,
+                               options.midi.controllers));
+    }
     if (recordingFile) {
         feeds.add(recorder.emplace(std::move(*recordingFile), programStart));
     } else if (!options.recordPath.empty()) {
@@ -207,8 +216,9 @@ int main(int argc, char** argv) {
                                .exchangePath = options.exchangePath,
                                .endProgram = {},
                                .feed = &feeds,
-                               .textShown = [&network](const QString& text) {
+                               .textShown = [&network, &midi](const QString& text) {
                                    if (network) network->textShown(text.toStdString());
+                                   if (midi) midi->textShown(text.toStdString());
                                }});
 
     // SIGINT, SIGTERM and SIGHUP end the program as Exit does, so the exchange file never outlives

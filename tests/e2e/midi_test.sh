@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# End-to-end tests of the monitor's MIDI port, on a JACK server of the test's own with the
+# dummy driver (no sound hardware), read by jack_midi_dump:
+#     midi_test.sh CASE
+# GLOVE_MONITOR and GLOVE_SIM name the binaries. Exits 77 (skipped) where JACK is not installed.
+source "$(dirname "$0")/lib.sh"
+
+for tool in jackd jack_lsp jack_connect jack_midi_dump; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is not installed (Debian package jackd2)"
+        exit 77
+    fi
+done
+# A server name of its own: the person's own JACK server, and other tests', stay out of it.
+export JACK_DEFAULT_SERVER="glove-test-$$"
+port="Glove Monitor:Glove Monitor"
+
+# start_jack: the server on the dummy driver, once it takes clients.
+start_jack() {
+    jackd --no-realtime -d dummy -r 48000 -p 256 >>"$work/jackd" 2>&1 &
+    jack_pid=$!
+    pids+=("$jack_pid")
+    for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && return 0; sleep 0.05; done
+    fail "jackd did not start: $(cat "$work/jackd")"
+}
+
+stop_jack() {
+    kill "$jack_pid"
+    wait "$jack_pid" 2>/dev/null || true
+}
+
+# dump_midi FILE: jack_midi_dump into FILE, connected to the monitor's port once it is there.
+dump_midi() {
+    jack_midi_dump >"$1" 2>/dev/null &
+    pids+=($!)
+    for _ in $(seq 100); do
+        jack_lsp 2>/dev/null | grep -qx "$port" && jack_lsp 2>/dev/null | grep -qx midi-monitor:input &&
+            jack_connect "$port" midi-monitor:input 2>/dev/null && return 0
+        sleep 0.05
+    done
+    fail "cannot connect the port: $(jack_lsp 2>&1 | tr '\n' ' ')"
+}
+
+# The calibration of glove-sim's hand scenario: a recording of two frames, each value at the
+# ends of its travel; value 2, the battery, does not move and is not calibrated.
+calibrate_for_the_hand() {
+    {
+        printf 'time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10\n'
+        printf '2026-12-07T09:31:02.123+01:00,0.000,128,1,30,20,40,10,60,25,50,0\n'
+        printf '2026-12-07T09:31:02.144+01:00,20.833,128,1,220,180,240,200,230,150,250,120\n'
+    } >"$work/hand.csv"
+    "$GLOVE_MONITOR" --port "$work/glove" --calibrate-from "$work/hand.csv" >/dev/null ||
+        fail "--calibrate-from: status $?"
+}
+
+# controllers_follow_frames OSC DUMP: each controller of values 3 to 10 (21 to 28) in DUMP is,
+# in order, the frames' values in OSC as places in the hand's ranges, 0 to 127, each sent only
+# when it changed; value 2 sends none. Prints what is wrong.
+controllers_follow_frames() {
+    awk '
+    BEGIN { split("30 20 40 10 60 25 50 0", low); split("220 180 240 200 230 150 250 120", high) }
+    FNR == NR && $2 == "/glove/frame" {
+        for (i = 3; i <= 10; i++) {
+            f = ($(i + 3) - low[i - 2]) / (high[i - 2] - low[i - 2])
+            f = f < 0 ? 0 : f > 1 ? 1 : f
+            v = int(f * 127 + 0.5)
+            c = 18 + i
+            if (!(c in last) || last[c] != v) want[c] = want[c] " " v
+            last[c] = v
+        }
+        frames++
+        next
+    }
+    # "0: b0 15 00 control change (channel  0): controller  21, value   0"
+    FNR != NR && $2 == "b0" { got[$10 + 0] = got[$10 + 0] " " ($12 + 0); next }
+    FNR != NR && NF > 1 { print "not a control change on channel 1: " $0; bad = 1; exit }
+    END {
+        if (bad) exit
+        if (frames < 100) { print "only " frames " frames"; exit }
+        if (20 in got) { print "controller 20 (value 2, not calibrated) was sent"; exit }
+        for (c = 21; c <= 28; c++) {
+            if (got[c] != want[c]) { print "controller " c ":" substr(got[c], 1, 200) "\nnot:" substr(want[c], 1, 200); exit }
+            if (split(want[c], values) < 50) { print "controller " c " hardly moved: " want[c]; exit }
+        }
+    }' "$1" "$2"
+}
+
+# After a calibration, fingers as controllers 21 to 28 on channel 1: they follow glove-sim's
+# hand frame for frame, and only when they change.
+controllers_follow_the_hand() {
+    start_x
+    start_jack
+    local osc_port
+    osc_port="$(free_port)"
+    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
+    pids+=($!)
+    start_sim --scenario hand
+    calibrate_for_the_hand
+    start_monitor --midi --midi-api jack --osc "127.0.0.1:$osc_port"
+    dump_midi "$work/midi"
+    click_connect
+    sleep 5
+    click_exit
+    wait_clean_exit
+    sleep 0.2
+    local problem
+    problem="$(controllers_follow_frames "$work/osc" "$work/midi")"
+    [ -z "$problem" ] || fail "$problem"
+    ! grep -q MIDI "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
+}
+
+"${1:?which case}"
+echo "PASS: $1"
