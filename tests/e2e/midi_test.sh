@@ -109,5 +109,56 @@ controllers_follow_the_hand() {
     ! grep -q MIDI "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
 }
 
+# count_controllers FILE: how many control changes FILE holds.
+count_controllers() { grep -c ' b0 ' "$1" || true; }
+
+# No JACK server at the start, then one that stops and comes back: each fault is one line on
+# stderr, the monitor goes on showing the glove, and the port opens again with the server.
+the_port_follows_the_jack_server() {
+    start_x
+    start_sim --scenario hand
+    calibrate_for_the_hand
+    start_monitor --midi --midi-api jack
+    click_connect
+    sleep 1
+    [ "$(grep -c MIDI "$work/stderr")" = 1 ] &&
+        grep -qx "glove-monitor: MIDI: no JACK server is running; the port is opened again once it can be" "$work/stderr" ||
+        fail "stderr without a server: $(cat "$work/stderr")"
+
+    local server
+    for server in first second; do
+        start_jack
+        dump_midi "$work/midi-$server"
+        sleep 1
+        [ "$(count_controllers "$work/midi-$server")" -ge 40 ] ||
+            fail "$server server: $(cat "$work/midi-$server")"
+        stop_jack
+        for _ in $(seq 40); do grep -q "JACK server stopped" "$work/stderr" && break; sleep 0.05; done
+    done
+    grep -qx "glove-monitor: MIDI: the JACK server stopped; the port is opened again once it can be" "$work/stderr" &&
+        [ "$(grep -c MIDI "$work/stderr")" = 2 ] || fail "stderr: $(cat "$work/stderr")"
+    # Still reading the glove: the values line moves on.
+    local before
+    before="$(text1)"
+    sleep 0.3
+    [ "$(text1)" != "$before" ] || fail "the values stopped at $before"
+    exit_removes_the_exchange_file
+}
+
+# Where the machine has no ALSA sequencer, --midi-api alsa is one line on stderr and the
+# monitor runs as without --midi.
+no_sequencer_is_one_line() {
+    [ ! -e /dev/snd/seq ] || { echo "SKIP: this machine has an ALSA sequencer"; exit 77; }
+    start_x
+    start_sim --hold 1,200,150,180,100,7,8,9,10
+    start_monitor --midi --midi-api alsa
+    click_connect
+    wait_for_text "128  1  200  150  180  100  7  8  9  10"
+    sleep 2.5
+    [ "$(grep -c MIDI "$work/stderr")" = 1 ] && grep -qx "glove-monitor: MIDI: no ALSA sequencer on this machine (/dev/snd/seq: No such file or directory); the port is opened again once it can be" "$work/stderr" ||
+        fail "stderr: $(cat "$work/stderr")"
+    exit_removes_the_exchange_file
+}
+
 "${1:?which case}"
 echo "PASS: $1"
