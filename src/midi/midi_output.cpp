@@ -81,9 +81,9 @@ void MidiOutput::frameRead(const Frame& frame, Clock::time_point now) noexcept {
     if (!portReady(now)) return;
     const std::optional<calibration::Ranges>& ranges = calibrator_.inForce();
     for (int i = 0; i < calibration::kValueCount; ++i) {
-        const auto value = ranges ? controllerValue((*ranges)[i],
-                                                    frame[i + calibration::kFirstValue - 1])
-                                  : std::nullopt;
+        const auto value =
+            ranges ? controllerValue((*ranges)[i], frame[i + calibration::kFirstValue - 1])
+                   : std::nullopt;
         // Forgotten while not calibrated: sent again as soon as it is.
         if (!value) sent_[i].reset();
         if (!value || value == sent_[i]) continue;
@@ -123,7 +123,8 @@ bool MidiOutput::portReady(Clock::time_point now) {
     open_ = false;
     sounding_.clear();
     if (status.state == MidiPort::State::Failed) {
-        reportOnce("glove-monitor: MIDI: " + status.fault + "; the port is opened again once it can be");
+        reportOnce("glove-monitor: MIDI: " + status.fault +
+                   "; the port is opened again once it can be");
     }
     if (status.state != MidiPort::State::Opening && (!lastTry_ || now - *lastTry_ >= kRetryTime)) {
         lastTry_ = now;

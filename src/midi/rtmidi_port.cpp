@@ -52,14 +52,14 @@ class JackWatch {
         jack_client_t* client =
             jack_client_open((name + " watch").c_str(), JackNoStartServer, &status);
         if (client == nullptr) {
-            fault = (status & JackServerFailed) != 0
-                        ? "no JACK server is running"
-                        : "the JACK server refused a client (status " + std::to_string(status) + ")";
+            fault = (status & JackServerFailed) != 0 ? "no JACK server is running"
+                                                     : "the JACK server refused a client (status " +
+                                                           std::to_string(status) + ")";
             return nullptr;
         }
         auto watch = std::unique_ptr<JackWatch>(new JackWatch(client));
-        jack_on_shutdown(client, [](void* self) { static_cast<JackWatch*>(self)->gone_ = true; },
-                         watch.get());
+        jack_on_shutdown(
+            client, [](void* self) { static_cast<JackWatch*>(self)->gone_ = true; }, watch.get());
         if (jack_activate(client) != 0) {
             fault = "the JACK server did not take a client in";
             return nullptr;
@@ -86,7 +86,9 @@ struct RtMidiPort::Opened {
 };
 
 RtMidiPort::RtMidiPort(Api api, std::string name)
-    : api_(api), name_(std::move(name)), thread_([this](const std::stop_token& stop) { run(stop); }) {}
+    : api_(api),
+      name_(std::move(name)),
+      thread_([this](const std::stop_token& stop) { run(stop); }) {}
 
 RtMidiPort::~RtMidiPort() {
     thread_.request_stop();

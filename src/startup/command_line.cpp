@@ -150,7 +150,7 @@ std::optional<QString> applyMidiControllers(const Option&, const QStringList& va
     if (!valid) {
         return u"Invalid --midi-controllers: '%1' (the controllers of values 2 to 10: nine "
                u"different numbers, 0 to %2, separated by commas)"_s.arg(last(values))
-            .arg(midi::kHighestController);
+                   .arg(midi::kHighestController);
     }
     c.midi.controllers = controllers;
     return std::nullopt;

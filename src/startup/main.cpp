@@ -203,8 +203,8 @@ int main(int argc, char** argv) {
     std::optional<glove::midi::MidiOutput> midi;
     if (options.midi.enabled) {
         midiPort.emplace(options.midi.api.value_or(glove::midi::defaultApi()));
-        feeds.add(midi.emplace(*midiPort, calibrator, options.midi.channel,
-                               options.midi.controllers));
+        feeds.add(
+            midi.emplace(*midiPort, calibrator, options.midi.channel, options.midi.controllers));
     }
     if (recordingFile) {
         feeds.add(recorder.emplace(std::move(*recordingFile), programStart));

@@ -96,7 +96,13 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"OscWithoutValue", {"--osc"}},
         ArgumentCase{"OscPortZero", {"--osc", "localhost:0"}},
         ArgumentCase{"UdpToUnknownHost", {"--udp", "no-such-host.invalid:9000"}},
-        ArgumentCase{"OscPrefixWithoutSlash", {"--osc-prefix", "glove"}}),
+        ArgumentCase{"OscPrefixWithoutSlash", {"--osc-prefix", "glove"}},
+        ArgumentCase{"MidiChannel17", {"--midi-channel", "17"}},
+        ArgumentCase{"MidiApiInCapitals", {"--midi-api", "JACK"}},
+        ArgumentCase{"EightMidiControllers", {"--midi-controllers", "1,2,3,4,5,6,7,8"}},
+        ArgumentCase{"OneMidiControllerTwice", {"--midi-controllers", "1,2,3,4,5,6,7,8,1"}},
+        ArgumentCase{"MidiChannelModeController", {"--midi-controllers", "1,2,3,4,5,6,7,8,120"}},
+        ArgumentCase{"EmptyMidiController", {"--midi-controllers", "1,,3,4,5,6,7,8,9"}}),
     test::CaseName());
 
 // The application object takes these out when the window opens; until then they must pass.

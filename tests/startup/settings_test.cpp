@@ -150,6 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                {"osc-prefix", "prot"},
                ""},
         Damage{"PortInAnotherGroup", "[serial]\nport=/dev/ttyUSB0\n", {"serial/port"}, ""},
+        Damage{"MidiSwitchNotYes", "midi=no\n", {"midi"}, ""},
         Damage{"NoText", QByteArray("\xff\xfe\0\0port\0=\x80\x81\n[", 14), {"cannot be read"}, ""}),
     test::CaseName());
 
