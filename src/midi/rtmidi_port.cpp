@@ -135,8 +135,9 @@ void RtMidiPort::run(const std::stop_token& stop) {
         lock.unlock();
         opened = {};
         if (api_ == Api::Alsa && access(kSequencer, R_OK | W_OK) != 0) {
-            opened.fault = std::string("no ALSA sequencer on this machine (") + kSequencer + ": " +
-                           std::strerror(errno) + ")";
+            opened.fault = std::string(errno == ENOENT ? "no ALSA sequencer on this machine"
+                                                       : "cannot use the ALSA sequencer") +
+                           " (" + kSequencer + ": " + std::strerror(errno) + ")";
         } else if (api_ == Api::Jack) {
             opened.watch = JackWatch::open(name_, opened.fault);
         }

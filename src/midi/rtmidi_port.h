@@ -18,7 +18,7 @@ class JackWatch;
 // system went away, as either can take a second; the caller's thread only sends.
 class RtMidiPort final : public MidiPort {
   public:
-    RtMidiPort(Api api, std::string name = std::string(kPortName));
+    explicit RtMidiPort(Api api, std::string name = std::string(kPortName));
     RtMidiPort(const RtMidiPort&) = delete;
     RtMidiPort& operator=(const RtMidiPort&) = delete;
     // Waits for an open under way, and up to a second for the messages sent to go out.
