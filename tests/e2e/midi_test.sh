@@ -11,13 +11,15 @@ for tool in jackd jack_lsp jack_connect jack_midi_dump; do
         exit 77
     fi
 done
-# A server name of its own: the person's own JACK server, and other tests', stay out of it.
-export JACK_DEFAULT_SERVER="glove-test-$$"
+# A server name of its own, so that the person's own JACK server stays out of it; always the
+# same, as JACK keeps room for only a few names (the tests take turns: RESOURCE_LOCK).
+export JACK_DEFAULT_SERVER="glove-monitor-test"
 port="Glove Monitor:Glove Monitor"
 
 # start_jack: the server on the dummy driver, once it takes clients.
 start_jack() {
-    jackd --no-realtime -d dummy -r 48000 -p 256 >>"$work/jackd" 2>&1 &
+    # A long client timeout: on a busy machine a late client is not thrown out of the graph.
+    jackd --no-realtime --timeout 10000 -d dummy -r 48000 -p 1024 >>"$work/jackd" 2>&1 &
     jack_pid=$!
     pids+=("$jack_pid")
     for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && return 0; sleep 0.05; done
@@ -55,7 +57,8 @@ calibrate_for_the_hand() {
 
 # controllers_follow_frames OSC DUMP: each controller of values 3 to 10 (21 to 28) in DUMP is,
 # in order, the frames' values in OSC as places in the hand's ranges, 0 to 127, each sent only
-# when it changed; value 2 sends none. Prints what is wrong.
+# when it changed; value 2 sends none. A JACK client that misses a cycle on a busy machine
+# misses its events: DUMP may leave a few out, never add or reorder one. Prints what is wrong.
 controllers_follow_frames() {
     awk '
     BEGIN { split("30 20 40 10 60 25 50 0", low); split("220 180 240 200 230 150 250 120", high) }
@@ -65,23 +68,30 @@ controllers_follow_frames() {
             f = f < 0 ? 0 : f > 1 ? 1 : f
             v = int(f * 127 + 0.5)
             c = 18 + i
-            if (!(c in last) || last[c] != v) want[c] = want[c] " " v
+            if (!(c in last) || last[c] != v) { want[c, ++wants[c]] = v; total++ }
             last[c] = v
         }
         frames++
         next
     }
     # "0: b0 15 00 control change (channel  0): controller  21, value   0"
-    FNR != NR && $2 == "b0" { got[$10 + 0] = got[$10 + 0] " " ($12 + 0); next }
+    FNR != NR && $2 == "b0" {
+        c = $10 + 0
+        if (c < 21 || c > 28) { print "controller " c " was sent"; bad = 1; exit }
+        from = at[c]
+        while (at[c] < wants[c] && want[c, ++at[c]] != $12 + 0) {}
+        if (want[c, at[c]] != $12 + 0 || at[c] - from > 10) {
+            print "controller " c ": " ($12 + 0) " is not among the next values to come"; bad = 1; exit
+        }
+        got++
+        next
+    }
     FNR != NR && NF > 1 { print "not a control change on channel 1: " $0; bad = 1; exit }
     END {
         if (bad) exit
         if (frames < 100) { print "only " frames " frames"; exit }
-        if (20 in got) { print "controller 20 (value 2, not calibrated) was sent"; exit }
-        for (c = 21; c <= 28; c++) {
-            if (got[c] != want[c]) { print "controller " c ":" substr(got[c], 1, 200) "\nnot:" substr(want[c], 1, 200); exit }
-            if (split(want[c], values) < 50) { print "controller " c " hardly moved: " want[c]; exit }
-        }
+        if (total < 400) { print "the hand hardly moved: " total " changes"; exit }
+        if (got < total * 0.95) print "only " got " of " total " controller changes arrived"
     }' "$1" "$2"
 }
 
@@ -98,6 +108,7 @@ controllers_follow_the_hand() {
     calibrate_for_the_hand
     start_monitor --midi --midi-api jack --osc "127.0.0.1:$osc_port"
     dump_midi "$work/midi"
+    sleep 0.5
     click_connect
     sleep 5
     click_exit
@@ -109,10 +120,9 @@ controllers_follow_the_hand() {
     ! grep -q MIDI "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
 }
 
-# No JACK server at the start, then one that stops and comes back: each fault is one line on
-# stderr, the monitor goes on reading the glove, and the port opens again with the server.
-# What the port opened again delivers is not checked: on jackd2 1.9.21 it delivered 146, 155
-# and 0 of about 360 events a second in three runs, against all of them on the first server.
+# No JACK server at the start, then one that stalls, and servers that stop and come back: each
+# fault is one line on stderr, the monitor goes on reading the glove, and the port opens again
+# with each server.
 the_port_follows_the_jack_server() {
     start_x
     start_sim --scenario hand
@@ -124,19 +134,38 @@ the_port_follows_the_jack_server() {
         grep -qx "glove-monitor: MIDI: no JACK server is running; the port is opened again once it can be" "$work/stderr" ||
         fail "stderr without a server: $(cat "$work/stderr")"
 
+    # A server that stops taking events in (stopped, as one that hangs would be): said once,
+    # the glove is still read, and the events flow again once it runs.
     start_jack
-    dump_midi "$work/midi"
-    sleep 1
-    # The hand moves all the time: about 8 controllers a frame, 48 frames a second.
-    [ "$(grep -c ' b0 ' "$work/midi")" -ge 150 ] || fail "$(wc -l <"$work/midi") events in a second"
+    dump_midi "$work/midi-stalled"
+    kill -STOP "$jack_pid"
+    sleep 3
+    touch "$work/mark"
+    sleep 0.3
+    [ "$exchange" -nt "$work/mark" ] || fail "the exchange file is no longer written"
+    grep -qx "glove-monitor: MIDI: the port's receiver is not taking events in; events are dropped until it does" "$work/stderr" ||
+        fail "stderr with the server stopped: $(cat "$work/stderr")"
+    kill -CONT "$jack_pid"
+    : >"$work/midi-stalled"
+    for _ in $(seq 50); do [ "$(grep -c ' b0 ' "$work/midi-stalled")" -ge 150 ] && break; sleep 0.1; done
+    [ "$(grep -c ' b0 ' "$work/midi-stalled")" -ge 150 ] || fail "nothing after the server ran again"
     stop_jack
     for _ in $(seq 40); do grep -q "JACK server stopped" "$work/stderr" && break; sleep 0.05; done
-    grep -qx "glove-monitor: MIDI: the JACK server stopped; the port is opened again once it can be" "$work/stderr" ||
-        fail "stderr after the server stopped: $(cat "$work/stderr")"
-    start_jack
-    for _ in $(seq 100); do jack_lsp 2>/dev/null | grep -qx "$port" && break; sleep 0.05; done
-    jack_lsp 2>/dev/null | grep -qx "$port" || fail "no port on the second server: $(jack_lsp 2>&1)"
-    [ "$(grep -c MIDI "$work/stderr")" = 2 ] || fail "stderr: $(cat "$work/stderr")"
+
+    local server
+    for server in first second; do
+        start_jack
+        dump_midi "$work/midi-$server"
+        # The hand moves all the time: about 8 controllers a frame, 48 frames a second.
+        for _ in $(seq 50); do [ "$(grep -c ' b0 ' "$work/midi-$server")" -ge 150 ] && break; sleep 0.1; done
+        [ "$(grep -c ' b0 ' "$work/midi-$server")" -ge 150 ] ||
+            fail "$server server: $(wc -l <"$work/midi-$server") events in 5 s; jackd: $(tail -n 3 "$work/jackd")"
+        stop_jack
+        for _ in $(seq 40); do grep -q "JACK server stopped" "$work/stderr" && break; sleep 0.05; done
+        grep -qx "glove-monitor: MIDI: the JACK server stopped; the port is opened again once it can be" "$work/stderr" ||
+            fail "stderr after the $server server stopped: $(cat "$work/stderr")"
+    done
+    [ "$(grep -c MIDI "$work/stderr")" = 3 ] || fail "stderr: $(cat "$work/stderr")"
     # Still reading the glove: the exchange file is written frame after frame.
     touch "$work/mark"
     sleep 0.3
