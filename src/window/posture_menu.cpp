@@ -216,7 +216,7 @@ void PostureMenu::tick() {
     const QString done = relearning_ ? QStringLiteral("relearnt") : QStringLiteral("learnt");
     const QString refused = posture + QStringLiteral(" not ") + done;
     if (!learnt->fault.empty()) {
-        tell(refused + QStringLiteral(": ") + sentence(learnt->fault));
+        tell(refused + QStringLiteral(": ") + QString::fromStdString(learnt->fault) + '.');
         return;
     }
     const bool again = relearning_;
@@ -231,7 +231,7 @@ void PostureMenu::tick() {
 bool PostureMenu::change(const QString& refused, const Edit& edit) {
     posture::PostureSet next = watch_.postures();
     if (const std::string fault = edit(next); !fault.empty()) {
-        tell(refused + QStringLiteral(": ") + sentence(fault));
+        tell(refused + QStringLiteral(": ") + QString::fromStdString(fault) + '.');
         return false;
     }
     if (const QString problem = keep_(next); !problem.isEmpty()) {
