@@ -112,7 +112,8 @@ void PostureMenu::askName(const QString& title, const QString& name,
         nameEdit_ = new QLineEdit(nameDialog_);
         nameFault_ = new QLabel(nameDialog_);
         nameFault_->setObjectName(QStringLiteral("fault"));
-        nameFault_->setWordWrap(true);
+        nameEdit_->setMinimumWidth(nameEdit_->fontMetrics().averageCharWidth() *
+                                   static_cast<int>(posture::kLongestName));
         auto* buttons =
             new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, nameDialog_);
         auto* layout = new QVBoxLayout(nameDialog_);
@@ -120,6 +121,7 @@ void PostureMenu::askName(const QString& title, const QString& name,
         layout->addWidget(nameEdit_);
         layout->addWidget(nameFault_);
         layout->addWidget(buttons);
+        layout->setSizeConstraint(QLayout::SetFixedSize);  // grows to show a fault whole
         // OK closes the dialog only for a name that is not refused.
         connect(buttons, &QDialogButtonBox::accepted, this, [this] {
             const QString typed = nameEdit_->text();
