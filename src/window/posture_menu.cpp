@@ -13,14 +13,13 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "window/menu_dialogs.h"
+
 namespace glove {
 
 namespace {
 
 using Clock = posture::PostureWatch::Clock;
-
-constexpr int kProgressSteps = 1000;
-constexpr std::chrono::milliseconds kTick{100};
 
 QString quoted(const QString& name) {
     return '"' + name + '"';
@@ -54,14 +53,10 @@ PostureMenu::PostureMenu(Options options, QWidget& window)
     auto* separator = new QAction(&window);
     separator->setSeparator(true);
     window.addAction(separator);
-    for (QAction* action : {learnAction_, posturesAction_}) {
-        action->setShortcutContext(Qt::WindowShortcut);
-        window.addAction(action);
-    }
-    window.setContextMenuPolicy(Qt::ActionsContextMenu);
+    menu::addToWindow(window, {learnAction_, posturesAction_});
     connect(learnAction_, &QAction::triggered, this, &PostureMenu::learn);
     connect(posturesAction_, &QAction::triggered, this, &PostureMenu::showPostures);
-    ticker_.setInterval(kTick);
+    ticker_.setInterval(menu::kCountdownTick);
     connect(&ticker_, &QTimer::timeout, this, &PostureMenu::tick);
 }
 
@@ -180,13 +175,7 @@ void PostureMenu::startLearning(const QString& name, bool again) {
     const auto now = Clock::now();
     watch_.startLearning(now, time_);
     if (!progress_) {
-        progress_ = new QProgressDialog(&window_);
-        progress_->setWindowTitle(kLearnText.chopped(1));
-        progress_->setRange(0, kProgressSteps);
-        progress_->setMinimumDuration(0);
-        progress_->setAutoClose(false);
-        progress_->setAutoReset(false);
-        progress_->setWindowModality(Qt::NonModal);
+        progress_ = menu::newCountdown(window_, kLearnText.chopped(1));
         connect(progress_, &QProgressDialog::canceled, this, [this] {
             if (!watch_.learning()) return;
             watch_.cancelLearning();
@@ -209,7 +198,7 @@ void PostureMenu::tick() {
     if (!learnt) {
         progress_->setLabelText(countdownText(learning_, watch_.left(now)));
         const double done = 1.0 - std::chrono::duration<double>(watch_.left(now)) / time_;
-        progress_->setValue(static_cast<int>(done * kProgressSteps));
+        progress_->setValue(static_cast<int>(done * menu::kCountdownSteps));
         return;
     }
     ticker_.stop();
@@ -327,14 +316,7 @@ void PostureMenu::listPostures(const QString& select) {
 
 void PostureMenu::tell(const QString& text) {
     outcome_ = text;
-    if (!message_) {
-        message_ = new QMessageBox(QMessageBox::Information, kPosturesText.chopped(1), {},
-                                   QMessageBox::Ok, &window_);
-        message_->setWindowModality(Qt::NonModal);
-    }
-    message_->setText(text);
-    message_->show();
-    message_->raise();
+    menu::tell(message_, window_, kPosturesText.chopped(1), text);
 }
 
 }  // namespace glove
