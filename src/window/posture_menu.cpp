@@ -29,7 +29,7 @@ QString quoted(const QString& name) {
 QString sentence(const std::string& fault) {
     if (fault.empty()) return {};
     QString text = QString::fromStdString(fault);
-    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    text[0] = text[0].toUpper();
     return text + '.';
 }
 
@@ -247,6 +247,7 @@ void PostureMenu::showPostures() {
         auto* buttons = new QVBoxLayout;
         for (QPushButton* button : {rename_, relearn_, remove_}) {
             button->setAutoDefault(false);
+            button->setEnabled(false);  // until a posture is chosen
             buttons->addWidget(button);
         }
         buttons->addStretch();
@@ -309,9 +310,6 @@ void PostureMenu::listPostures(const QString& select) {
     }
     const auto found = list_->findItems(select, Qt::MatchExactly);
     list_->setCurrentRow(found.isEmpty() ? (list_->count() > 0 ? 0 : -1) : list_->row(found[0]));
-    for (QPushButton* button : {rename_, relearn_, remove_}) {
-        button->setEnabled(list_->currentRow() >= 0);
-    }
 }
 
 void PostureMenu::tell(const QString& text) {

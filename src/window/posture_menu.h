@@ -39,7 +39,7 @@ class PostureMenu final : public QObject {
     struct Options {
         posture::PostureWatch& watch;
         std::chrono::milliseconds time = posture::kDefaultLearningTime;
-        // Keeps a changed set of postures: empty when kept, else what went wrong.
+        // Required: keeps a changed set of postures; empty when kept, else what went wrong.
         std::function<QString(const posture::PostureSet&)> keep;
     };
 

@@ -206,10 +206,14 @@ TEST_F(PostureMenuTest, APostureThatCannotBeKeptIsNotPutInForce) {
 }
 
 TEST_F(PostureMenuTest, TheListRenamesRelearnsAndRemovesEachKeptFirst) {
+    menu.posturesAction()->trigger();
+    ASSERT_TRUE(menu.posturesDialog() != nullptr && menu.posturesDialog()->isVisible());
+    EXPECT_TRUE(listed().isEmpty());
+    EXPECT_FALSE(button(PostureMenu::kRenameText)->isEnabled()) << "nothing to rename";
+    menu.posturesDialog()->close();
     learnt("open", 0.2F);
     learnt("fist", 0.9F);
     menu.posturesAction()->trigger();
-    ASSERT_TRUE(menu.posturesDialog() != nullptr && menu.posturesDialog()->isVisible());
     EXPECT_EQ(listed(), (QStringList{"open", "fist"}));
     menu.posturesDialog()->findChild<QListWidget*>()->setCurrentRow(1);
 
