@@ -670,6 +670,22 @@ EOF
     "$GLOVE_MONITOR" --port "$work/glove" "${forget[@]}" --forget-posture p99 >out || fail "status $?"
     grep -qx 'No posture "p99" was kept' out && grep -q '^2 postures of' out || fail "stdout: $(cat out)"
 
+    # A damaged set is left to be mended, and a file that cannot be written keeps what it had.
+    local conf="$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf"
+    cp "$conf" kept.conf
+    sed -i 's/\\nopen=/\\nopen=x/' "$conf"
+    cp "$conf" damaged.conf
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" --forget-posture fist >out 2>err || status=$?
+    [ "$status" = 1 ] && [ "$(wc -l <err)" = 2 ] && grep -q "not a set of postures (line 2: " err &&
+        cmp -s "$conf" damaged.conf || fail "status $status, stderr: $(cat err)"
+    ln -sf "$work/kept.conf" "$conf"
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" --learn-posture open=open.csv >out 2>err || status=$?
+    [ "$status" = 1 ] && grep -q "is a symbolic link; it is not written through$" err &&
+        [ "$(wc -l <err)" = 1 ] || fail "status $status, stderr: $(cat err)"
+    rm "$conf" && mv kept.conf "$conf"
+
     # The postures kept, at a start on the device.
     start_x
     local osc_port
