@@ -46,9 +46,9 @@ const char* const kHostileValues[] = {
 
 QByteArray randomIni(std::mt19937& random) {
     // dev\ttyS1 is the device read by default, in the groups of calibrations and postures.
-    const char* const keys[] = {"port",      "exchange-file", "osc-prefix", "osc",
-                                "udp",       "[General]",     "[x]",        "%70ort",
-                                "port%0A",   "record",        "[postures]", "dev\\ttyS1"};
+    const char* const keys[] = {"port",    "exchange-file", "osc-prefix", "osc",
+                                "udp",     "[General]",     "[x]",        "%70ort",
+                                "port%0A", "record",        "[postures]", "dev\\ttyS1"};
     std::uniform_int_distribution<int> pick(0, 99);
     QByteArray text;
     const int lines = pick(random) % 12;

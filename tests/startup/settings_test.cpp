@@ -261,7 +261,8 @@ TEST(KeptPostures, BelongToTheirDeviceBesideTheCalibrations) {
     const CommandLine c = rig.start({"--show-settings"});
     EXPECT_TRUE(c.settingsProblems.isEmpty()) << c.settingsProblems.join('\n').toStdString();
     EXPECT_EQ(posture::formatPostures(c.postures.postures()), left);
-    EXPECT_TRUE(c.message.endsWith("postures of " + byId + ": \"fist, \"closed\"; #1\", "
+    EXPECT_TRUE(c.message.endsWith("postures of " + byId +
+                                   ": \"fist, \"closed\"; #1\", "
                                    "\"pointé [x]\\\""))
         << c.message.toStdString();
     EXPECT_TRUE(rig.file.remove());
@@ -282,8 +283,9 @@ TEST(KeptPostures, ADamagedSetIsReportedOnceAndNotUsedAndNothingTooLargeToReadIs
     EXPECT_TRUE(c.posturesDamaged);
     ASSERT_EQ(c.settingsProblems.size(), 1);
     EXPECT_EQ(c.settingsProblems[0],
-              rig.file.path() + ": postures/dev/ttyUSB0: not a set of postures (line 2: value 5 "
-                                "is not a number from 0 to 1); no posture is recognised");
+              rig.file.path() +
+                  ": postures/dev/ttyUSB0: not a set of postures (line 2: value 5 "
+                  "is not a number from 0 to 1); no posture is recognised");
     const QByteArray before = test::readAll(rig.file.path().toStdString());
     EXPECT_THROW(rig.file.keepPostures("/dev/ttyS0", QString(1024 * 1024, 'x')), SettingsError);
     EXPECT_EQ(test::readAll(rig.file.path().toStdString()), before);
