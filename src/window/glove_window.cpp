@@ -100,8 +100,9 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
           *this,
           {.device = options.device, .exchangePath = options.exchangePath, .feed = options.feed}),
       exitCommand_(pipeline_.files(), pipeline_.exchangePath()) {
-    setWindowTitle(title(options.device.isEmpty() ? devicePathForPort(ConnectLoop::kCommPort)
-                                                  : options.device));
+    setWindowTitle(
+        kCaption + QStringLiteral(" \u2014 ") +
+        (options.device.isEmpty() ? devicePathForPort(ConnectLoop::kCommPort) : options.device));
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
     setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));
     setFixedSize(size());
@@ -139,10 +140,6 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     // Why the text box says " No Device Found": the status texts stay as they are, so the
     // reason is told where a pointer or a screen reader finds it.
     connect(&pipeline_.comm(), &MSComm::problemChanged, this, &GloveWindow::showProblem);
-}
-
-QString GloveWindow::title(const QString& device) {
-    return kCaption + QStringLiteral(" \u2014 ") + device;
 }
 
 GloveWindow::~GloveWindow() = default;
