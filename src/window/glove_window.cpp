@@ -124,10 +124,6 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     label1_->setGeometry(twips::toPixels(kLabel1));
     label1_->setAlignment(Qt::AlignCenter);
     label1_->setFocusPolicy(Qt::NoFocus);
-    for (QPushButton* button : {command1_, exit_}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
     setTabOrder(text1_, command1_);
     setTabOrder(command1_, picture1_);
     setTabOrder(picture1_, exit_);
