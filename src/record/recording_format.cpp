@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/printable_text.h"
+#include "common/unique_fd.h"
 
 namespace glove::record {
 
@@ -179,26 +180,19 @@ Recording readRecording(const std::string& path) {
     const auto cannotRead = [&path] {
         return BadRecording(printableText(path) + ": cannot be read: " + std::strerror(errno));
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw cannotRead();
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) throw cannotRead();
     Checker checker(path);
     std::array<char, 65536> buffer{};
-    try {
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-            if (n == 0) break;
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throw cannotRead();
-            }
-            checker.feed({buffer.data(), static_cast<std::size_t>(n)});
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n == 0) return checker.finish();
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw cannotRead();
         }
-    } catch (...) {
-        ::close(fd);
-        throw;
+        checker.feed({buffer.data(), static_cast<std::size_t>(n)});
     }
-    ::close(fd);
-    return checker.finish();
 }
 
 }  // namespace glove::record
