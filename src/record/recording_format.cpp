@@ -23,9 +23,12 @@ constexpr int kLargestValue = 255;
 constexpr std::int64_t kMicrosPerMilli = 1000;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-std::optional<int> wholeNumber(std::string_view text) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+// The number that all of `text` is, if it is one.
+template <typename Number, typename... Format>
+std::optional<Number> numberIn(std::string_view text, Format... format) {
+    Number value{};
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, format...);
     if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return {};
     return value;
 }
@@ -100,7 +103,7 @@ class Checker {
         }
         for (int i = 0; i < kFrameLength; ++i) {
             const std::string_view field = fields[2 + i];
-            const std::optional<int> value = wholeNumber(field);
+            const std::optional<int> value = numberIn<int>(field);
             if (!value || *value < 0 || *value > kLargestValue) {
                 fail('v' + std::to_string(i + 1) + " is '" + printableText(field) +
                      "', not a whole number from 0 to " + std::to_string(kLargestValue));
@@ -115,15 +118,12 @@ class Checker {
     }
 
     std::int64_t elapsedMicros(std::string_view field) const {
-        double ms = 0;
-        const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), ms,
-                                                  std::chars_format::fixed);
-        if (field.empty() || error != std::errc{} || end != field.data() + field.size() ||
-            !std::isfinite(ms) || ms < 0 || ms > kLongestElapsedMs) {
+        const std::optional<double> ms = numberIn<double>(field, std::chars_format::fixed);
+        if (!ms || !std::isfinite(*ms) || *ms < 0 || *ms > kLongestElapsedMs) {
             fail("elapsed_ms is '" + printableText(field) +
                  "', not a number of milliseconds from 0 to 1e11");
         }
-        return std::llround(ms * static_cast<double>(kMicrosPerMilli));
+        return std::llround(*ms * static_cast<double>(kMicrosPerMilli));
     }
 
     const std::string& name_;
