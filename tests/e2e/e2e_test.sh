@@ -701,5 +701,56 @@ EOF
     [ "$said" = '"none":0 "fist":1 ' ] || fail "/glove/posture said: $said"
 }
 
+# Learn posture… from the window's menu three times, glove-sim holding each posture in turn;
+# then glove-sim plays its postures scenario and /glove/posture follows its log, a posture not
+# learnt and a move between two being "none".
+learn_postures_from_the_menu() {
+    start_x
+    local osc_port name dialog told from
+    osc_port="$(free_port)"
+    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
+    pids+=($!)
+    start_sim --scenario postures --posture fist
+    start_monitor --osc "127.0.0.1:$osc_port"
+    click_connect
+    for name in fist open point; do
+        if [ "$name" != fist ]; then
+            kill "$sim_pid"
+            start_sim --scenario postures --posture "$name"
+        fi
+        sleep 1
+        xdotool windowfocus --sync "$window" key ctrl+l
+        dialog="$(timeout 10 xdotool search --sync --onlyvisible --all --pid "$monitor_pid" \
+            --name '^Learn posture$' | head -n1)"
+        [ -n "$dialog" ] || fail "no dialog for the name of $name"
+        xdotool windowfocus --sync "$dialog" type "$name"
+        xdotool key Return
+        sleep 2.5
+        told="$(timeout 10 xdotool search --sync --onlyvisible --all --pid "$monitor_pid" \
+            --name '^Postures$' | head -n1)"
+        [ -n "$told" ] || fail "no word of learning $name"
+        xdotool windowfocus --sync "$told" key Return
+        "$GLOVE_MONITOR" --port "$work/glove" --show-settings | grep -q "^postures of .*\"$name\"" ||
+            fail "$name not kept: $("$GLOVE_MONITOR" --port "$work/glove" --show-settings)"
+    done
+
+    kill "$sim_pid"
+    from=$(($(wc -l <"$work/osc") + 1))
+    start_sim --scenario postures --seed 3 --for 15 --posture-log "$work/log"
+    while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.1; done
+    sleep 0.5
+    # Each a run of one name, in order: what the simulator held, and what the monitor said.
+    local held said
+    held="$(awk '{ print ($3 == "fist" || $3 == "open" || $3 == "point") ? $3 : "none" }' "$work/log" | uniq | tr '\n' ' ')"
+    said="$(tail -n +"$from" "$work/osc" | awk '$2 == "/glove/posture" { gsub(/"/, "", $4); print $4 }' | uniq | tr '\n' ' ')"
+    # The monitor may first say the posture held before the simulator started again, and may
+    # not have confirmed the last hold when the simulator stopped.
+    [ "${said#point }" = "$held" ] || [ "${said#point }" = "${held% * }" ] ||
+        [ "$said" = "$held" ] || [ "$said" = "${held% * }" ] ||
+        fail "/glove/posture said: $said; glove-sim held: $held"
+    [ "$(wc -w <<<"$held")" -ge 5 ] || fail "too few holds to tell: $held"
+    echo "glove-sim held: $held; /glove/posture said: $said"
+}
+
 "${1:?which case}"
 echo "PASS: $1"
