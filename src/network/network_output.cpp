@@ -69,9 +69,12 @@ void NetworkOutput::frameRead(std::span<const Frame> lines) noexcept {
 }
 
 void NetworkOutput::sendPosture(Receiver::Clock::time_point now) noexcept {
-    if (postures_ == nullptr || postures_->postures().postures().empty()) return;
+    if (postures_ == nullptr) return;
     const long changes = postures_->changes();
-    if (postureSent_ == changes && now - postureSentAt_ < kPostureRepeat) return;
+    const bool changed = postureSent_ != changes;
+    // With none learnt, nothing is said but the "none" after the last one is removed.
+    if (postures_->postures().postures().empty() && !(changed && postureSent_)) return;
+    if (!changed && now - postureSentAt_ < kPostureRepeat) return;
     const std::string& held = postures_->held();
     const std::vector<char> message =
         oscString(postureAddress_, held.empty() ? std::string(posture::kNone) : held);

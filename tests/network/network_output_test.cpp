@@ -261,8 +261,16 @@ TEST(Streaming, PostureGoesOutWhenItChangesAndOnceASecondWhileItHolds) {
     std::this_thread::sleep_for(NetworkOutput::kPostureRepeat);
     play(51, 2);
     EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{"fist"});
-    play(128, 3);
-    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{"none"});
+    play(51, 3);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{}) << "no change";
+    watch.setPostures(posture::PostureSet{});
+    play(51, 3);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{"none"})
+        << "the posture held is gone with the last one";
+    std::this_thread::sleep_for(NetworkOutput::kPostureRepeat);
+    play(51, 3);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{})
+        << "nothing once none is learnt";
 }
 
 class Group : public ::testing::TestWithParam<const char*> {};
