@@ -203,9 +203,8 @@ constexpr std::array kOptions{
     Option{.name = "learn-posture"_L1,
            .valueName = "NAME=FILE"_L1,
            .help = "Learn the posture NAME of the device in force (--port) from a recording "
-                   "made with --record while the hand held it still, on the calibration kept "
-                   "for that device; a posture of that name is relearnt. Keep it with the "
-                   "settings and exit (repeatable)."},
+                   "made with --record while the hand held it still; a posture of that name is "
+                   "relearnt. Keep it with the settings and exit (repeatable)."},
     Option{.name = "forget-posture"_L1,
            .valueName = "NAME"_L1,
            .help = "Forget the posture NAME kept for the device in force (--port), and exit "

@@ -247,6 +247,10 @@ int main(int argc, char** argv) {
          .keep =
              [&settingsFile, device](const glove::posture::PostureSet& set) {
                  return glove::keepPostures(settingsFile, device, set);
+             },
+         .kept =
+             [&settingsFile, device, &postureWatch] {
+                 return glove::keptPostures(settingsFile, device, postureWatch.postures());
              }},
         window);
 

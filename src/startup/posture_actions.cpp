@@ -20,14 +20,13 @@ QString fromPath(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
-// Every frame of the recording at `path` as a posture sees it; throws record::BadRecording.
-std::vector<posture::Values> valuesOfRecording(const std::string& path,
-                                               const std::optional<calibration::Ranges>& ranges) {
+// Every frame of the recording at `path` as a posture keeps it; throws record::BadRecording.
+std::vector<posture::Values> valuesOfRecording(const std::string& path) {
     const record::Recording recording = record::readRecording(path);
     std::vector<posture::Values> values;
     values.reserve(recording.rows.size());
     for (const record::Row& row : recording.rows) {
-        values.push_back(posture::valuesOf(ranges, row.values));
+        values.push_back(posture::rawValues(row.values));
     }
     return values;
 }
@@ -91,7 +90,7 @@ int learnPostures(const SettingsFile& file, const CommandLine& options) {
         }
         std::vector<posture::Values> frames;
         try {
-            frames = valuesOfRecording(recording, options.calibration);
+            frames = valuesOfRecording(recording);
         } catch (const record::BadRecording& e) {
             refuse(name, QString::fromStdString(e.what()));
             continue;
@@ -111,7 +110,14 @@ int learnPostures(const SettingsFile& file, const CommandLine& options) {
                       .arg(relearning ? QStringLiteral("Relearnt") : QStringLiteral("Learnt"),
                            quoted(name), fromPath(recording));
     }
-    if (!beyondTheMost.isEmpty()) {
+    if (beyondTheMost.size() == 1) {
+        sayLine(stderr, QStringLiteral("glove-monitor: cannot learn the posture %1: at most %2 can "
+                                       "be kept for %3")
+                            .arg(quoted(beyondTheMost.first()))
+                            .arg(posture::kMostPostures)
+                            .arg(device));
+        bad = true;
+    } else if (!beyondTheMost.isEmpty()) {
         sayLine(stderr,
                 QStringLiteral("glove-monitor: cannot learn %1 more postures (%2 to %3): at most "
                                "%4 can be kept for %5")
@@ -126,12 +132,7 @@ int learnPostures(const SettingsFile& file, const CommandLine& options) {
             sayLine(stderr, QStringLiteral("glove-monitor: ") + problem);
             return 1;
         }
-        // A posture holds values on one calibration: after a new one it is to be relearnt.
-        const QString on = options.calibration ? QStringLiteral("on the calibration kept")
-                                               : QStringLiteral(
-                                                     "on the raw values (/ 255): "
-                                                     "no calibration is kept");
-        for (const QString& line : learnt) sayLine(stdout, line + QStringLiteral(", ") + on);
+        for (const QString& line : learnt) sayLine(stdout, line);
         sayKept(set, device, file.path());
     }
     return bad ? 2 : 0;
@@ -159,6 +160,18 @@ int forgetPostures(const SettingsFile& file, const CommandLine& options) {
     for (const QString& line : lines) sayLine(stdout, line);
     sayKept(set, device, file.path());
     return 0;
+}
+
+posture::PostureSet keptPostures(const SettingsFile& file, const QString& device,
+                                 const posture::PostureSet& inForce) {
+    const SavedSettings saved = file.read();
+    if (saved.unreadable) return inForce;
+    const posture::ReadPostures read =
+        posture::parsePostures(saved.postures.value(device).toStdString());
+    if (!read.fault.empty()) return inForce;
+    posture::PostureSet set(inForce.rejection());
+    for (const posture::Posture& p : read.postures) set.add(p);
+    return set;
 }
 
 QString keepPostures(const SettingsFile& file, const QString& device,

@@ -45,6 +45,7 @@ PostureMenu::PostureMenu(Options options, QWidget& window)
     : watch_(options.watch),
       time_(options.time),
       keep_(std::move(options.keep)),
+      kept_(std::move(options.kept)),
       window_(window),
       learnAction_(new QAction(kLearnText, &window)),
       posturesAction_(new QAction(kPosturesText, &window)) {
@@ -220,13 +221,13 @@ void PostureMenu::tick() {
 // Puts the postures `edit` makes of those in force in force, once kept. False, with the
 // reason told, when the edit is refused or the set cannot be kept: the postures stay.
 bool PostureMenu::change(const QString& refused, const Edit& edit) {
-    posture::PostureSet next = watch_.postures();
+    posture::PostureSet next = kept_ ? kept_() : watch_.postures();
     if (const std::string fault = edit(next); !fault.empty()) {
         tell(refused + QStringLiteral(": ") + QString::fromStdString(fault) + '.');
         return false;
     }
     if (const QString problem = keep_(next); !problem.isEmpty()) {
-        tell(refused + QStringLiteral(", as the postures cannot be kept: ") + problem);
+        tell(refused + QStringLiteral(": ") + problem);
         return false;
     }
     watch_.setPostures(std::move(next));

@@ -41,6 +41,9 @@ class PostureMenu final : public QObject {
         std::chrono::milliseconds time = posture::kDefaultLearningTime;
         // Required: keeps a changed set of postures; empty when kept, else what went wrong.
         std::function<QString(const posture::PostureSet&)> keep;
+        // The postures kept now, which a change starts from, so that one kept meanwhile by
+        // another start is not lost; without it, a change starts from those in force.
+        std::function<posture::PostureSet()> kept;
     };
 
     PostureMenu(Options options, QWidget& window);
@@ -81,6 +84,7 @@ class PostureMenu final : public QObject {
     posture::PostureWatch& watch_;
     std::chrono::milliseconds time_;
     std::function<QString(const posture::PostureSet&)> keep_;
+    std::function<posture::PostureSet()> kept_;
     QWidget& window_;
     QAction* learnAction_ = nullptr;
     QAction* posturesAction_ = nullptr;

@@ -661,7 +661,7 @@ EOF
     "$GLOVE_MONITOR" --port "$work/glove" "${many[@]}" --learn-posture fist=fist.csv >out 2>err || status=$?
     [ "$status" = 2 ] && [ "$(cat err)" = "glove-monitor: cannot learn 902 more postures (\"p99\" to \"p1000\"): at most 100 can be kept for $work/glove" ] ||
         fail "status $status, stderr: $(cat err)"
-    grep -qx 'Relearnt "fist" from fist.csv, on the raw values (/ 255): no calibration is kept' out &&
+    grep -qx 'Relearnt "fist" from fist.csv' out &&
         grep -q '^100 postures of' out && [ "$(grep -c '^p[0-9]*=' out)" = 98 ] ||
         fail "stdout: $(head -n3 out)"
 
@@ -739,16 +739,29 @@ learn_postures_from_the_menu() {
     start_sim --scenario postures --seed 3 --for 15 --posture-log "$work/log"
     while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.1; done
     sleep 0.5
-    # Each a run of one name, in order: what the simulator held, and what the monitor said.
+    # What the simulator held, hold by hold (moves left out, a posture not learnt being none),
+    # and what the monitor said, each a run of one name.
     local held said
-    held="$(awk '{ print ($3 == "fist" || $3 == "open" || $3 == "point") ? $3 : "none" }' "$work/log" | uniq | tr '\n' ' ')"
+    held="$(awk '$3 != "none" { print ($3 == "fist" || $3 == "open" || $3 == "point") ? $3 : "none" }' "$work/log" | uniq | tr '\n' ' ')"
     said="$(tail -n +"$from" "$work/osc" | awk '$2 == "/glove/posture" { gsub(/"/, "", $4); print $4 }' | uniq | tr '\n' ' ')"
-    # The monitor may first say the posture held before the simulator started again, and may
-    # not have confirmed the last hold when the simulator stopped.
-    [ "${said#point }" = "$held" ] || [ "${said#point }" = "${held% * }" ] ||
-        [ "$said" = "$held" ] || [ "$said" = "${held% * }" ] ||
-        fail "/glove/posture said: $said; glove-sim held: $held"
     [ "$(wc -w <<<"$held")" -ge 5 ] || fail "too few holds to tell: $held"
+    # Each hold said in turn. Between two, a move may be said as none, or not at all when the
+    # hand passes from one posture straight into the next; the monitor may first say the
+    # posture held before the simulator started again, and may not have confirmed the last
+    # hold when it stopped.
+    python3 - "$held" "$said" <<'EOF' || fail "/glove/posture said: $said; glove-sim held: $held"
+import sys
+held, said = sys.argv[1].split(), sys.argv[2].split()
+if said and said[0] == "point" and held[0] != "point":
+    said = said[1:]
+j = 0
+for name in said:
+    if j < len(held) and name == held[j]:
+        j += 1
+    elif name != "none" and not (j > 0 and name == held[j - 1]):
+        sys.exit(1)
+sys.exit(0 if j >= len(held) - 1 else 1)
+EOF
     echo "glove-sim held: $held; /glove/posture said: $said"
 }
 

@@ -89,6 +89,7 @@ class PostureMenuTest : public ::testing::Test {
     plot::PlotWindow plot{calibrator};
     CalibrationMenu calibration{{.calibrator = calibrator, .plot = plot, .keep = {}}, window};
     QString keepProblem;  // what keeping the postures fails with, empty for none
+    std::optional<posture::PostureSet> keptElsewhere;  // kept meanwhile by another start
     std::vector<posture::PostureSet> kept;
     PostureMenu menu{{.watch = watch,
                       .time = 200ms,
@@ -96,7 +97,8 @@ class PostureMenuTest : public ::testing::Test {
                           [this](const posture::PostureSet& set) {
                               if (keepProblem.isEmpty()) kept.push_back(set);
                               return keepProblem;
-                          }},
+                          },
+                      .kept = [this] { return keptElsewhere.value_or(watch.postures()); }},
                      window};
 };
 
@@ -197,12 +199,24 @@ TEST_F(PostureMenuTest, APostureThatCannotBeKeptIsNotPutInForce) {
     menu.learn();
     enterName("fist");
     holdUntilLearnt(230);
-    EXPECT_EQ(menu.outcome(),
-              "Posture \"fist\" not learnt, as the postures cannot be kept: cannot write the "
-              "settings");
+    EXPECT_EQ(menu.outcome(), "Posture \"fist\" not learnt: cannot write the settings");
     ASSERT_EQ(watch.postures().postures().size(), 1U);
     EXPECT_EQ(watch.postures().postures()[0].name, "open");
     EXPECT_TRUE(kept.empty());
+}
+
+TEST_F(PostureMenuTest, AChangeStartsFromThePosturesKeptNotOnlyThoseInForce) {
+    posture::Values values{};
+    values.fill(0.9F);
+    keptElsewhere.emplace();
+    ASSERT_EQ(keptElsewhere->add({"horns", values}), "");
+    menu.learn();
+    enterName("open");
+    holdUntilLearnt(51);
+    ASSERT_EQ(kept.size(), 1U);
+    EXPECT_NE(kept.back().find("horns"), nullptr) << "a posture kept by another start is lost";
+    EXPECT_NE(watch.postures().find("horns"), nullptr);
+    EXPECT_NE(watch.postures().find("open"), nullptr);
 }
 
 TEST_F(PostureMenuTest, TheListRenamesRelearnsAndRemovesEachKeptFirst) {
@@ -234,8 +248,7 @@ TEST_F(PostureMenuTest, TheListRenamesRelearnsAndRemovesEachKeptFirst) {
     keepProblem = "the disk is full";
     button(PostureMenu::kRemoveText)->click();
     answer(QMessageBox::Yes);
-    EXPECT_EQ(menu.outcome(),
-              "Posture \"grip\" not removed, as the postures cannot be kept: the disk is full");
+    EXPECT_EQ(menu.outcome(), "Posture \"grip\" not removed: the disk is full");
     EXPECT_EQ(listed(), (QStringList{"open", "grip"}));
     keepProblem.clear();
     button(PostureMenu::kRemoveText)->click();
