@@ -4,16 +4,16 @@
 //                         [--calibrated yes|no]
 //     posture_bench cost [--frames N] [--runs R]
 //
-// score needs an X server (DISPLAY) and xdotool, as posture_bench.sh gives it, and keeps
-// the monitor's settings in WORK/config. With --calibrated yes it first calibrates the device from
-// 10 s of glove-sim's hand scenario recorded with --record (--calibrate-from). For each of
-// glove-sim's five postures it records 2 s of the hand holding it (glove-sim --posture NAME, the
-// monitor's --record, Connect pressed, the recording cut to its first 96 frames) and has the
-// monitor learn them all (--learn-posture NAME=FILE.csv). Then glove-sim plays its postures
-// scenario with --posture-log into the monitor, Connect pressed, and a receiver takes the
-// monitor's OSC messages; S seconds (300 by default) from a second after Connect are scored.
-// One line of figures, "KEY=VALUE" each (see the end of score()); exit status 1 when the
-// receiver got no posture or no frame.
+// score needs an X server (DISPLAY) and xdotool, as posture_bench.sh gives it, and keeps the
+// monitor's settings in WORK/config. With --calibrated yes it first calibrates the device
+// from 480 frames (10 s) of glove-sim's hand scenario recorded with --record
+// (--calibrate-from). For each of glove-sim's five postures it records the first 96 frames
+// (2 s) of the hand holding it (glove-sim --posture NAME, the monitor's --record, Connect
+// pressed) and has the monitor learn them all (--learn-posture NAME=FILE.csv). Then glove-sim
+// plays its postures scenario with --posture-log into the monitor, Connect pressed, and a
+// receiver takes the monitor's OSC messages; S seconds (300 by default) from a second after
+// Connect are scored. One line of figures, "KEY=VALUE" each (see the end of score()); exit
+// status 1 when the receiver got no posture or no frame.
 //
 // cost: PostureWatch::frameRead in this process, on the postures scenario's frames with a
 // calibration in force, with no posture, 5 and 50 postures learnt; ns a frame, the median of R
@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -49,6 +50,7 @@
 #include "monitor_process.h"
 #include "posture/posture.h"
 #include "posture/posture_watch.h"
+#include "pseudo_terminal.h"
 
 namespace {
 
@@ -58,10 +60,9 @@ namespace fs = std::filesystem;
 
 // A frame's time on the line, the unit the delay is counted in.
 constexpr auto kFrameTime = glove::lineTime(glove::kFrameLength, glove::kGloveBaud);
-constexpr auto kLearningTime = 2s;
-constexpr int kLearningFrames = 96;  // 2 s at the line's pace
-constexpr auto kCalibrationTime = 10s;
-constexpr auto kSettle = 1s;  // from Connect to the start of what is scored
+constexpr int kLearningFrames = 96;      // 2 s at the line's pace
+constexpr int kCalibrationFrames = 480;  // 10 s
+constexpr auto kSettle = 1s;             // from Connect to the start of what is scored
 
 // n frames' time on the line.
 Clock::duration frameTimes(std::uint64_t n) {
@@ -187,6 +188,24 @@ void stopProcess(pid_t pid) {
     ::waitpid(pid, nullptr, 0);
 }
 
+// A process started here, ended when this goes away, so that a failed step leaves none behind.
+class Child {
+  public:
+    explicit Child(pid_t pid) : pid_(pid) {}
+    ~Child() { stop(); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    [[nodiscard]] pid_t pid() const { return pid_; }
+    void stop() {
+        if (pid_ > 0) stopProcess(pid_);
+        pid_ = 0;
+    }
+
+  private:
+    pid_t pid_;
+};
+
 // Runs a command to its end; throws with what it said on stderr unless it exits 0.
 void runToEnd(const std::vector<std::string>& args, const fs::path& stderrPath) {
     int status = 0;
@@ -198,83 +217,152 @@ void runToEnd(const std::vector<std::string>& args, const fs::path& stderrPath) 
     throw std::runtime_error(args[0] + " " + args[1] + " ... failed: " + first);
 }
 
-// glove-sim, started with `args`, and the moment it said where its device is: its clock (the
-// times of its posture log) starts right after it says so.
-struct Sim {
-    pid_t pid = 0;
-    std::string device;
-    Clock::time_point started;
-};
-
-Sim startSim(std::vector<std::string> args, const fs::path& stderrPath) {
-    std::array<int, 2> out{};
-    if (::pipe2(out.data(), O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
-    Sim sim;
-    sim.pid = bench::spawn(args, stderrPath, out[1]);
-    ::close(out[1]);
-    pollfd poll{out[0], POLLIN, 0};
-    char c = 0;
-    while (::poll(&poll, 1, 10'000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') {
-        sim.device += c;
+// glove-sim writing to one end of a pseudo-terminal pair of its own (--device), and a thread
+// that carries what it writes to the monitor's line, from the start of a frame once told to,
+// dropping it before. A glove already sending when Connect is pressed leaves frames waiting,
+// and the monitor, which reads one frame each frame's time, stays that far behind for the
+// whole run: what is scored would be that backlog, not recognition. glove-sim's clock (the
+// times in its posture log) starts as it prints its device's path.
+class Sim {
+  public:
+    Sim(std::vector<std::string> args, const fs::path& stderrPath,
+        const glove::pty::PseudoTerminal& monitorLine)
+        : line_(monitorLine) {
+        args.insert(args.end(), {"--device", own_.path});
+        std::array<int, 2> out{};
+        if (::pipe2(out.data(), O_CLOEXEC) != 0 || ::pipe2(stop_.data(), O_CLOEXEC) != 0)
+            throw std::runtime_error("no pipe");
+        pid_ = bench::spawn(args, stderrPath, out[1]);
+        ::close(out[1]);
+        pollfd poll{out[0], POLLIN, 0};
+        char c = 0;
+        while (::poll(&poll, 1, 10'000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') {
+        }
+        started_ = Clock::now();
+        ::close(out[0]);
+        thread_ = std::thread([this] { carry(); });
+        if (c != '\n') throw std::runtime_error("glove-sim did not say where it writes");
     }
-    sim.started = Clock::now();
-    ::close(out[0]);
-    if (c != '\n') throw std::runtime_error("glove-sim did not say where its device is");
-    return sim;
-}
+    ~Sim() { stop(); }
+    Sim(const Sim&) = delete;
+    Sim& operator=(const Sim&) = delete;
+
+    void stop() {
+        if (!thread_.joinable()) return;
+        ::write(stop_[1], "x", 1);
+        thread_.join();
+        stopProcess(pid_);
+        ::close(stop_[0]);
+        ::close(stop_[1]);
+    }
+    [[nodiscard]] Clock::time_point started() const { return started_; }
+    // Once stopped: when the last byte of glove-sim's frame k was written to the monitor's
+    // line, at k; a frame not carried, or not ended by the chunk that carried it, has none.
+    [[nodiscard]] const std::vector<std::optional<Clock::time_point>>& carriedAt() const {
+        return carriedAt_;
+    }
+    // From the start of the next frame on, with nothing of an earlier session left unread.
+    void startCarrying() {
+        ::tcflush(line_.slave.get(), TCIFLUSH);
+        wanted_ = true;
+    }
+
+  private:
+    void carry() {
+        std::array<pollfd, 2> polls{{{own_.master.get(), POLLIN, 0}, {stop_[0], POLLIN, 0}}};
+        std::array<std::uint8_t, 256> bytes{};
+        // The bytes glove-sim has written: its frames start at multiples of ten.
+        std::uint64_t count = 0;
+        bool carrying = false;
+        while (::poll(polls.data(), polls.size(), -1) >= 0 && polls[1].revents == 0) {
+            if (polls[0].revents == 0) continue;
+            const ssize_t n = ::read(own_.master.get(), bytes.data(), bytes.size());
+            if (n <= 0) continue;
+            const auto size = static_cast<std::size_t>(n);
+            std::size_t from = 0;
+            while (!carrying && from < size) {
+                carrying = wanted_ && count % glove::kFrameLength == 0;
+                if (!carrying) ++from, ++count;
+            }
+            if (!carrying) continue;
+            // Taken before the write, as a writer preempted after it would seem to write late.
+            const Clock::time_point at = Clock::now();
+            // The line's master does not block: a monitor that stopped reading loses bytes.
+            ::write(line_.master.get(), bytes.data() + from, size - from);
+            const std::uint64_t before = count;
+            count += size - from;
+            if (count / glove::kFrameLength > before / glove::kFrameLength) {
+                carriedAt_.resize(count / glove::kFrameLength);
+                carriedAt_.back() = at;
+            }
+        }
+    }
+
+    glove::pty::PseudoTerminal own_ =
+        glove::pty::openPseudoTerminal(B4800, glove::pty::MasterMode::Blocking);
+    const glove::pty::PseudoTerminal& line_;
+    pid_t pid_ = 0;
+    Clock::time_point started_;
+    std::atomic<bool> wanted_ = false;
+    std::vector<std::optional<Clock::time_point>> carriedAt_;
+    std::array<int, 2> stop_{-1, -1};
+    std::thread thread_;
+};
 
 struct Setup {
     std::string monitor;
     std::string sim;
     fs::path work;
-    fs::path link;  // the device as the monitor knows it: its postures are kept for this path
+    // The line the monitor reads, the same for the whole run: postures are kept for its path.
+    glove::pty::PseudoTerminal line;
 };
 
-// Records `time` of what glove-sim plays with `simArgs`, through the monitor's --record.
-void record(const Setup& s, std::vector<std::string> simArgs, const fs::path& csv,
-            Clock::duration time) {
-    fs::remove(csv);
-    simArgs.insert(simArgs.begin(), s.sim);
-    simArgs.insert(simArgs.end(), {"--link", s.link.string()});
-    const Sim sim = startSim(simArgs, s.work / (csv.stem().string() + "-sim.stderr"));
-    const pid_t monitor = bench::spawn({s.monitor, "--port", s.link.string(), "--record", csv},
-                                       s.work / (csv.stem().string() + "-monitor.stderr"));
-    bench::pressConnect(monitor, sim.device);
-    std::this_thread::sleep_for(time);
-    stopProcess(monitor);
-    stopProcess(sim.pid);
+// The lines of a text file, the recording's header included.
+int linesIn(const fs::path& path) {
+    std::ifstream in(path);
+    return static_cast<int>(
+        std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
 }
 
-// Keeps the header and the first `rows` rows of a recording; throws when it has fewer.
-void keepFirstRows(const fs::path& csv, int rows) {
+// Records `rows` frames of what glove-sim plays with `simArgs`, through the monitor's
+// --record, and cuts the recording to them: a loaded machine may lose a frame now and then,
+// so the monitor is stopped once that many are in the file, not after their time.
+void record(const Setup& s, std::vector<std::string> simArgs, const fs::path& csv, int rows) {
+    fs::remove(csv);
+    simArgs.insert(simArgs.begin(), s.sim);
+    const std::string name = csv.stem().string();
+    Child monitor(bench::spawn({s.monitor, "--port", s.line.path, "--record", csv},
+                               s.work / (name + "-monitor.stderr")));
+    Sim sim(simArgs, s.work / (name + "-sim.stderr"), s.line);
+    bench::pressConnect(monitor.pid(), s.line.path);
+    sim.startCarrying();
+    const auto until = Clock::now() + frameTimes(static_cast<std::uint64_t>(rows)) + 10s;
+    while (linesIn(csv) <= rows && Clock::now() < until) std::this_thread::sleep_for(100ms);
+    monitor.stop();
     std::ifstream in(csv);
     std::string kept;
     std::string line;
-    int lines = 0;
-    while (lines <= rows && std::getline(in, line)) {
-        kept += line + '\n';
-        ++lines;
-    }
-    if (lines <= rows) {
-        throw std::runtime_error(csv.string() + " holds " + std::to_string(lines - 1) +
-                                 " frames, fewer than " + std::to_string(rows));
-    }
+    for (int lines = 0; lines <= rows && std::getline(in, line); ++lines) kept += line + '\n';
     in.close();
+    if (linesIn(csv) <= rows) {
+        throw std::runtime_error(csv.string() + " holds fewer than " + std::to_string(rows) +
+                                 " frames");
+    }
     std::ofstream(csv, std::ios::trunc) << kept;
 }
 
 void learnPostures(const Setup& s, bool calibrated) {
     if (calibrated) {
         const fs::path csv = s.work / "hand.csv";
-        record(s, {"--scenario", "hand"}, csv, kCalibrationTime);
-        runToEnd({s.monitor, "--port", s.link.string(), "--calibrate-from", csv},
+        record(s, {"--scenario", "hand"}, csv, kCalibrationFrames);
+        runToEnd({s.monitor, "--port", s.line.path, "--calibrate-from", csv},
                  s.work / "calibrate.stderr");
     }
-    std::vector<std::string> learn{s.monitor, "--port", s.link.string()};
+    std::vector<std::string> learn{s.monitor, "--port", s.line.path};
     for (const glove_sim::SimPosture& p : glove_sim::simPostures) {
         const fs::path csv = s.work / (std::string(p.name) + ".csv");
-        record(s, {"--scenario", "postures", "--posture", std::string(p.name)}, csv, kLearningTime);
-        keepFirstRows(csv, kLearningFrames);
+        record(s, {"--scenario", "postures", "--posture", std::string(p.name)}, csv,
+               kLearningFrames);
         learn.insert(learn.end(), {"--learn-posture", std::string(p.name) + "=" + csv.string()});
     }
     runToEnd(learn, s.work / "learn.stderr");
@@ -406,15 +494,14 @@ Score scoreRun(const std::vector<Segment>& log, const Timeline& timeline, Clock:
 
 // Which of glove-sim's frames each frame message carries: the stream made again here from the
 // same seed, each message matched to the first frame after the one matched before that holds
-// the same readings. Gives how long after its last byte was due each frame's message arrived,
-// which checks the clock the log is read on.
+// the same readings. Gives how long after its last byte was written to the line each frame's
+// message arrived (ms), the monitor's lag behind the line.
 std::vector<double> lineLag(const std::vector<Message>& messages, std::uint32_t seed,
-                            Clock::time_point simStart, Clock::time_point begin,
-                            Clock::time_point end, long& received) {
-    const auto count = static_cast<std::uint64_t>(frames(end - simStart)) + 100;
+                            const std::vector<std::optional<Clock::time_point>>& carriedAt,
+                            Clock::time_point begin, Clock::time_point end, long& received) {
     glove_sim::FrameMaker maker({.scenario = glove_sim::Scenario::Postures, .seed = seed});
     std::map<Readings, std::vector<std::uint64_t>> frameOf;
-    for (std::uint64_t k = 0; k < count; ++k) {
+    for (std::uint64_t k = 0; k < carriedAt.size(); ++k) {
         const glove_sim::Chunk chunk = maker.next();
         Readings readings{};
         std::copy(chunk.bytes.begin() + 1, chunk.bytes.end(), readings.begin());
@@ -432,7 +519,7 @@ std::vector<double> lineLag(const std::vector<Message>& messages, std::uint32_t 
         next = *k + 1;
         if (m.at < begin || m.at >= end) continue;
         ++received;
-        lags.push_back(milliseconds(m.at - (simStart + frameTimes(*k + 1))));
+        if (carriedAt[*k]) lags.push_back(milliseconds(m.at - *carriedAt[*k]));
     }
     return lags;
 }
@@ -450,28 +537,29 @@ int score(const ScoreOptions& o) {
 
     OscReceiver receiver;
     const fs::path logPath = s.work / "postures.log";
-    const Sim sim = startSim({s.sim, "--scenario", "postures", "--seed", std::to_string(o.seed),
-                              "--link", s.link.string(), "--posture-log", logPath.string()},
-                             s.work / "play-sim.stderr");
-    const pid_t monitor = bench::spawn({s.monitor, "--port", s.link.string(), "--osc",
-                                        "127.0.0.1:" + std::to_string(receiver.port())},
-                                       s.work / "play-monitor.stderr");
-    bench::pressConnect(monitor, sim.device);
+    Child monitor(bench::spawn(
+        {s.monitor, "--port", s.line.path, "--osc", "127.0.0.1:" + std::to_string(receiver.port())},
+        s.work / "play-monitor.stderr"));
+    Sim sim({s.sim, "--scenario", "postures", "--seed", std::to_string(o.seed), "--posture-log",
+             logPath.string()},
+            s.work / "play-sim.stderr", s.line);
+    bench::pressConnect(monitor.pid(), s.line.path);
+    sim.startCarrying();
     const Clock::time_point begin = Clock::now() + kSettle;
     const Clock::time_point end = begin + std::chrono::duration_cast<Clock::duration>(
                                               std::chrono::duration<double>(o.seconds));
     std::this_thread::sleep_until(end + 500ms);
-    stopProcess(monitor);
-    stopProcess(sim.pid);
+    monitor.stop();
+    sim.stop();
     receiver.stop();
 
     const std::vector<Message> messages = receiver.messages();
-    const std::vector<Segment> log = readLog(logPath, sim.started);
+    const std::vector<Segment> log = readLog(logPath, sim.started());
     const Timeline timeline(messages);
     const Score sc = scoreRun(log, timeline, begin, end);
     long framesReceived = 0;
     const std::vector<double> lags =
-        lineLag(messages, o.seed, sim.started, begin, end, framesReceived);
+        lineLag(messages, o.seed, sim.carriedAt(), begin, end, framesReceived);
     const auto postureMessages = std::ranges::count_if(
         messages, [&](const Message& m) { return m.posture && m.at >= begin && m.at < end; });
     const double minutes = o.seconds / 60;
@@ -615,7 +703,7 @@ int run(int argc, char** argv) {
     if (calibrated != "yes" && calibrated != "no") usage("--calibrated takes yes or no");
     o.calibrated = calibrated == "yes";
     fs::create_directories(o.setup.work);
-    o.setup.link = o.setup.work / "glove";
+    o.setup.line = glove::pty::openPseudoTerminal(B4800, glove::pty::MasterMode::NonBlocking);
     // Settings of its own, new each run: postures learnt before would be refused or mixed in.
     const fs::path config = o.setup.work / "config";
     fs::remove_all(config);

@@ -6,9 +6,10 @@
 # Then the cost of recognition a frame, in process. Prints every run's figures, then the
 # medians of the runs as markdown tables.
 #     bench/posture_bench.sh [--seconds S] [--runs N] [--calibrated] [--cost-frames N]
-#                            [--cost-runs N] [BUILD_DIR]
+#                            [--cost-runs N] [--monitor PATH] [BUILD_DIR]
 # (defaults 300 s, 3 runs, uncalibrated, 200000 frames, 7 runs, build/default; needs Xvfb and
-# xdotool; --calibrated first calibrates from 10 s of glove-sim's hand scenario)
+# xdotool; --calibrated first calibrates from 10 s of glove-sim's hand scenario; --monitor
+# scores another build's glove-monitor with this build's simulator and bench)
 set -euo pipefail
 seconds=300
 runs=3
@@ -16,6 +17,7 @@ calibrated=no
 cost_frames=200000
 cost_runs=7
 build=build/default
+monitor=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --seconds) seconds="$2"; shift 2 ;;
@@ -23,14 +25,15 @@ while [ $# -gt 0 ]; do
         --calibrated) calibrated=yes; shift ;;
         --cost-frames) cost_frames="$2"; shift 2 ;;
         --cost-runs) cost_runs="$2"; shift 2 ;;
-        -h | --help) sed -n '2,11p' "$0" | cut -c3-; exit 0 ;;
+        --monitor) monitor="$(realpath "$2")"; shift 2 ;;
+        -h | --help) sed -n '2,12p' "$0" | cut -c3-; exit 0 ;;
         -*) echo "posture_bench.sh: unknown option $1" >&2; exit 2 ;;
         *) build="$1"; shift ;;
     esac
 done
 build="$(realpath -m "$build")"
 cd "$(dirname "$0")/.."
-monitor="$build/src/glove-monitor"
+[ -n "$monitor" ] || monitor="$build/src/glove-monitor"
 sim="$build/tools/glove-sim/glove-sim"
 bench="$build/bench/posture_bench"
 source scripts/lib/xserver.sh
@@ -41,7 +44,7 @@ load_average() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
     "Linux $(uname -r)"
 echo "Command: bench/posture_bench.sh --seconds $seconds --runs $runs$([ "$calibrated" = no ] ||
-    echo " --calibrated") --cost-frames $cost_frames --cost-runs $cost_runs"
+    echo " --calibrated") --cost-frames $cost_frames --cost-runs $cost_runs; monitor: $monitor"
 echo "Load average before: $(load_average)"
 : >"$work/results"
 for run in $(seq "$runs"); do
