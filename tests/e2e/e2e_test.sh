@@ -612,5 +612,94 @@ bad_calibration_input() {
         fail "stderr: $(cat "$work/stderr")"
 }
 
+# recording FILE ROWS POSE...: a recording of ROWS frames at the glove's pace, each holding
+# the next of the poses (V2,...,V10) in turn.
+recording() {
+    local file="$1" rows="$2"
+    shift 2
+    local poses=("$@")
+    printf 'time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10\n' >"$file"
+    for ((i = 0; i < rows; i++)); do
+        printf '2026-12-07T09:31:02.123+01:00,%d.000,128,%s\n' $((i * 21)) "${poses[i % ${#poses[@]}]}"
+    done >>"$file"
+}
+
+# --learn-posture from recordings: each posture that cannot be learnt is one line on stderr
+# and the others are kept, 1,000 given at once included (a device keeps 100); a start on the
+# device then sends /glove/posture with the posture held, and again while it holds.
+learn_and_forget_postures() {
+    local fist=1,200,150,180,100,7,8,9,10 open=1,20,15,18,10,70,80,90,100 status=0
+    cd "$work"
+    recording fist.csv 48 "$fist"
+    recording open.csv 48 "$open"
+    recording short.csv 11 "$open"
+    recording moving.csv 48 "$fist" "$open" 1,100,80,100,60,40,40,50,50
+    "$GLOVE_MONITOR" --port "$work/glove" --learn-posture fist=fist.csv --learn-posture =open.csv \
+        --learn-posture $'a\tb=open.csv' --learn-posture fist=open.csv --learn-posture none=open.csv \
+        --learn-posture short=short.csv --learn-posture moving=moving.csv \
+        --learn-posture passwd=/etc/passwd --learn-posture gone=gone.csv \
+        --learn-posture open=open.csv >out 2>err || status=$?
+    [ "$status" = 2 ] || fail "status $status"
+    diff err - <<'EOF' || fail "stderr above"
+glove-monitor: cannot learn the posture "": a posture needs a name
+glove-monitor: cannot learn the posture "a\x09b": a posture's name cannot hold a control character
+glove-monitor: cannot learn the posture "fist": it is given more than once; the first counts
+glove-monitor: cannot learn the posture "none": "none" means no posture and cannot name one
+glove-monitor: cannot learn the posture "short": short.csv: learning a posture needs at least 12 frames, not 11
+glove-monitor: cannot learn the posture "moving": moving.csv: the hand did not hold still: 16 of 48 frames held one posture
+glove-monitor: cannot learn the posture "passwd": /etc/passwd:1: not a recording: the first line is not time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10
+glove-monitor: cannot learn the posture "gone": gone.csv: cannot be read: No such file or directory
+EOF
+    grep -qx "2 postures of $work/glove kept in $XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf:" out &&
+        grep -qx 'fist=0.004 0.784 0.588 0.706 0.392 0.027 0.031 0.035 0.039' out ||
+        fail "stdout: $(cat out)"
+
+    # 1,000 at once: the first 98 new ones fill the device's 100, one line tells of the rest.
+    local many=()
+    for i in $(seq 1000); do many+=(--learn-posture "p$i=open.csv"); done
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" "${many[@]}" --learn-posture fist=fist.csv >out 2>err || status=$?
+    [ "$status" = 2 ] && [ "$(cat err)" = "glove-monitor: cannot learn 902 more postures (\"p99\" to \"p1000\"): at most 100 can be kept for $work/glove" ] ||
+        fail "status $status, stderr: $(cat err)"
+    grep -qx 'Relearnt "fist" from fist.csv, on the raw values (/ 255): no calibration is kept' out &&
+        grep -q '^100 postures of' out && [ "$(grep -c '^p[0-9]*=' out)" = 98 ] ||
+        fail "stdout: $(head -n3 out)"
+
+    local forget=()
+    for i in $(seq 98); do forget+=(--forget-posture "p$i"); done
+    "$GLOVE_MONITOR" --port "$work/glove" "${forget[@]}" --forget-posture p99 >out || fail "status $?"
+    grep -qx 'No posture "p99" was kept' out && grep -q '^2 postures of' out || fail "stdout: $(cat out)"
+
+    # A damaged set is left to be mended, and a file that cannot be written keeps what it had.
+    local conf="$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf"
+    cp "$conf" kept.conf
+    sed -i 's/\\nopen=/\\nopen=x/' "$conf"
+    cp "$conf" damaged.conf
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" --forget-posture fist >out 2>err || status=$?
+    [ "$status" = 1 ] && [ "$(wc -l <err)" = 2 ] && grep -q "not a set of postures (line 2: " err &&
+        cmp -s "$conf" damaged.conf || fail "status $status, stderr: $(cat err)"
+    ln -sf "$work/kept.conf" "$conf"
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" --learn-posture open=open.csv >out 2>err || status=$?
+    [ "$status" = 1 ] && grep -q "is a symbolic link; it is not written through$" err &&
+        [ "$(wc -l <err)" = 1 ] || fail "status $status, stderr: $(cat err)"
+    rm "$conf" && mv kept.conf "$conf"
+
+    # The postures kept, at a start on the device.
+    start_x
+    local osc_port
+    osc_port="$(free_port)"
+    oscdump -L "$osc_port" >osc 2>&1 &
+    pids+=($!)
+    start_sim --hold "$fist"
+    start_monitor --osc "127.0.0.1:$osc_port"
+    click_connect
+    sleep 2.5
+    local said
+    said="$(awk '$2 == "/glove/posture" { print $4 }' osc | uniq -c | awk '{ print $2 ":" ($1 > 1) }' | tr '\n' ' ')"
+    [ "$said" = '"none":0 "fist":1 ' ] || fail "/glove/posture said: $said"
+}
+
 "${1:?which case}"
 echo "PASS: $1"
