@@ -35,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -201,17 +202,50 @@ class Child {
         if (pid_ > 0) stopProcess(pid_);
         pid_ = 0;
     }
+    // Whether it has ended by itself (and is then gone).
+    bool ended() {
+        if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = 0;
+        return pid_ == 0;
+    }
 
   private:
     pid_t pid_;
 };
 
+// Starts a command with what it prints kept in BASE.stdout and BASE.stderr, out of the
+// figures this prints.
+pid_t spawnLogged(const std::vector<std::string>& args, const fs::path& base) {
+    const fs::path out = fs::path(base) += ".stdout";
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw std::runtime_error("cannot write " + out.string());
+    const pid_t pid = bench::spawn(args, fs::path(base) += ".stderr", fd);
+    ::close(fd);
+    return pid;
+}
+
+// The monitor started with `args`, Connect pressed on its window, reading `line`. On this
+// machine a monitor now and then could not reach the X server and ended at once; it is then
+// started again, twice at most.
+std::unique_ptr<Child> connectedMonitor(const std::vector<std::string>& args, const fs::path& base,
+                                        const std::string& line) {
+    for (int attempt = 1;; ++attempt) {
+        auto monitor = std::make_unique<Child>(spawnLogged(args, base));
+        try {
+            bench::pressConnect(monitor->pid(), line);
+            return monitor;
+        } catch (const std::runtime_error& e) {
+            if (attempt == 3 || !monitor->ended()) throw;
+            std::fprintf(stderr, "posture_bench: %s, as the monitor ended; again\n", e.what());
+        }
+    }
+}
+
 // Runs a command to its end; throws with what it said on stderr unless it exits 0.
-void runToEnd(const std::vector<std::string>& args, const fs::path& stderrPath) {
+void runToEnd(const std::vector<std::string>& args, const fs::path& base) {
     int status = 0;
-    ::waitpid(bench::spawn(args, stderrPath), &status, 0);
+    ::waitpid(spawnLogged(args, base), &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
-    std::ifstream said(stderrPath);
+    std::ifstream said(fs::path(base) += ".stderr");
     std::string first;
     std::getline(said, first);
     throw std::runtime_error(args[0] + " " + args[1] + " ... failed: " + first);
@@ -331,14 +365,13 @@ void record(const Setup& s, std::vector<std::string> simArgs, const fs::path& cs
     fs::remove(csv);
     simArgs.insert(simArgs.begin(), s.sim);
     const std::string name = csv.stem().string();
-    Child monitor(bench::spawn({s.monitor, "--port", s.line.path, "--record", csv},
-                               s.work / (name + "-monitor.stderr")));
+    const auto monitor = connectedMonitor({s.monitor, "--port", s.line.path, "--record", csv},
+                                          s.work / (name + "-monitor"), s.line.path);
     Sim sim(simArgs, s.work / (name + "-sim.stderr"), s.line);
-    bench::pressConnect(monitor.pid(), s.line.path);
     sim.startCarrying();
     const auto until = Clock::now() + frameTimes(static_cast<std::uint64_t>(rows)) + 10s;
     while (linesIn(csv) <= rows && Clock::now() < until) std::this_thread::sleep_for(100ms);
-    monitor.stop();
+    monitor->stop();
     std::ifstream in(csv);
     std::string kept;
     std::string line;
@@ -355,8 +388,7 @@ void learnPostures(const Setup& s, bool calibrated) {
     if (calibrated) {
         const fs::path csv = s.work / "hand.csv";
         record(s, {"--scenario", "hand"}, csv, kCalibrationFrames);
-        runToEnd({s.monitor, "--port", s.line.path, "--calibrate-from", csv},
-                 s.work / "calibrate.stderr");
+        runToEnd({s.monitor, "--port", s.line.path, "--calibrate-from", csv}, s.work / "calibrate");
     }
     std::vector<std::string> learn{s.monitor, "--port", s.line.path};
     for (const glove_sim::SimPosture& p : glove_sim::simPostures) {
@@ -365,15 +397,36 @@ void learnPostures(const Setup& s, bool calibrated) {
                kLearningFrames);
         learn.insert(learn.end(), {"--learn-posture", std::string(p.name) + "=" + csv.string()});
     }
-    runToEnd(learn, s.work / "learn.stderr");
+    runToEnd(learn, s.work / "learn");
 }
 
 // ---- what glove-sim says it played
 
-// A line of the posture log: from this frame (its first byte due at `at`) the hand holds
-// `name`, or moves ("none").
+// When each of glove-sim's frames ended on the monitor's line: when its last byte was
+// written there, or, where that is not known (not carried yet, or ended in the same chunk as
+// the next), a frame's time after the frame before; the first frame ends nine characters into
+// glove-sim's clock.
+std::vector<Clock::time_point> lineEnds(
+    const std::vector<std::optional<Clock::time_point>>& carried, std::size_t count,
+    Clock::time_point simStart) {
+    std::vector<Clock::time_point> ends(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        if (k < carried.size() && carried[k])
+            ends[k] = *carried[k];
+        else
+            ends[k] = k == 0
+                          ? simStart + glove::lineTime(glove::kFrameLength - 1, glove::kGloveBaud)
+                          : ends[k - 1] + kFrameTime;
+    }
+    return ends;
+}
+
+// A line of the posture log: from this frame the hand holds `name`, or moves ("none"). `at`
+// is when the frame's first byte went onto the monitor's line; `logged` when the log says,
+// on glove-sim's clock, which runs behind the line after glove-sim stalled.
 struct Segment {
     Clock::time_point at;
+    Clock::time_point logged;
     std::uint64_t frame = 0;
     std::string name;
 };
@@ -387,8 +440,8 @@ std::vector<Segment> readLog(const fs::path& path, Clock::time_point simStart) {
         double seconds = 0;
         Segment s;
         if (!(fields >> seconds >> s.frame >> s.name)) continue;
-        s.at = simStart +
-               std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        s.logged = simStart + std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(seconds));
         segments.push_back(std::move(s));
     }
     return segments;
@@ -407,6 +460,7 @@ struct Score {
     long noneInHold = 0;
     long missed = 0;
     std::vector<double> delays;  // in frames
+    double simBehind = 0;        // ms: the most a hold began on the line after its logged time
 };
 
 // What the receiver knew before `t`: the name in the last posture message, "none" before any.
@@ -439,21 +493,19 @@ class Timeline {
 };
 
 // Scores the holds and changes inside [begin, end).
-Score scoreRun(const std::vector<Segment>& log, const Timeline& timeline, Clock::time_point begin,
-               Clock::time_point end) {
+Score scoreRun(const std::vector<Segment>& log, const std::vector<Clock::time_point>& ends,
+               const Timeline& timeline, Clock::time_point begin, Clock::time_point end) {
     Score score;
     const auto changes = timeline.changes();
     const auto isMove = [&](std::size_t i) { return log[i].name == glove_sim::movingHand; };
-    // Frame f of segment i ends at its start plus f - first + 1 frame times. A message that
-    // arrives after a frame ended and before the next one ended tells what the monitor made of
-    // that frame: the monitor's posture at frame f is what the receiver knew just before the
-    // end of frame f + 1.
+    // A message that arrives after a frame ended on the line and before the next one ended
+    // tells what the monitor made of that frame: the monitor's posture at frame f is what the
+    // receiver knew just before frame f + 1 ended.
     for (std::size_t i = 0; i + 1 < log.size(); ++i) {
         if (isMove(i) || log[i].at < begin || log[i + 1].at > end) continue;
         ++score.holds;
         for (std::uint64_t f = log[i].frame; f < log[i + 1].frame; ++f) {
-            const auto nextEnds = log[i].at + frameTimes(f - log[i].frame + 2);
-            const bool right = timeline.before(nextEnds) == log[i].name;
+            const bool right = timeline.before(ends[f + 1]) == log[i].name;
             ++score.heldFrames;
             score.heldRight += right ? 1 : 0;
             if (f >= log[i].frame + glove::posture::kHoldFrames) {
@@ -471,13 +523,16 @@ Score scoreRun(const std::vector<Segment>& log, const Timeline& timeline, Clock:
             ++score.missed;
         else
             score.delays.push_back(frames(first->first - log[i].at));
+        score.simBehind = std::max(score.simBehind, milliseconds(log[i].at - log[i].logged));
     }
     // A change belongs to the segment of the frame that ended last before it arrived.
     for (const auto& [at, name] : changes) {
         if (at < begin || at >= end) continue;
         ++score.changes;
-        const auto next =
-            std::ranges::upper_bound(log, at - kFrameTime, std::less<>(), &Segment::at);
+        const auto ended = std::ranges::upper_bound(ends, at);
+        if (ended == ends.begin()) continue;
+        const auto frame = static_cast<std::uint64_t>(ended - ends.begin() - 1);
+        const auto next = std::ranges::upper_bound(log, frame, std::less<>(), &Segment::frame);
         if (next == log.begin()) continue;
         const auto i = static_cast<std::size_t>(next - log.begin() - 1);
         if (name == glove::posture::kNone) {
@@ -537,26 +592,31 @@ int score(const ScoreOptions& o) {
 
     OscReceiver receiver;
     const fs::path logPath = s.work / "postures.log";
-    Child monitor(bench::spawn(
+    const auto monitor = connectedMonitor(
         {s.monitor, "--port", s.line.path, "--osc", "127.0.0.1:" + std::to_string(receiver.port())},
-        s.work / "play-monitor.stderr"));
+        s.work / "play-monitor", s.line.path);
     Sim sim({s.sim, "--scenario", "postures", "--seed", std::to_string(o.seed), "--posture-log",
              logPath.string()},
             s.work / "play-sim.stderr", s.line);
-    bench::pressConnect(monitor.pid(), s.line.path);
     sim.startCarrying();
     const Clock::time_point begin = Clock::now() + kSettle;
     const Clock::time_point end = begin + std::chrono::duration_cast<Clock::duration>(
                                               std::chrono::duration<double>(o.seconds));
     std::this_thread::sleep_until(end + 500ms);
-    monitor.stop();
+    monitor->stop();
     sim.stop();
     receiver.stop();
 
     const std::vector<Message> messages = receiver.messages();
-    const std::vector<Segment> log = readLog(logPath, sim.started());
+    std::vector<Segment> log = readLog(logPath, sim.started());
+    if (log.empty()) throw std::runtime_error("glove-sim logged no posture");
+    const std::vector<Clock::time_point> ends =
+        lineEnds(sim.carriedAt(), log.back().frame + 2, sim.started());
+    for (Segment& segment : log)
+        segment.at =
+            ends[segment.frame] - glove::lineTime(glove::kFrameLength - 1, glove::kGloveBaud);
     const Timeline timeline(messages);
-    const Score sc = scoreRun(log, timeline, begin, end);
+    const Score sc = scoreRun(log, ends, timeline, begin, end);
     long framesReceived = 0;
     const std::vector<double> lags =
         lineLag(messages, o.seed, sim.carriedAt(), begin, end, framesReceived);
@@ -569,7 +629,8 @@ int score(const ScoreOptions& o) {
         "held_right_pct=%.3f later_right_pct=%.3f changes=%ld false_changes=%ld "
         "false_per_minute=%.3f none_in_hold=%ld missed=%ld delay_p50=%.2f delay_p90=%.2f "
         "delay_min=%.2f delay_max=%.2f posture_messages=%ld frames_expected=%.0f "
-        "frames_received=%ld lag_min=%.3f lag_p50=%.3f lag_p99=%.3f lag_max=%.3f\n",
+        "frames_received=%ld lag_min=%.3f lag_p50=%.3f lag_p99=%.3f lag_max=%.3f "
+        "sim_behind_max=%.3f\n",
         o.seed, o.seconds, o.calibrated ? "yes" : "no", sc.holds, sc.heldFrames, sc.heldRight,
         100.0 * static_cast<double>(sc.heldRight) /
             static_cast<double>(std::max(1L, sc.heldFrames)),
@@ -579,7 +640,7 @@ int score(const ScoreOptions& o) {
         sc.missed, percentile(sc.delays, 50), percentile(sc.delays, 90), percentile(sc.delays, 0),
         percentile(sc.delays, 100), static_cast<long>(postureMessages), frames(end - begin),
         framesReceived, percentile(lags, 0), percentile(lags, 50), percentile(lags, 99),
-        percentile(lags, 100));
+        percentile(lags, 100), sc.simBehind);
     if (postureMessages == 0 || framesReceived == 0) {
         std::fprintf(stderr, "posture_bench: the receiver got %s in the %g s scored\n",
                      postureMessages == 0 ? "no posture" : "no frame", o.seconds);

@@ -56,7 +56,7 @@ done
 echo "Load average after the runs: $(load_average)"
 # Nothing received is nothing measured: the run failed.
 if grep -Eq ' posture_messages=0 | frames_received=0 ' "$work/results" ||
-    [ "$(wc -l <"$work/results")" -lt "$runs" ]; then
+    [ "$(grep -c '^seed=' "$work/results")" -lt "$runs" ]; then
     echo "posture_bench.sh: a run received nothing or did not finish" >&2
     exit 1
 fi
@@ -65,7 +65,7 @@ echo "Load average after the cost: $(load_average)"
 echo
 
 # The median of each figure over the runs; counts summed.
-awk '{
+awk '/^seed=/ {
         for (i = 1; i <= NF; ++i) if (split($i, kv, "=") == 2) print kv[1], kv[2]
     }' "$work/results" | sort -k1,1 -k2,2g | awk '
     { runs[$1] = runs[$1] " " $2; total[$1] += $2 }
@@ -96,11 +96,19 @@ awk -v runs="$runs" -v seconds="$seconds" -v calibrated="$calibrated" '
         printf "| changes reported | %d in all | |\n", sum["changes"]
         printf "| frame messages received of the line'"'"'s frames | %d of %d in all | |\n",
             sum["frames_received"], sum["frames_expected"]
-        printf "| frame message after its last byte was due, ms: min / p50 / p99 / max | %.2f / %.2f / %.2f / %.2f | |\n",
+        printf "| frame message after its last byte reached the line, ms: min / p50 / p99 / max | %.2f / %.2f / %.2f / %.2f | |\n",
             m["lag_min"], m["lag_p50"], m["lag_p99"], m["lag_max"]
+        printf "| a hold on the line after its time in the log, at most (ms) | %.2f | |\n",
+            m["sim_behind_max"]
     }' "$work/medians"
 echo
-echo "Per run: $(awk '{ for (i = 1; i <= NF; ++i) if ($i ~ /^(seed|held_right_pct|false_per_minute|delay_p50|delay_p90|delay_max)=/) printf "%s ", $i; printf "; " }' "$work/results")"
+echo "Per run:"
+awk '/^seed=/ {
+        for (i = 1; i <= NF; ++i)
+            if ($i ~ /^(seed|held_right_pct|false_per_minute|none_in_hold|delay_p50|delay_p90|delay_max|lag_p50|lag_max|sim_behind_max)=/)
+                printf "%s ", $i
+        printf "\n"
+    }' "$work/results"
 echo
 awk '
     {
