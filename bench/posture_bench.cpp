@@ -34,6 +34,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -132,26 +133,48 @@ std::optional<Message> parseOsc(const char* data, std::size_t size, Clock::time_
     return message;
 }
 
+// A thread that calls `readable` each time `fd` has something to read, until stopped.
+class ReadingThread {
+  public:
+    ReadingThread(int fd, std::function<void()> readable) {
+        if (::pipe2(stop_.data(), O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
+        thread_ = std::thread([this, fd, readable = std::move(readable)] {
+            std::array<pollfd, 2> polls{{{fd, POLLIN, 0}, {stop_[0], POLLIN, 0}}};
+            while (::poll(polls.data(), polls.size(), -1) >= 0 && polls[1].revents == 0) {
+                if (polls[0].revents != 0) readable();
+            }
+        });
+    }
+    ~ReadingThread() { stop(); }
+    ReadingThread(const ReadingThread&) = delete;
+    ReadingThread& operator=(const ReadingThread&) = delete;
+
+    void stop() {
+        if (!thread_.joinable()) return;
+        ::write(stop_[1], "x", 1);
+        thread_.join();
+        ::close(stop_[0]);
+        ::close(stop_[1]);
+    }
+
+  private:
+    std::array<int, 2> stop_{-1, -1};
+    std::thread thread_;
+};
+
 // Takes every posture and frame message on a thread of its own, with its arrival time.
 class OscReceiver {
   public:
-    OscReceiver() {
-        fd_ = bench::boundUdpSocket(port_);
-        if (::pipe2(stop_.data(), O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
-        thread_ = std::thread([this] { receive(); });
-    }
+    OscReceiver() = default;
     ~OscReceiver() { stop(); }
     OscReceiver(const OscReceiver&) = delete;
     OscReceiver& operator=(const OscReceiver&) = delete;
 
     [[nodiscard]] int port() const { return port_; }
     void stop() {
-        if (!thread_.joinable()) return;
-        ::write(stop_[1], "x", 1);
-        thread_.join();
-        ::close(fd_);
-        ::close(stop_[0]);
-        ::close(stop_[1]);
+        reader_.stop();
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
     }
     [[nodiscard]] std::vector<Message> messages() {
         const std::lock_guard lock(mutex_);
@@ -160,26 +183,21 @@ class OscReceiver {
 
   private:
     void receive() {
-        std::array<pollfd, 2> polls{{{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}}};
         std::array<char, 2048> buffer{};
-        while (::poll(polls.data(), polls.size(), -1) >= 0 && polls[1].revents == 0) {
-            if (polls[0].revents == 0) continue;
-            const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
-            const Clock::time_point at = Clock::now();
-            if (n <= 0) continue;
-            if (auto message = parseOsc(buffer.data(), static_cast<std::size_t>(n), at)) {
-                const std::lock_guard lock(mutex_);
-                messages_.push_back(std::move(*message));
-            }
+        const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+        const Clock::time_point at = Clock::now();
+        if (n <= 0) return;
+        if (auto message = parseOsc(buffer.data(), static_cast<std::size_t>(n), at)) {
+            const std::lock_guard lock(mutex_);
+            messages_.push_back(std::move(*message));
         }
     }
 
-    int fd_ = -1;
     int port_ = 0;
-    std::array<int, 2> stop_{-1, -1};
+    int fd_ = bench::boundUdpSocket(port_);
     std::mutex mutex_;
     std::vector<Message> messages_;
-    std::thread thread_;
+    ReadingThread reader_{fd_, [this] { receive(); }};
 };
 
 // ---- the processes
@@ -264,8 +282,7 @@ class Sim {
         : line_(monitorLine) {
         args.insert(args.end(), {"--device", own_.path});
         std::array<int, 2> out{};
-        if (::pipe2(out.data(), O_CLOEXEC) != 0 || ::pipe2(stop_.data(), O_CLOEXEC) != 0)
-            throw std::runtime_error("no pipe");
+        if (::pipe2(out.data(), O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
         pid_ = bench::spawn(args, stderrPath, out[1]);
         ::close(out[1]);
         pollfd poll{out[0], POLLIN, 0};
@@ -274,20 +291,20 @@ class Sim {
         }
         started_ = Clock::now();
         ::close(out[0]);
-        thread_ = std::thread([this] { carry(); });
-        if (c != '\n') throw std::runtime_error("glove-sim did not say where it writes");
+        if (c != '\n') {
+            stopProcess(pid_);
+            throw std::runtime_error("glove-sim did not say where it writes");
+        }
+        reader_.emplace(own_.master.get(), [this] { carry(); });
     }
     ~Sim() { stop(); }
     Sim(const Sim&) = delete;
     Sim& operator=(const Sim&) = delete;
 
     void stop() {
-        if (!thread_.joinable()) return;
-        ::write(stop_[1], "x", 1);
-        thread_.join();
-        stopProcess(pid_);
-        ::close(stop_[0]);
-        ::close(stop_[1]);
+        if (reader_) reader_->stop();
+        if (pid_ > 0) stopProcess(pid_);
+        pid_ = 0;
     }
     [[nodiscard]] Clock::time_point started() const { return started_; }
     // Once stopped: when the last byte of glove-sim's frame k was written to the monitor's
@@ -303,32 +320,25 @@ class Sim {
 
   private:
     void carry() {
-        std::array<pollfd, 2> polls{{{own_.master.get(), POLLIN, 0}, {stop_[0], POLLIN, 0}}};
         std::array<std::uint8_t, 256> bytes{};
-        // The bytes glove-sim has written: its frames start at multiples of ten.
-        std::uint64_t count = 0;
-        bool carrying = false;
-        while (::poll(polls.data(), polls.size(), -1) >= 0 && polls[1].revents == 0) {
-            if (polls[0].revents == 0) continue;
-            const ssize_t n = ::read(own_.master.get(), bytes.data(), bytes.size());
-            if (n <= 0) continue;
-            const auto size = static_cast<std::size_t>(n);
-            std::size_t from = 0;
-            while (!carrying && from < size) {
-                carrying = wanted_ && count % glove::kFrameLength == 0;
-                if (!carrying) ++from, ++count;
-            }
-            if (!carrying) continue;
-            // Taken before the write, as a writer preempted after it would seem to write late.
-            const Clock::time_point at = Clock::now();
-            // The line's master does not block: a monitor that stopped reading loses bytes.
-            ::write(line_.master.get(), bytes.data() + from, size - from);
-            const std::uint64_t before = count;
-            count += size - from;
-            if (count / glove::kFrameLength > before / glove::kFrameLength) {
-                carriedAt_.resize(count / glove::kFrameLength);
-                carriedAt_.back() = at;
-            }
+        const ssize_t n = ::read(own_.master.get(), bytes.data(), bytes.size());
+        if (n <= 0) return;
+        const auto size = static_cast<std::size_t>(n);
+        std::size_t from = 0;
+        while (!carrying_ && from < size) {
+            carrying_ = wanted_ && written_ % glove::kFrameLength == 0;
+            if (!carrying_) ++from, ++written_;
+        }
+        if (!carrying_) return;
+        // Taken before the write, as a writer preempted after it would seem to write late.
+        const Clock::time_point at = Clock::now();
+        // The line's master does not block: a monitor that stopped reading loses bytes.
+        ::write(line_.master.get(), bytes.data() + from, size - from);
+        const std::uint64_t before = written_;
+        written_ += size - from;
+        if (written_ / glove::kFrameLength > before / glove::kFrameLength) {
+            carriedAt_.resize(written_ / glove::kFrameLength);
+            carriedAt_.back() = at;
         }
     }
 
@@ -338,9 +348,10 @@ class Sim {
     pid_t pid_ = 0;
     Clock::time_point started_;
     std::atomic<bool> wanted_ = false;
+    bool carrying_ = false;
+    std::uint64_t written_ = 0;  // by glove-sim: its frames start at multiples of ten bytes
     std::vector<std::optional<Clock::time_point>> carriedAt_;
-    std::array<int, 2> stop_{-1, -1};
-    std::thread thread_;
+    std::optional<ReadingThread> reader_;
 };
 
 struct Setup {
@@ -447,6 +458,39 @@ std::vector<Segment> readLog(const fs::path& path, Clock::time_point simStart) {
     return segments;
 }
 
+// A frame message: when it arrived, and which of glove-sim's frames it carried.
+struct FrameRead {
+    Clock::time_point at;
+    std::uint64_t frame = 0;
+};
+
+// Which of glove-sim's first `count` frames each frame message carries: the stream made again
+// here from the same seed, each message matched to the first frame after the one matched
+// before that holds the same readings.
+std::vector<FrameRead> framesRead(const std::vector<Message>& messages, std::uint32_t seed,
+                                  std::size_t count) {
+    glove_sim::FrameMaker maker({.scenario = glove_sim::Scenario::Postures, .seed = seed});
+    std::map<Readings, std::vector<std::uint64_t>> frameOf;
+    for (std::uint64_t k = 0; k < count; ++k) {
+        const glove_sim::Chunk chunk = maker.next();
+        Readings readings{};
+        std::copy(chunk.bytes.begin() + 1, chunk.bytes.end(), readings.begin());
+        frameOf[readings].push_back(k);
+    }
+    std::vector<FrameRead> read;
+    std::uint64_t next = 0;
+    for (const Message& m : messages) {
+        if (!m.frame) continue;
+        const auto found = frameOf.find(*m.frame);
+        if (found == frameOf.end()) continue;
+        const auto k = std::ranges::lower_bound(found->second, next);
+        if (k == found->second.end()) continue;
+        next = *k + 1;
+        read.push_back({m.at, *k});
+    }
+    return read;
+}
+
 // ---- scoring
 
 struct Score {
@@ -459,8 +503,9 @@ struct Score {
     long falseChanges = 0;
     long noneInHold = 0;
     long missed = 0;
-    std::vector<double> delays;  // in frames
-    double simBehind = 0;        // ms: the most a hold began on the line after its logged time
+    std::vector<double> delays;      // in frame times, from the hold's start on the line
+    std::vector<double> readDelays;  // in frames of the hold the monitor had read
+    double simBehind = 0;            // ms: the most a hold began on the line after its logged time
 };
 
 // What the receiver knew before `t`: the name in the last posture message, "none" before any.
@@ -494,7 +539,8 @@ class Timeline {
 
 // Scores the holds and changes inside [begin, end).
 Score scoreRun(const std::vector<Segment>& log, const std::vector<Clock::time_point>& ends,
-               const Timeline& timeline, Clock::time_point begin, Clock::time_point end) {
+               const std::vector<FrameRead>& read, const Timeline& timeline,
+               Clock::time_point begin, Clock::time_point end) {
     Score score;
     const auto changes = timeline.changes();
     const auto isMove = [&](std::size_t i) { return log[i].name == glove_sim::movingHand; };
@@ -504,6 +550,7 @@ Score scoreRun(const std::vector<Segment>& log, const std::vector<Clock::time_po
     for (std::size_t i = 0; i + 1 < log.size(); ++i) {
         if (isMove(i) || log[i].at < begin || log[i + 1].at > end) continue;
         ++score.holds;
+        score.simBehind = std::max(score.simBehind, milliseconds(log[i].at - log[i].logged));
         for (std::uint64_t f = log[i].frame; f < log[i + 1].frame; ++f) {
             const bool right = timeline.before(ends[f + 1]) == log[i].name;
             ++score.heldFrames;
@@ -519,11 +566,18 @@ Score scoreRun(const std::vector<Segment>& log, const std::vector<Clock::time_po
         const auto first = std::ranges::find_if(changes, [&](const auto& c) {
             return c.first >= since && c.first < log[i + 1].at && c.second == log[i].name;
         });
-        if (first == changes.end())
+        if (first == changes.end()) {
             ++score.missed;
-        else
-            score.delays.push_back(frames(first->first - log[i].at));
-        score.simBehind = std::max(score.simBehind, milliseconds(log[i].at - log[i].logged));
+            continue;
+        }
+        score.delays.push_back(frames(first->first - log[i].at));
+        // And in frames the monitor had read: the frame whose message came last before it.
+        const auto told =
+            std::ranges::upper_bound(read, first->first, std::less<>(), &FrameRead::at);
+        if (told != read.begin()) {
+            score.readDelays.push_back(static_cast<double>(std::prev(told)->frame) -
+                                       static_cast<double>(log[i].frame) + 1);
+        }
     }
     // A change belongs to the segment of the frame that ended last before it arrived.
     for (const auto& [at, name] : changes) {
@@ -545,38 +599,6 @@ Score scoreRun(const std::vector<Segment>& log, const std::vector<Clock::time_po
         score.falseChanges += expected ? 0 : 1;
     }
     return score;
-}
-
-// Which of glove-sim's frames each frame message carries: the stream made again here from the
-// same seed, each message matched to the first frame after the one matched before that holds
-// the same readings. Gives how long after its last byte was written to the line each frame's
-// message arrived (ms), the monitor's lag behind the line.
-std::vector<double> lineLag(const std::vector<Message>& messages, std::uint32_t seed,
-                            const std::vector<std::optional<Clock::time_point>>& carriedAt,
-                            Clock::time_point begin, Clock::time_point end, long& received) {
-    glove_sim::FrameMaker maker({.scenario = glove_sim::Scenario::Postures, .seed = seed});
-    std::map<Readings, std::vector<std::uint64_t>> frameOf;
-    for (std::uint64_t k = 0; k < carriedAt.size(); ++k) {
-        const glove_sim::Chunk chunk = maker.next();
-        Readings readings{};
-        std::copy(chunk.bytes.begin() + 1, chunk.bytes.end(), readings.begin());
-        frameOf[readings].push_back(k);
-    }
-    std::vector<double> lags;
-    received = 0;
-    std::uint64_t next = 0;
-    for (const Message& m : messages) {
-        if (!m.frame) continue;
-        const auto found = frameOf.find(*m.frame);
-        if (found == frameOf.end()) continue;
-        const auto k = std::ranges::lower_bound(found->second, next);
-        if (k == found->second.end()) continue;
-        next = *k + 1;
-        if (m.at < begin || m.at >= end) continue;
-        ++received;
-        if (carriedAt[*k]) lags.push_back(milliseconds(m.at - *carriedAt[*k]));
-    }
-    return lags;
 }
 
 struct ScoreOptions {
@@ -610,16 +632,25 @@ int score(const ScoreOptions& o) {
     const std::vector<Message> messages = receiver.messages();
     std::vector<Segment> log = readLog(logPath, sim.started());
     if (log.empty()) throw std::runtime_error("glove-sim logged no posture");
-    const std::vector<Clock::time_point> ends =
-        lineEnds(sim.carriedAt(), log.back().frame + 2, sim.started());
+    const std::vector<Clock::time_point> ends = lineEnds(
+        sim.carriedAt(), std::max<std::size_t>(log.back().frame + 2, sim.carriedAt().size()),
+        sim.started());
     for (Segment& segment : log)
         segment.at =
             ends[segment.frame] - glove::lineTime(glove::kFrameLength - 1, glove::kGloveBaud);
+    const std::vector<FrameRead> read = framesRead(messages, o.seed, ends.size());
     const Timeline timeline(messages);
-    const Score sc = scoreRun(log, ends, timeline, begin, end);
-    long framesReceived = 0;
-    const std::vector<double> lags =
-        lineLag(messages, o.seed, sim.carriedAt(), begin, end, framesReceived);
+    const Score sc = scoreRun(log, ends, read, timeline, begin, end);
+    // How long after its last byte reached the line each frame's message arrived (ms): how far
+    // the monitor ran behind the line.
+    std::vector<double> lags;
+    for (const FrameRead& r : read) {
+        if (r.at >= begin && r.at < end && r.frame < sim.carriedAt().size() &&
+            sim.carriedAt()[r.frame])
+            lags.push_back(milliseconds(r.at - *sim.carriedAt()[r.frame]));
+    }
+    const auto framesReceived = std::ranges::count_if(
+        read, [&](const FrameRead& r) { return r.at >= begin && r.at < end; });
     const auto postureMessages = std::ranges::count_if(
         messages, [&](const Message& m) { return m.posture && m.at >= begin && m.at < end; });
     const double minutes = o.seconds / 60;
@@ -628,7 +659,8 @@ int score(const ScoreOptions& o) {
         "seed=%u seconds=%g calibrated=%s holds=%ld held_frames=%ld held_right=%ld "
         "held_right_pct=%.3f later_right_pct=%.3f changes=%ld false_changes=%ld "
         "false_per_minute=%.3f none_in_hold=%ld missed=%ld delay_p50=%.2f delay_p90=%.2f "
-        "delay_min=%.2f delay_max=%.2f posture_messages=%ld frames_expected=%.0f "
+        "delay_min=%.2f delay_max=%.2f read_delay_p50=%.0f read_delay_p90=%.0f read_delay_max=%.0f "
+        "posture_messages=%ld frames_expected=%.0f "
         "frames_received=%ld lag_min=%.3f lag_p50=%.3f lag_p99=%.3f lag_max=%.3f "
         "sim_behind_max=%.3f\n",
         o.seed, o.seconds, o.calibrated ? "yes" : "no", sc.holds, sc.heldFrames, sc.heldRight,
@@ -638,9 +670,10 @@ int score(const ScoreOptions& o) {
             static_cast<double>(std::max(1L, sc.laterFrames)),
         sc.changes, sc.falseChanges, static_cast<double>(sc.falseChanges) / minutes, sc.noneInHold,
         sc.missed, percentile(sc.delays, 50), percentile(sc.delays, 90), percentile(sc.delays, 0),
-        percentile(sc.delays, 100), static_cast<long>(postureMessages), frames(end - begin),
-        framesReceived, percentile(lags, 0), percentile(lags, 50), percentile(lags, 99),
-        percentile(lags, 100), sc.simBehind);
+        percentile(sc.delays, 100), percentile(sc.readDelays, 50), percentile(sc.readDelays, 90),
+        percentile(sc.readDelays, 100), static_cast<long>(postureMessages), frames(end - begin),
+        static_cast<long>(framesReceived), percentile(lags, 0), percentile(lags, 50),
+        percentile(lags, 99), percentile(lags, 100), sc.simBehind);
     if (postureMessages == 0 || framesReceived == 0) {
         std::fprintf(stderr, "posture_bench: the receiver got %s in the %g s scored\n",
                      postureMessages == 0 ? "no posture" : "no frame", o.seconds);
