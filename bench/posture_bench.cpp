@@ -709,7 +709,7 @@ int cost(long frameCount, int runs) {
         glove_sim::FrameMaker held({.scenario = glove_sim::Scenario::Postures, .posture = p});
         std::vector<Values> values;
         for (int k = 0; k < kLearningFrames; ++k)
-            values.push_back(valuesOf(ranges, asFrame(held.next())));
+            values.push_back(rawValues(asFrame(held.next())));
         Learnt learnt = learn(glove_sim::simPostures[p].name, values);
         if (!learnt.fault.empty()) throw std::runtime_error(learnt.fault);
         five.add(std::move(learnt.posture));
