@@ -16,7 +16,8 @@ std::size_t characters(std::string_view text) {
 
 // C0 controls and DEL as bytes, C1 controls as their UTF-8 pairs (0xC2 0x80..0x9F), and the
 // marks that turn the direction of the text after them (U+200E, U+200F, U+202A..U+202E,
-// U+2066..U+2069), which would turn a report that quotes the name.
+// U+2066..U+2069, and the Arabic letter mark U+061C), which would turn a report that quotes
+// the name.
 bool hasControlCharacter(std::string_view text) {
     const auto at = [text](std::size_t i) {
         return i < text.size() ? static_cast<unsigned char>(text[i]) : 0U;
@@ -25,6 +26,7 @@ bool hasControlCharacter(std::string_view text) {
         const unsigned c = at(i);
         if (c < 0x20U || c == 0x7FU) return true;
         if (c == 0xC2U && at(i + 1) >= 0x80U && at(i + 1) <= 0x9FU) return true;
+        if (c == 0xD8U && at(i + 1) == 0x9CU) return true;
         if (c != 0xE2U) continue;
         const unsigned second = at(i + 1);
         const unsigned third = at(i + 2);

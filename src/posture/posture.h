@@ -102,6 +102,11 @@ class Debouncer {
     [[nodiscard]] const std::string& held() const { return held_; }
     // Back to none, with nothing pending: for a new set of postures or a new glove.
     void reset() { *this = Debouncer{}; }
+    // `name` held from now, with nothing pending: for the posture held, renamed.
+    void hold(std::string name) {
+        reset();
+        held_ = std::move(name);
+    }
 
   private:
     std::string held_;

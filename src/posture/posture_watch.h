@@ -30,8 +30,8 @@ class PostureWatch final : public FrameFeed {
 
     [[nodiscard]] const PostureSet& postures() const { return postures_; }
     // A new set. The posture held stays held when the new set has it (an edit of another
-    // posture is no change to receivers); otherwise the hand holds none until a posture has
-    // held for kHoldFrames frames.
+    // posture is no change to receivers), under its new name when it was renamed; otherwise
+    // the hand holds none until a posture has held for kHoldFrames frames.
     void setPostures(PostureSet postures);
 
     // The posture held, empty for none; and how many times it has changed, so that an output

@@ -176,6 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"NoneInCapitalsIsNoName", "NoNe" + kValues,
                     "line 1: \"none\" means no posture and cannot name one"},
         DamagedCase{"RightToLeftOverride", "fi\xE2\x80\xAEst" + kValues,
+                    "line 1: a posture's name cannot hold a control character"},
+        DamagedCase{"ArabicLetterMark", "fi\xD8\x9Cst" + kValues,
                     "line 1: a posture's name cannot hold a control character"}),
     test::CaseName());
 

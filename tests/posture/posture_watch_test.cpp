@@ -64,10 +64,14 @@ TEST(PostureWatch, ANewSetKeepsThePostureHeldOnlyWhenItHasIt) {
     watch.setPostures(set);
     EXPECT_EQ(watch.held(), "open");
     EXPECT_EQ(watch.changes(), 1);
-    ASSERT_TRUE(set.remove("open"));
+    ASSERT_EQ(set.rename("open", "flat"), "");
+    watch.setPostures(set);
+    EXPECT_EQ(watch.held(), "flat") << "a rename is no move of the hand";
+    EXPECT_EQ(watch.changes(), 2);
+    ASSERT_TRUE(set.remove("flat"));
     watch.setPostures(set);
     EXPECT_EQ(watch.held(), "");
-    EXPECT_EQ(watch.changes(), 2);
+    EXPECT_EQ(watch.changes(), 3);
 }
 
 TEST(PostureWatch, PosturesLearntBeforeACalibrationAreRecognisedOnIt) {
