@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace glove_sim {
@@ -122,7 +123,9 @@ Chunk FrameMaker::next() {
             chunk.lineSlots = frameLength;
             break;
         default: {
-            Frame frame = makeFrame(settings_.scenario, index_, rng_, settings_.count);
+            Frame frame = settings_.scenario == Scenario::Postures
+                              ? postureFrame(chunk.begins)
+                              : makeFrame(settings_.scenario, index_, rng_, settings_.count);
             if (settings_.hold) {
                 frame = *settings_.hold;
                 if (settings_.count) {
@@ -150,6 +153,53 @@ Chunk FrameMaker::next() {
     bytesMade_ += made;
     ++index_;
     return chunk;
+}
+
+Frame FrameMaker::postureFrame(std::string_view& begins) {
+    const auto between = [this](std::uint64_t lo, std::uint64_t hi) {
+        return static_cast<std::uint64_t>(pick(rng_, {static_cast<int>(lo), static_cast<int>(hi)}));
+    };
+    const auto postures = static_cast<int>(simPostures.size());
+    if (framesLeft_ == 0) {
+        if (settings_.posture) {
+            // One hold that never ends.
+            posture_ = target_ = *settings_.posture;
+            framesLeft_ = std::numeric_limits<std::uint64_t>::max();
+            begins = simPostures[posture_].name;
+        } else if (index_ == 0 || moving_) {
+            posture_ =
+                index_ == 0 ? static_cast<std::size_t>(pick(rng_, {0, postures - 1})) : target_;
+            moving_ = false;
+            framesLeft_ = between(postureShortestHold, postureLongestHold);
+            begins = simPostures[posture_].name;
+        } else {
+            // Never to the posture it holds: every move ends in another one.
+            target_ = (posture_ + static_cast<std::size_t>(pick(rng_, {1, postures - 1}))) %
+                      simPostures.size();
+            moving_ = true;
+            moveFrames_ = framesLeft_ = between(postureShortestMove, postureLongestMove);
+            begins = movingHand;
+        }
+    }
+    // A move passes evenly from one posture to the other, reaching neither.
+    const double along = moving_ ? static_cast<double>(moveFrames_ - framesLeft_ + 1) /
+                                       static_cast<double>(moveFrames_ + 1)
+                                 : 0.0;
+    --framesLeft_;
+    Frame frame{};
+    frame[valuePos(1)] = frameMarker;
+    frame[valuePos(2)] = sensorValue(pick(rng_, batteryFine));
+    for (std::size_t i = 0; i < handRanges.size(); ++i) {
+        const double from = simPostures[posture_].levels[i];
+        const double level = from + along * (simPostures[target_].levels[i] - from);
+        const HandRange r = handRanges[i];
+        const auto reading = static_cast<int>(std::lround(r.low + level * (r.high - r.low)));
+        frame[valuePos(static_cast<int>(i) + 3)] =
+            sensorValue(reading + pick(rng_, {-postureNoise, postureNoise}));
+    }
+    if (settings_.count)
+        std::ranges::copy(encodeCounter(index_), frame.begin() + valuePos(counterFirstValue));
+    return frame;
 }
 
 // What a flaky radio link delivers: frame-sized runs with a stray marker inside, short

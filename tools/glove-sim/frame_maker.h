@@ -27,7 +27,7 @@ constexpr std::size_t valuePos(int n) {
     return static_cast<std::size_t>(n - 1);
 }
 
-enum class Scenario { Wave, Gesture, Battery, Rest, Random, Noise, Silent, Unplug, Hand };
+enum class Scenario { Wave, Gesture, Battery, Rest, Random, Noise, Silent, Unplug, Hand, Postures };
 
 inline constexpr std::array scenarioNames{
     std::pair{std::string_view{"wave"}, Scenario::Wave},
@@ -39,6 +39,7 @@ inline constexpr std::array scenarioNames{
     std::pair{std::string_view{"silent"}, Scenario::Silent},
     std::pair{std::string_view{"unplug"}, Scenario::Unplug},
     std::pair{std::string_view{"hand"}, Scenario::Hand},
+    std::pair{std::string_view{"postures"}, Scenario::Postures},
 };
 
 // The hand scenario, for trying a calibration: each of values 3 to 10 opens and closes
@@ -53,6 +54,31 @@ struct HandRange {
 inline constexpr std::uint64_t handPeriodFrames = 96;
 inline constexpr std::array<HandRange, 8> handRanges{
     {{30, 220}, {20, 180}, {40, 240}, {10, 200}, {60, 230}, {25, 150}, {50, 250}, {0, 120}}};
+
+// The postures scenario, for scoring posture recognition: the hand holds one of these postures
+// for a random time, moves to another one over a few frames, holds that, and so on, with noise
+// on every value. A posture is a place in each hand range (0 its low end, 1 its high end) of
+// values 3 to 10, so a calibration taken from the hand scenario fits it.
+struct SimPosture {
+    std::string_view name;
+    std::array<double, handRanges.size()> levels{};
+};
+inline constexpr std::array simPostures{
+    SimPosture{"open", {0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05}},
+    SimPosture{"fist", {0.9, 0.95, 0.95, 0.95, 0.95, 0.9, 0.9, 0.9}},
+    SimPosture{"point", {0.9, 0.05, 0.95, 0.95, 0.95, 0.1, 0.9, 0.9}},
+    SimPosture{"pinch", {0.6, 0.6, 0.1, 0.1, 0.1, 0.5, 0.1, 0.1}},
+    SimPosture{"horns", {0.9, 0.05, 0.95, 0.95, 0.05, 0.1, 0.9, 0.1}},
+};
+// Holds last 1 to 4 s and moves an eighth to half a second at 4800 baud.
+inline constexpr std::uint64_t postureShortestHold = 48;
+inline constexpr std::uint64_t postureLongestHold = 192;
+inline constexpr std::uint64_t postureShortestMove = 6;
+inline constexpr std::uint64_t postureLongestMove = 24;
+// Noise on every value of every frame, in readings.
+inline constexpr int postureNoise = 3;
+// What the postures scenario calls a hand on the move between two postures.
+inline constexpr std::string_view movingHand = "none";
 
 std::optional<Scenario> scenarioFromName(std::string_view name);
 
@@ -90,6 +116,9 @@ Frame makeFrame(Scenario scenario, std::uint64_t frameIndex, std::mt19937& rng, 
 struct Chunk {
     std::vector<std::uint8_t> bytes;
     std::uint64_t lineSlots = 0;
+    // Postures scenario: on the first frame of a hold, the posture's name; on the first frame
+    // of a move, movingHand. Empty on every other frame.
+    std::string_view begins;
 };
 
 struct StreamSettings {
@@ -102,6 +131,9 @@ struct StreamSettings {
     // This byte of the stream (1 = the first sent) is lost on the line: it is left out, and
     // the line stays idle for its time.
     std::optional<std::uint64_t> dropByte = std::nullopt;
+    // Postures scenario: this one of simPostures held in every frame, with the scenario's
+    // noise, instead of holds and moves (--posture): the hand a posture is learnt from.
+    std::optional<std::size_t> posture = std::nullopt;
 };
 
 // Produces the stream for one scenario; the same settings always give the same chunks.
@@ -113,11 +145,19 @@ class FrameMaker {
 
   private:
     Chunk noiseChunk();
+    Frame postureFrame(std::string_view& begins);
 
     StreamSettings settings_;
     std::mt19937 rng_{settings_.seed};
     std::uint64_t index_ = 0;
     std::uint64_t bytesMade_ = 0;  // bytes of the stream so far, a dropped one included
+    // Postures scenario: the posture held or moved from, the one moved to, and the frames
+    // left of the hold or move (none before the first frame).
+    std::size_t posture_ = 0;
+    std::size_t target_ = 0;
+    bool moving_ = false;
+    std::uint64_t moveFrames_ = 0;
+    std::uint64_t framesLeft_ = 0;
 };
 
 }  // namespace glove_sim

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdint>
 #include <ctime>
+#include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <limits>
 #include <optional>
@@ -100,7 +102,17 @@ bool readerBehind(const SerialLine& line) {
     return line.unread() >= mostUnread;
 }
 
-Ending stream(SerialLine& line, const SimOptions& options) {
+// The postures scenario's account of the hand, one line as each hold or move begins, flushed so
+// that whoever scores recognition can follow it live.
+void logPosture(std::ostream& log, std::int64_t offset, std::uint64_t frame,
+                std::string_view name) {
+    const double seconds = static_cast<double>(offset) / static_cast<double>(std::nano::den);
+    log << std::fixed << std::setprecision(3) << seconds << ' ' << frame << ' ' << name
+        << std::endl;
+    if (!log) throw std::runtime_error("the posture log cannot be written");
+}
+
+Ending stream(SerialLine& line, const SimOptions& options, std::ostream& postureLog) {
     FrameMaker maker(options.stream);
     Pacer pacer(options.runNanos);
     const auto keepGoing = [] { return stopRequested == 0; };
@@ -118,6 +130,7 @@ Ending stream(SerialLine& line, const SimOptions& options) {
 
     for (std::uint64_t sent = 0; !options.frameLimit || sent < *options.frameLimit; ++sent) {
         const Chunk chunk = maker.next();
+        if (!chunk.begins.empty()) logPosture(postureLog, chunkStart, sent, chunk.begins);
         std::span<const std::uint8_t> unsent(chunk.bytes);
         std::uint64_t slot = 0;
         // A chunk without bytes (silent) still takes its slot, so time keeps passing.
@@ -164,6 +177,15 @@ int run(const SimOptions& options) {
     // A recording is read and checked whole before anything is opened.
     std::optional<ReplaySchedule> schedule;
     if (options.replay) schedule.emplace(*options.replay, options.baud, std::cerr);
+    std::ofstream postureFile;
+    if (!options.postureLogPath.empty()) {
+        postureFile.open(options.postureLogPath, std::ios::out | std::ios::trunc);
+        if (!postureFile) {
+            throw std::system_error(errno, std::generic_category(),
+                                    "cannot write the posture log " + options.postureLogPath);
+        }
+    }
+    std::ostream& postureLog = postureFile.is_open() ? postureFile : std::cerr;
     SerialLine line =
         options.devicePath.empty()
             ? SerialLine::openPseudoTerminal(options.baud)
@@ -173,7 +195,8 @@ int run(const SimOptions& options) {
     // The one line on stdout, flushed: callers wait for it to learn where to read.
     std::cout << line.path() << std::endl;
 
-    const Ending ending = schedule ? replayInto(line, *schedule, options) : stream(line, options);
+    const Ending ending =
+        schedule ? replayInto(line, *schedule, options) : stream(line, options, postureLog);
     // An unplugged glove just vanishes: no drain, and returning closes the line and removes
     // the link, so the reader sees a hang-up with bytes possibly still in flight.
     if (ending == Ending::Finished && options.stream.scenario != Scenario::Unplug) line.drain();

@@ -28,6 +28,8 @@ struct SimOptions {
     std::optional<std::int64_t> runNanos;
     std::string devicePath;  // empty: make a pseudo-terminal
     std::string linkPath;    // empty: no link
+    // Postures scenario: where it tells which posture the hand holds from when; empty: stderr.
+    std::string postureLogPath;
     // Set: play this recording instead of a scenario.
     std::optional<ReplaySettings> replay;
 };

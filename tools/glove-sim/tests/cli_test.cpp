@@ -377,7 +377,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadOptionCase{"ReplaySpeedNotANumber", {"--replay", "r.csv", "--speed", "nan"}},
         BadOptionCase{"SpeedWithoutReplay", {"--speed", "2"}},
         BadOptionCase{"LoopWithoutReplay", {"--loop"}},
-        BadOptionCase{"MissingRecording", {"--replay", "/nonexistent/r.csv"}}),
+        BadOptionCase{"MissingRecording", {"--replay", "/nonexistent/r.csv"}},
+        BadOptionCase{"PostureLogWithoutPostures", {"--posture-log", "/tmp/p.log"}},
+        BadOptionCase{"PostureWithoutPostures", {"--posture", "fist"}},
+        BadOptionCase{"UnknownPosture", {"--scenario", "postures", "--posture", "wave"}}),
     glove::test::CaseName());
 
 }  // namespace

@@ -182,8 +182,65 @@ TEST_P(Repeatable, SameSeedGivesSameStream) {
 INSTANTIATE_TEST_SUITE_P(Seeds, Repeatable,
                          testing::Values(Scenario::Wave, Scenario::Gesture, Scenario::Battery,
                                          Scenario::Rest, Scenario::Random, Scenario::Noise,
-                                         Scenario::Silent, Scenario::Unplug, Scenario::Hand),
+                                         Scenario::Silent, Scenario::Unplug, Scenario::Hand,
+                                         Scenario::Postures),
                          [](const auto& info) { return nameOf(info.param); });
+
+TEST(Postures, HoldEachPostureForARandomTimeAndMoveBetweenThemAsTheLogSays) {
+    const auto chunks = chunksOf({.scenario = Scenario::Postures, .seed = 5}, 6000);
+    std::set<std::string_view> held;
+    std::string_view now;
+    std::uint64_t since = 0;
+    for (std::size_t i = 0; i <= chunks.size(); ++i) {
+        const std::string_view begins = i < chunks.size() ? chunks[i].begins : "end";
+        if (!begins.empty()) {
+            const std::uint64_t lasted = i - since;
+            if (now == movingHand) {
+                EXPECT_TRUE(lasted >= postureShortestMove && lasted <= postureLongestMove) << i;
+                EXPECT_NE(begins, movingHand) << i;
+            } else if (!now.empty() && begins != "end") {
+                EXPECT_TRUE(lasted >= postureShortestHold && lasted <= postureLongestHold) << i;
+                EXPECT_EQ(begins, movingHand) << i;
+            }
+            now = begins;
+            since = i;
+            if (begins != movingHand) held.insert(begins);
+        }
+        if (i == chunks.size() || now == movingHand) continue;
+        const auto posture = std::ranges::find(simPostures, now, &SimPosture::name);
+        ASSERT_NE(posture, simPostures.end()) << "frame " << i << " holds " << now;
+        const Frame frame = asFrame(chunks[i]);
+        for (std::size_t v = 0; v < handRanges.size(); ++v) {
+            const HandRange r = handRanges[v];
+            const double reading = r.low + posture->levels[v] * (r.high - r.low);
+            EXPECT_NEAR(frame[valuePos(static_cast<int>(v) + 3)], reading, postureNoise + 0.5)
+                << "frame " << i << ", value " << v + 3;
+        }
+    }
+    EXPECT_EQ(held.size(), simPostures.size() + 1) << "every posture, and the end";
+}
+
+TEST(Postures, OnePostureNamedIsHeldInEveryFrameWithNoiseAndLoggedOnce) {
+    constexpr std::size_t pinch = 3;
+    const auto chunks =
+        chunksOf({.scenario = Scenario::Postures, .posture = pinch}, 4 * postureLongestHold);
+    EXPECT_EQ(chunks.front().begins, simPostures[pinch].name);
+    std::set<int> readings;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        if (i > 0) {
+            EXPECT_EQ(chunks[i].begins, "") << "frame " << i;
+        }
+        const Frame frame = asFrame(chunks[i]);
+        for (std::size_t v = 0; v < handRanges.size(); ++v) {
+            const HandRange r = handRanges[v];
+            const double reading = r.low + simPostures[pinch].levels[v] * (r.high - r.low);
+            EXPECT_NEAR(frame[valuePos(static_cast<int>(v) + 3)], reading, postureNoise + 0.5)
+                << "frame " << i << ", value " << v + 3;
+        }
+        readings.insert(frame[valuePos(3)]);
+    }
+    EXPECT_GT(readings.size(), 1U) << "noise on the readings";
+}
 
 TEST(Noise, OtherSeedGivesOtherBytes) {
     const auto one = chunksOf({.scenario = Scenario::Noise, .seed = 1}, 50);
