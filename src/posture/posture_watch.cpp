@@ -6,14 +6,15 @@ namespace glove::posture {
 
 void PostureWatch::setPostures(PostureSet postures) {
     const Posture* before = postures_.find(held());
-    const Values heldValues = before != nullptr ? before->values : Values{};
+    const bool wasLearnt = before != nullptr;
+    const Values heldValues = wasLearnt ? before->values : Values{};
     postures_ = std::move(postures);
     compared_ = postures_.onCalibration(comparedOn_);
     if (held().empty() || postures_.find(held()) != nullptr) return;
     ++changes_;
     // Renamed: the same values under another name.
     const auto renamed = std::ranges::find(postures_.postures(), heldValues, &Posture::values);
-    if (before != nullptr && renamed != postures_.postures().end()) {
+    if (wasLearnt && renamed != postures_.postures().end()) {
         debouncer_.hold(renamed->name);
     } else {
         debouncer_.reset();
