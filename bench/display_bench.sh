@@ -46,8 +46,6 @@ window_switches() { awk '/^voluntary_ctxt_switches/ {print $2}' "/proc/$1/task/$
 all_switches() {
     cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ {s += $2} END {print s}'
 }
-load_average() { cut -d' ' -f1-3 /proc/loadavg; }
-
 fail() {
     echo "display_bench.sh: $*" >&2
     exit 1
@@ -153,8 +151,7 @@ monitor_case() {
     stop "$sim_pid"
 }
 
-echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
-    "$(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), Linux $(uname -r)"
+echo_machine
 echo "Command: ${GLOVE_MONITOR_ARGS:+GLOVE_MONITOR_ARGS=\"$GLOVE_MONITOR_ARGS\" }bench/display_bench.sh --seconds $seconds --runs $runs --settle $settle"
 echo "Load average before: $(load_average)"
 : >"$work/results"

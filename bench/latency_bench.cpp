@@ -14,7 +14,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -37,14 +36,13 @@
 
 #include "common/glove_frame.h"
 #include "frame_maker.h"
+#include "monitor_process.h"
 #include "pseudo_terminal.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-extern "C" char** environ;
 
 enum Source { MonitorUdp, MonitorOsc, ExchangeFile, BridgeUdp, kSourceCount };
 constexpr std::array<const char*, kSourceCount> kSourceNames{"udp", "osc", "file", "bridge"};
@@ -88,25 +86,11 @@ std::uint32_t counterOf(const glove::Frame& v) {
     return glove_sim::decodeCounter(counter);
 }
 
-int boundUdpSocket(int& port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        fail("no UDP socket");
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
 // Every datagram and every new exchange file, with the counter it carries and its arrival.
 class Receivers {
   public:
     explicit Receivers(const std::filesystem::path& dir) : exchange_(dir / "InputFile") {
-        for (int i = 0; i < 3; ++i) fds_[i] = boundUdpSocket(ports_[i]);
+        for (int i = 0; i < 3; ++i) fds_[i] = bench::boundUdpSocket(ports_[i]);
         inotify_ = inotify_init1(IN_CLOEXEC);
         if (inotify_ < 0 ||
             inotify_add_watch(inotify_, dir.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
@@ -184,32 +168,6 @@ class Receivers {
     std::thread thread_;
 };
 
-pid_t spawn(const std::vector<std::string>& args, const std::filesystem::path& stderrPath) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        fail("cannot start " + args[0]);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        std::array<char, 256> chunk{};
-        while (std::fgets(chunk.data(), chunk.size(), pipe) != nullptr) out += chunk.data();
-        ::pclose(pipe);
-    }
-    return out;
-}
-
 long voluntarySwitches(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
                          "/status");
@@ -218,34 +176,6 @@ long voluntarySwitches(pid_t pid) {
         if (line.starts_with("voluntary_ctxt_switches:")) return std::stol(line.substr(24));
     }
     return 0;
-}
-
-bool holdsOpen(pid_t pid, const std::string& path) {
-    std::error_code error;
-    for (const auto& fd :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        if (std::filesystem::read_symlink(fd.path(), error) == path) return true;
-    }
-    return false;
-}
-
-// Presses Connect on the monitor's window, and waits until the monitor has the line open.
-void pressConnect(pid_t monitor, const std::string& line) {
-    std::string window;
-    for (const auto until = Clock::now() + 20s; window.empty() && Clock::now() < until;) {
-        window =
-            run("timeout 5 xdotool search --onlyvisible --name 'Wireless VR Glove' 2>/dev/null | "
-                "head -n1");
-        while (!window.empty() && window.back() == '\n') window.pop_back();
-        if (window.empty()) std::this_thread::sleep_for(50ms);
-    }
-    if (window.empty()) fail("the monitor's window did not appear");
-    run("xdotool windowraise " + window + " mousemove --window " + window + " 156 188 click 1");
-    for (const auto until = Clock::now() + 10s; Clock::now() < until;) {
-        if (holdsOpen(monitor, line)) return;
-        std::this_thread::sleep_for(20ms);
-    }
-    fail("Connect did not open " + line);
 }
 
 struct Load {
@@ -298,7 +228,7 @@ Figures figures(std::vector<double> ms) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int measure(int argc, char** argv) {
     std::string monitor;
     std::string bridge;
     double seconds = 30;
@@ -325,16 +255,16 @@ int main(int argc, char** argv) {
 
     Feeder feeder;
     Receivers receivers(work);
-    const pid_t bridgePid =
-        spawn({bridge, feeder.lines[kBridgeLine].path, std::to_string(receivers.port(BridgeUdp))},
-              work / "bridge.stderr");
+    const pid_t bridgePid = bench::spawn(
+        {bridge, feeder.lines[kBridgeLine].path, std::to_string(receivers.port(BridgeUdp))},
+        work / "bridge.stderr");
     const pid_t monitorPid =
-        spawn({monitor, "--port", feeder.lines[kMonitorLine].path, "--exchange-file",
-               (work / "InputFile").string(), "--udp",
-               "127.0.0.1:" + std::to_string(receivers.port(MonitorUdp)), "--osc",
-               "127.0.0.1:" + std::to_string(receivers.port(MonitorOsc))},
-              work / "monitor.stderr");
-    pressConnect(monitorPid, feeder.lines[kMonitorLine].path);
+        bench::spawn({monitor, "--port", feeder.lines[kMonitorLine].path, "--exchange-file",
+                      (work / "InputFile").string(), "--udp",
+                      "127.0.0.1:" + std::to_string(receivers.port(MonitorUdp)), "--osc",
+                      "127.0.0.1:" + std::to_string(receivers.port(MonitorOsc))},
+                     work / "monitor.stderr");
+    bench::pressConnect(monitorPid, feeder.lines[kMonitorLine].path);
     std::this_thread::sleep_for(1s);
 
     const auto frameTime = glove::lineTime(glove::kFrameLength, glove::kGloveBaud);
@@ -392,4 +322,12 @@ int main(int argc, char** argv) {
     ::waitpid(monitorPid, nullptr, 0);
     ::waitpid(bridgePid, nullptr, 0);
     return 0;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return measure(argc, argv);
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
 }

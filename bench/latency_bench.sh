@@ -30,10 +30,7 @@ bridge="$build/bench/latency_bridge"
 source scripts/lib/xserver.sh
 start_x_for_bench latency_bench.sh "$monitor" "$bench" "$bridge"
 
-load_average() { cut -d' ' -f1-3 /proc/loadavg; }
-
-echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
-    "Linux $(uname -r)"
+echo_machine
 echo "Command: bench/latency_bench.sh --seconds $seconds --runs $runs; monitor: $monitor"
 echo "Load average before: $(load_average)"
 : >"$work/results"

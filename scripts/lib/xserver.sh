@@ -36,3 +36,12 @@ start_x_for_bench() {
     mkdir -p "$HOME"
     start_x
 }
+
+# The load average over 1, 5 and 15 minutes, for the figures' heading.
+load_average() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# The machine the figures were measured on, as their heading's first line.
+echo_machine() {
+    echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
+        "$(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), Linux $(uname -r)"
+}

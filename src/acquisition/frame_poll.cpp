@@ -1,6 +1,7 @@
 #include "acquisition/frame_poll.h"
 
 #include <QtDebug>
+#include <algorithm>
 #include <optional>
 
 #include "acquisition/frame_feed.h"
@@ -10,16 +11,11 @@
 
 namespace glove {
 
-Frame rotatedToMarker(const Frame& values, int marker) {
-    Frame line{};
-    for (int i = 0; i < kFrameLength; ++i) line[i] = values[(marker + i) % kFrameLength];
-    return line;
-}
-
 std::vector<Frame> alignedLines(const Frame& values) {
     std::vector<Frame> lines;
-    for (int k = 0; k < kFrameLength; ++k) {
-        if (values[k] == kFrameMarker) lines.push_back(rotatedToMarker(values, k));
+    for (auto marker = values.begin(); marker != values.end(); ++marker) {
+        if (*marker != kFrameMarker) continue;
+        std::ranges::rotate_copy(values, marker, lines.emplace_back().begin());
     }
     return lines;
 }

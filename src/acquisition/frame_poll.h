@@ -14,9 +14,7 @@ class FrameFeed;
 class RunTimeError;
 class SerialControl;
 
-// The rotation of a frame that starts at the marker in position `marker` (0-based).
-Frame rotatedToMarker(const Frame& values, int marker);
-// One rotation for each frame marker, in the order of the markers' positions.
+// One rotation for each frame marker, starting at it, in the order of the markers' positions.
 std::vector<Frame> alignedLines(const Frame& values);
 
 // One poll of the glove: read up to ten characters into DataF, take their codes as the

@@ -15,21 +15,21 @@ constexpr int kLongestInput = 32767;
 QString openProblem(const QString& path, const PosixSerialLine::OpenFailure& failure) {
     const QString choose = QStringLiteral(
         "glove-monitor --list-ports lists this machine's serial devices; --port chooses one");
+    const QString cannotOpen = path + ": cannot open the serial device (" + failure.reason + ")";
     switch (failure.kind) {
         case PosixSerialLine::OpenFailure::Kind::Missing:
-            return path + ": cannot open the serial device (" + failure.reason +
-                   "): is the glove's receiver plugged in? " + choose;
+            return cannotOpen + ": is the glove's receiver plugged in? " + choose;
         case PosixSerialLine::OpenFailure::Kind::Denied:
-            return path + ": cannot open the serial device (" + failure.reason +
-                   "): reading a serial device takes the dialout group: sudo adduser $USER "
-                   "dialout, then log in again";
+            return cannotOpen +
+                   ": reading a serial device takes the dialout group: sudo adduser "
+                   "$USER dialout, then log in again";
         case PosixSerialLine::OpenFailure::Kind::Held:
             return path + ": in use by another program (" + failure.reason +
                    "), which has to let it go first; fuser -v " + path + " names it";
         case PosixSerialLine::OpenFailure::Kind::Other:
             break;
     }
-    return path + ": cannot open the serial device (" + failure.reason + "). " + choose;
+    return cannotOpen + ". " + choose;
 }
 
 }  // namespace

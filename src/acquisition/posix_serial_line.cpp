@@ -14,6 +14,7 @@
 
 #include "acquisition/posix_serial_speed.h"
 #include "common/system_error_text.h"
+#include "common/unique_fd.h"
 
 namespace glove {
 
@@ -66,9 +67,9 @@ PosixSerialLine::~PosixSerialLine() {
 std::optional<PosixSerialLine::OpenFailure> PosixSerialLine::open(const QString& path,
                                                                   const LineSettings& settings) {
     close();
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
         const int error = errno;
         using enum OpenFailure::Kind;
         // EBUSY: another program opened it for itself alone. ENXIO, ENODEV, EIO: a device
@@ -80,28 +81,24 @@ std::optional<PosixSerialLine::OpenFailure> PosixSerialLine::open(const QString&
                                                                            : Other;
         return OpenFailure{.kind = kind, .reason = systemErrorText(error)};
     }
-    const auto refuse = [fd](OpenFailure failure) {
-        ::close(fd);
-        return failure;
-    };
     // Another program reading the same device would take characters out of our frames.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return refuse(
-            {.kind = OpenFailure::Kind::Held, .reason = QStringLiteral("it holds a lock on it")});
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        return OpenFailure{.kind = OpenFailure::Kind::Held,
+                           .reason = QStringLiteral("it holds a lock on it")};
     }
-    if (tcgetattr(fd, &found_) != 0) return refuse({.reason = systemErrorText(errno)});
+    if (tcgetattr(fd.get(), &found_) != 0) return OpenFailure{.reason = systemErrorText(errno)};
     const termios raw = rawTermios(found_, settings);
-    if (tcsetattr(fd, TCSANOW, &raw) != 0 || !setLineSpeed(fd, settings.baud)) {
+    if (tcsetattr(fd.get(), TCSANOW, &raw) != 0 || !setLineSpeed(fd.get(), settings.baud)) {
         const int error = errno;
-        tcsetattr(fd, TCSANOW, &found_);
-        return refuse({.reason = systemErrorText(error)});
+        tcsetattr(fd.get(), TCSANOW, &found_);
+        return OpenFailure{.reason = systemErrorText(error)};
     }
     // What waited on the line came before anyone listened: a port opened now holds nothing
     // older, whatever a pseudo-terminal or an adapter kept meanwhile.
-    tcflush(fd, TCIFLUSH);
+    tcflush(fd.get(), TCIFLUSH);
     // Nor may one open it after us.
-    ioctl(fd, TIOCEXCL);
-    fd_ = fd;
+    ioctl(fd.get(), TIOCEXCL);
+    fd_ = fd.release();
     failed_ = false;
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &PosixSerialLine::takeIn);

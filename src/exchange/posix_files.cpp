@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "common/run_time_error.h"
+#include "common/unique_fd.h"
 #include "exchange/exchange_file.h"
 
 namespace glove {
@@ -191,12 +192,11 @@ void PosixFiles::openForOutput(int number, const std::string& path) {
                 (void)::fchmod(fd, ownFile->st_mode & 07777);
             }
         }
-        Handle& h = handles_[number];
-        h.fd = fd;
-        h.mode = Mode::Output;
-        h.path = path;
-        h.temporaryPath = std::move(temporaryPath);
-        h.replacesOwnFile = ownFile.has_value();
+        handles_.emplace(number, Handle{.fd = fd,
+                                        .mode = Mode::Output,
+                                        .path = path,
+                                        .temporaryPath = std::move(temporaryPath),
+                                        .replacesOwnFile = ownFile.has_value()});
         return;
     }
     fail(ErrorNumber::PathAccessError, "Path/File access error (no free temporary name)", path);
@@ -204,17 +204,13 @@ void PosixFiles::openForOutput(int number, const std::string& path) {
 
 void PosixFiles::openForInput(int number, const std::string& path) {
     checkCanOpen(number, path);
-    const int fd = openNoFollow(path, O_RDONLY);
-    if (fd < 0) failOpen(errno, path);
+    UniqueFd fd(openNoFollow(path, O_RDONLY));
+    if (fd.get() < 0) failOpen(errno, path);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         fail(ErrorNumber::PathAccessError, "Path/File access error (not a regular file)", path);
     }
-    Handle& h = handles_[number];
-    h.fd = fd;
-    h.mode = Mode::Input;
-    h.path = path;
+    handles_.emplace(number, Handle{.fd = fd.release(), .mode = Mode::Input, .path = path});
 }
 
 PosixFiles::Handle& PosixFiles::handle(int number, Mode mode) {
@@ -281,13 +277,11 @@ double PosixFiles::readNumber(int number) {
     // reads "inf" and "nan", which are no numbers here, and takes no '+' of its own.
     std::string_view digits = item;
     if (digits.starts_with('+')) digits.remove_prefix(1);
-    if ((item.starts_with('+') && digits.starts_with('-')) ||
-        digits.find_first_of("iInN") != std::string_view::npos) {
-        fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
-    }
     double value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error == std::errc::invalid_argument || end != digits.data() + digits.size()) {
+    if ((item.starts_with('+') && digits.starts_with('-')) ||
+        digits.find_first_of("iInN") != std::string_view::npos ||
+        error == std::errc::invalid_argument || end != digits.data() + digits.size()) {
         fail(ErrorNumber::TypeMismatch, "Type mismatch", h.path);
     }
     if (error == std::errc::result_out_of_range) {
@@ -341,15 +335,9 @@ void PosixFiles::release(Handle& h) {
 }
 
 void PosixFiles::close(int number) {
-    if (number == kAllFiles) {
-        closeAll();
-        return;
-    }
-    const auto it = handles_.find(number);
-    if (it == handles_.end()) return;
+    if (number == kAllFiles) return closeAll();
     // The handle is gone either way; a failure means the written lines may be lost.
-    auto node = handles_.extract(it);
-    release(node.mapped());
+    if (auto node = handles_.extract(number)) release(node.mapped());
 }
 
 void PosixFiles::closeAll() {

@@ -48,7 +48,7 @@ class PosixFiles final : public Files {
         Mode mode = Mode::Input;
         std::string path;
         // Output: the new content's file until close puts it at the path.
-        std::string temporaryPath;
+        std::string temporaryPath{};
         bool replacesOwnFile = false;  // else the path was free and must still be at close
         bool writeFailed = false;      // then close discards it and the path keeps its content
         // Read-ahead for input, so items come from memory, not one system call a byte.

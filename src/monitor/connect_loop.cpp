@@ -58,10 +58,6 @@ static_assert(tableFollowsSteps(), "one row per step, in the order of the steps"
 
 }  // namespace
 
-ConnectLoop::Step ConnectLoop::continuationAfterError(Step failed) {
-    return kAfterError[static_cast<std::size_t>(failed)].next;
-}
-
 void ConnectLoop::run() {
     if (running_) {
         // Pressed again from inside the yield: the running loop starts over when the
@@ -101,7 +97,7 @@ void ConnectLoop::loop() {
             step = execute(step);
         } catch (const RunTimeError&) {
             parts_.poll();
-            step = continuationAfterError(step);
+            step = kAfterError[static_cast<std::size_t>(step)].next;
         }
     }
 }

@@ -78,9 +78,6 @@ class ConnectLoop {
     // Sees every step before it runs; an error it raises counts as that step's failure.
     void setStepProbe(std::function<void(Step)> probe) { probe_ = std::move(probe); }
 
-    // Where execution goes on after a step fails.
-    static Step continuationAfterError(Step failed);
-
   private:
     void loop();
     Step execute(Step step);

@@ -12,8 +12,8 @@ GlovePipeline::GlovePipeline(GloveDisplay& display, Options options)
       files_(options.files ? *options.files : ownFiles_),
       poll_(comm_, files_, dataF_, exchangePath_),
       pace_(comm_),
-      aroundPoll_(std::move(options.aroundPoll)),
-      aroundYield_(std::move(options.aroundYield)),
+      aroundPoll_(options.aroundPoll ? std::move(options.aroundPoll) : &FramePoll::run),
+      aroundYield_(options.aroundYield ? std::move(options.aroundYield) : &PacedYield::operator()),
       loop_({.comm = comm_,
              .files = files_,
              .display = display,
@@ -32,22 +32,6 @@ void GlovePipeline::pollNow() {
         poll();
     } catch (const RunTimeError& e) {
         qWarning().noquote() << "glove-monitor: the poll failed:" << e.what();
-    }
-}
-
-void GlovePipeline::poll() {
-    if (aroundPoll_) {
-        aroundPoll_(poll_);
-    } else {
-        poll_.run();
-    }
-}
-
-void GlovePipeline::yield() {
-    if (aroundYield_) {
-        aroundYield_(pace_);
-    } else {
-        pace_();
     }
 }
 

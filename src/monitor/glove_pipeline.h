@@ -53,8 +53,8 @@ class GlovePipeline {
     [[nodiscard]] const ConnectLoop& loop() const { return loop_; }
 
   private:
-    void poll();
-    void yield();
+    void poll() { aroundPoll_(poll_); }
+    void yield() { aroundYield_(pace_); }
 
     std::string exchangePath_;
     // Declared before all that hold on to it, so it outlives them; owned here, not by a window.
@@ -64,6 +64,7 @@ class GlovePipeline {
     QByteArray dataF_;  // what the last read of the port returned
     FramePoll poll_;
     PacedYield pace_;
+    // The options' own, else the plain run.
     std::function<void(FramePoll&)> aroundPoll_;
     std::function<void(PacedYield&)> aroundYield_;
     ConnectLoop loop_;

@@ -29,6 +29,7 @@ NetworkOutput::NetworkOutput(std::string_view oscPrefix, std::vector<Receiver> o
     : frameAddress_(std::string(oscPrefix) + "/frame"),
       statusAddress_(std::string(oscPrefix) + "/status"),
       flexAddress_(std::string(oscPrefix) + "/flex"),
+      postureAddress_(std::string(oscPrefix) + "/posture"),
       osc_(std::move(osc)),
       udp_(std::move(udp)) {}
 
@@ -55,6 +56,7 @@ void NetworkOutput::frameRead(std::span<const Frame> lines) noexcept {
             const std::vector<char> flexMessage = oscFloats(flexAddress_, flex);
             for (Receiver& receiver : osc_) receiver.send(flexMessage, now);
         }
+        sendPosture(now);
     }
     if (!udp_.empty()) {
         std::string payload;
@@ -64,6 +66,21 @@ void NetworkOutput::frameRead(std::span<const Frame> lines) noexcept {
         }
         for (Receiver& receiver : udp_) receiver.send(payload, now);
     }
+}
+
+void NetworkOutput::sendPosture(Receiver::Clock::time_point now) noexcept {
+    if (postures_ == nullptr) return;
+    const long changes = postures_->changes();
+    const bool changed = postureSent_ != changes;
+    // With none learnt, nothing is said but the "none" after the last one is removed.
+    if (postures_->postures().postures().empty() && !(changed && postureSent_)) return;
+    if (!changed && now - postureSentAt_ < kPostureRepeat) return;
+    const std::string& held = postures_->held();
+    const std::vector<char> message =
+        oscString(postureAddress_, held.empty() ? std::string(posture::kNone) : held);
+    for (Receiver& receiver : osc_) receiver.send(message, now);
+    postureSent_ = changes;
+    postureSentAt_ = now;
 }
 
 void NetworkOutput::textShown(const std::string& text) noexcept {

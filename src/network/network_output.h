@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,6 +11,7 @@
 #include "calibration/calibrator.h"
 #include "network/endpoint.h"
 #include "network/receiver.h"
+#include "posture/posture_watch.h"
 
 namespace glove::network {
 
@@ -24,6 +27,9 @@ struct NetworkSettings {
 // values to each OSC receiver, the exchange file's lines for it to each UDP receiver, and
 // each new text of the text box as PREFIX/status to the OSC receivers. With a calibration in
 // force, PREFIX/flex follows each PREFIX/frame with values 2 to 10 as fractions of their ranges.
+// With postures learnt, PREFIX/posture carries the name of the one the hand holds ("none" for
+// none) each time that changes, and again once a second, so that a receiver that starts late
+// learns it too.
 class NetworkOutput final : public FrameFeed {
   public:
     // One socket for each receiver; throws std::system_error if the system has none.
@@ -38,12 +44,24 @@ class NetworkOutput final : public FrameFeed {
     void textShown(const std::string& text) noexcept;
     // Where the calibration in force is found; it outlives this output.
     void useCalibration(const calibration::Calibrator& calibrator) { calibrator_ = &calibrator; }
+    // Where the posture held is found; it outlives this output, and takes each frame first.
+    void usePostures(const posture::PostureWatch& watch) { postures_ = &watch; }
+
+    // How often the posture held is sent again while it holds.
+    static constexpr std::chrono::seconds kPostureRepeat{1};
 
   private:
+    void sendPosture(Receiver::Clock::time_point now) noexcept;
+
     std::string frameAddress_;
     std::string statusAddress_;
     std::string flexAddress_;
+    std::string postureAddress_;
     const calibration::Calibrator* calibrator_ = nullptr;
+    const posture::PostureWatch* postures_ = nullptr;
+    // The watch's change count when the posture was last sent, and when that was.
+    std::optional<long> postureSent_;
+    Receiver::Clock::time_point postureSentAt_{};
     std::vector<Receiver> osc_;
     std::vector<Receiver> udp_;
 };

@@ -12,15 +12,16 @@ namespace {
 struct MessageFree {
     void operator()(lo_message message) const { lo_message_free(message); }
 };
-using Message = std::unique_ptr<std::remove_pointer_t<lo_message>, MessageFree>;
 
-Message newMessage() {
-    Message message(lo_message_new());
+// The message of one argument for each value, as `add` puts it in. The library fails only
+// for want of memory.
+template <typename Value, typename Add>
+std::vector<char> oscMessage(const std::string& address, std::span<const Value> values, Add add) {
+    const std::unique_ptr<std::remove_pointer_t<lo_message>, MessageFree> message(lo_message_new());
     if (!message) throw std::bad_alloc();
-    return message;
-}
-
-std::vector<char> serialised(const Message& message, const std::string& address) {
+    for (const Value& value : values) {
+        if (add(message.get(), value) < 0) throw std::bad_alloc();
+    }
     size_t size = lo_message_length(message.get(), address.c_str());
     std::vector<char> datagram(size);
     if (!lo_message_serialise(message.get(), address.c_str(), datagram.data(), &size)) {
@@ -33,25 +34,17 @@ std::vector<char> serialised(const Message& message, const std::string& address)
 }  // namespace
 
 std::vector<char> oscIntegers(const std::string& address, std::span<const int> values) {
-    const Message message = newMessage();
-    for (const int value : values) {
-        if (lo_message_add_int32(message.get(), value) < 0) throw std::bad_alloc();
-    }
-    return serialised(message, address);
+    return oscMessage(address, values, lo_message_add_int32);
 }
 
 std::vector<char> oscFloats(const std::string& address, std::span<const float> values) {
-    const Message message = newMessage();
-    for (const float value : values) {
-        if (lo_message_add_float(message.get(), value) < 0) throw std::bad_alloc();
-    }
-    return serialised(message, address);
+    return oscMessage(address, values, lo_message_add_float);
 }
 
 std::vector<char> oscString(const std::string& address, const std::string& text) {
-    const Message message = newMessage();
-    if (lo_message_add_string(message.get(), text.c_str()) < 0) throw std::bad_alloc();
-    return serialised(message, address);
+    return oscMessage(address, std::span(&text, 1), [](lo_message message, const std::string& s) {
+        return lo_message_add_string(message, s.c_str());
+    });
 }
 
 }  // namespace glove::network

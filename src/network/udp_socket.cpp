@@ -1,7 +1,6 @@
 #include "network/udp_socket.h"
 
 #include <netinet/in.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
@@ -33,35 +32,28 @@ void setMulticastOptions(int fd, const sockaddr_storage& address) {
 
 }  // namespace
 
-UdpSocket::UdpSocket(const Endpoint& to) : address_(to.address), length_(to.length) {
-    fd_ = ::socket(to.address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
-    try {
-        // A subnet's broadcast address cannot be told from a host's without asking every
-        // interface, and the option changes nothing for a unicast receiver.
-        if (to.address.ss_family == AF_INET) setOption(fd_, SOL_SOCKET, SO_BROADCAST, 1);
-        setMulticastOptions(fd_, to.address);
-    } catch (...) {
-        ::close(fd_);
-        throw;
-    }
-}
-
-UdpSocket::~UdpSocket() {
-    ::close(fd_);
+UdpSocket::UdpSocket(const Endpoint& to)
+    : fd_(::socket(to.address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)),
+      address_(to.address),
+      length_(to.length) {
+    if (fd_.get() < 0) throw std::system_error(errno, std::generic_category(), "socket");
+    // A subnet's broadcast address cannot be told from a host's without asking every
+    // interface, and the option changes nothing for a unicast receiver.
+    if (to.address.ss_family == AF_INET) setOption(fd_.get(), SOL_SOCKET, SO_BROADCAST, 1);
+    setMulticastOptions(fd_.get(), to.address);
 }
 
 DatagramSocket::Result UdpSocket::send(std::span<const char> datagram) noexcept {
     // Without a route at start, connect fails; it is tried again until the network is there.
     if (!connected_) {
-        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address_), length_) != 0) {
+        if (::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address_), length_) != 0) {
             return {.sent = false, .error = errno};
         }
         connected_ = true;
     }
     int refused = 0;
     for (;;) {
-        if (::send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
+        if (::send(fd_.get(), datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
             return {.sent = true, .error = refused};
         }
         if (errno == EINTR) continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/unique_fd.h"
 #include "network/datagram_socket.h"
 #include "network/endpoint.h"
 
@@ -13,14 +14,11 @@ class UdpSocket final : public DatagramSocket {
     explicit UdpSocket(const Endpoint& to);
     // Takes over a datagram socket that is already connected.
     explicit UdpSocket(int connectedFd) : fd_(connectedFd), connected_(true) {}
-    UdpSocket(const UdpSocket&) = delete;
-    UdpSocket& operator=(const UdpSocket&) = delete;
-    ~UdpSocket() override;
 
     Result send(std::span<const char> datagram) noexcept override;
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
     bool connected_ = false;
     sockaddr_storage address_{};
     socklen_t length_ = 0;

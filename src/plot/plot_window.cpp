@@ -49,11 +49,33 @@ QString PlotWindow::stateText() const {
     return QString::fromStdString(calibration::describe(calibrator_.inForce()));
 }
 
+void PlotWindow::showPostures(const posture::PostureWatch& watch) {
+    postures_ = &watch;
+    update();
+}
+
+QString PlotWindow::postureText() const {
+    if (postures_ == nullptr) return {};
+    if (postures_->learning()) {
+        const auto left = std::chrono::ceil<std::chrono::seconds>(
+            postures_->left(posture::PostureWatch::Clock::now()));
+        return QStringLiteral("Learning a posture: hold the hand still, %1 s left")
+            .arg(left.count());
+    }
+    if (postures_->postures().postures().empty()) return QStringLiteral("No postures learnt");
+    const std::string& held = postures_->held();
+    return QStringLiteral("Posture: ") +
+           (held.empty() ? QString::fromLatin1(posture::kNone) : QString::fromStdString(held));
+}
+
 void PlotWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
     const QFontMetrics metrics = fontMetrics();
-    const int stateHeight = metrics.height() + 2 * kMargin;
+    QString state = stateText();
+    if (const QString posture = postureText(); !posture.isEmpty()) state += '\n' + posture;
+    const int stateHeight =
+        static_cast<int>(state.count('\n') + 1) * metrics.height() + 2 * kMargin;
     const double plotHeight = height() - stateHeight - kMargin;
     const auto now = PlotHistory::Clock::now();
     const auto& samples = history_.samples();
@@ -96,7 +118,7 @@ void PlotWindow::paintEvent(QPaintEvent*) {
 
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(QRect(kMargin, height() - stateHeight, width() - 2 * kMargin, stateHeight),
-                     Qt::AlignLeft | Qt::AlignVCenter, stateText());
+                     Qt::AlignLeft | Qt::AlignVCenter, state);
 }
 
 }  // namespace glove::plot

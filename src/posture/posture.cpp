@@ -14,17 +14,35 @@ std::size_t characters(std::string_view text) {
         text, [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
 }
 
-// C0 controls and DEL as bytes, C1 controls as their UTF-8 pairs (0xC2 0x80..0x9F).
+// C0 controls and DEL as bytes, C1 controls as their UTF-8 pairs (0xC2 0x80..0x9F), and the
+// marks that turn the direction of the text after them (U+200E, U+200F, U+202A..U+202E,
+// U+2066..U+2069, and the Arabic letter mark U+061C), which would turn a report that quotes
+// the name.
 bool hasControlCharacter(std::string_view text) {
+    const auto at = [text](std::size_t i) {
+        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0U;
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
+        const unsigned c = at(i);
         if (c < 0x20U || c == 0x7FU) return true;
-        if (c == 0xC2U && i + 1 < text.size()) {
-            const auto next = static_cast<unsigned char>(text[i + 1]);
-            if (next >= 0x80U && next <= 0x9FU) return true;
-        }
+        if (c == 0xC2U && at(i + 1) >= 0x80U && at(i + 1) <= 0x9FU) return true;
+        if (c == 0xD8U && at(i + 1) == 0x9CU) return true;
+        if (c != 0xE2U) continue;
+        const unsigned second = at(i + 1);
+        const unsigned third = at(i + 2);
+        if (second == 0x80U &&
+            (third == 0x8EU || third == 0x8FU || (third >= 0xAAU && third <= 0xAEU)))
+            return true;
+        if (second == 0x81U && third >= 0xA6U && third <= 0xA9U) return true;
     }
     return false;
+}
+
+// "none" in any case: a receiver that compares names without case would take it for none.
+bool isNone(std::string_view name) {
+    return std::ranges::equal(name, kNone, [](char a, char b) {
+        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+    });
 }
 
 std::string quoted(std::string_view name) {
@@ -48,13 +66,25 @@ const Posture* nearest(const std::vector<Posture>& postures, const Values& value
 
 }  // namespace
 
-Values valuesOf(const std::optional<calibration::Ranges>& ranges, const Frame& frame) {
+Values rawValues(const Frame& frame) {
     Values values{};
     for (int i = 0; i < kValueCount; ++i) {
-        const int raw = frame[i + calibration::kFirstValue - 1];
-        values[i] = ranges && (*ranges)[i].calibrated()
-                        ? calibration::fraction((*ranges)[i], raw)
-                        : static_cast<float>(std::clamp(raw, 0, 255)) / 255.0F;
+        values[i] =
+            static_cast<float>(std::clamp(frame[i + calibration::kFirstValue - 1], 0, 255)) /
+            255.0F;
+    }
+    return values;
+}
+
+Values onCalibration(const std::optional<calibration::Ranges>& ranges, const Values& raw) {
+    if (!ranges) return raw;
+    Values values = raw;
+    for (int i = 0; i < kValueCount; ++i) {
+        const calibration::Range range = (*ranges)[i];
+        if (!range.calibrated()) continue;
+        const float place = (raw[i] * 255.0F - static_cast<float>(range.low)) /
+                            static_cast<float>(range.high - range.low);
+        values[i] = std::clamp(place, 0.0F, 1.0F);
     }
     return values;
 }
@@ -70,7 +100,7 @@ std::string nameFault(std::string_view name) {
     }
     // '=' parts a name from its file on the command line and from its values in the settings.
     if (name.find('=') != std::string_view::npos) return "a posture's name cannot hold '='";
-    if (name == kNone) return quoted(kNone) + " means no posture and cannot name one";
+    if (isNone(name)) return quoted(kNone) + " means no posture and cannot name one";
     return {};
 }
 
@@ -99,7 +129,7 @@ Learnt learn(std::string_view name, std::span<const Values> frames, float reject
     }
     // Frames this near the median are the hand holding still; half the rejection distance
     // keeps every held frame well inside what will be recognised.
-    Values sum{};
+    std::array<double, kValueCount> sum{};  // a long recording's sum would drift in float
     std::size_t held = 0;
     for (const Values& v : frames) {
         if (distance(v, median) > rejection / 2) continue;
@@ -113,7 +143,7 @@ Learnt learn(std::string_view name, std::span<const Values> frames, float reject
     }
     learnt.posture.name = name;
     for (int i = 0; i < kValueCount; ++i) {
-        learnt.posture.values[i] = sum[i] / static_cast<float>(held);
+        learnt.posture.values[i] = static_cast<float>(sum[i] / static_cast<double>(held));
     }
     return learnt;
 }
@@ -155,8 +185,20 @@ bool PostureSet::remove(std::string_view name) {
     return std::erase_if(postures_, [name](const Posture& p) { return p.name == name; }) > 0;
 }
 
-const Posture* PostureSet::recognise(const Values& values) const {
-    return nearest(postures_, values, rejection_);
+const Posture* PostureSet::recognise(const Values& values, std::string_view held) const {
+    const Posture* best = nearest(postures_, values, rejection_);
+    const Posture* kept = held.empty() ? nullptr : find(held);
+    if (kept == nullptr || best == kept) return best;
+    const float fromKept = distance(kept->values, values);
+    if (fromKept > rejection_ + kHysteresis) return best;
+    if (best != nullptr && distance(best->values, values) < fromKept - kHysteresis) return best;
+    return kept;
+}
+
+PostureSet PostureSet::onCalibration(const std::optional<calibration::Ranges>& ranges) const {
+    PostureSet set = *this;
+    for (Posture& p : set.postures_) p.values = posture::onCalibration(ranges, p.values);
+    return set;
 }
 
 bool Debouncer::take(std::string_view recognised) {

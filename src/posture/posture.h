@@ -14,8 +14,9 @@
 // Hand shapes the wearer teaches by name, and which of them a frame holds.
 namespace glove::posture {
 
-// Values 2 to 10 of a frame, each 0..1: its place in its calibrated range, or the raw value
-// / 255 where that value has no calibration.
+// Values 2 to 10 of a frame, each 0..1. A posture keeps them as raw value / 255, so that no
+// calibration is built into it; recognition compares them on the calibration in force, as
+// the place of each in its calibrated range (the raw value / 255 where it has no calibration).
 inline constexpr int kValueCount = calibration::kValueCount;
 using Values = std::array<float, kValueCount>;
 
@@ -27,6 +28,9 @@ inline constexpr std::size_t kMostPostures = 100;
 // A hand further than this from every posture holds none. Sensor noise is about 0.02 over
 // the nine values; two postures a wearer tells apart are 0.5 or more apart.
 inline constexpr float kDefaultRejection = 0.25F;
+// A posture held stays held until the hand is this much further than the rejection distance
+// from it, or this much nearer another: noise on a hand at a boundary never makes it flicker.
+inline constexpr float kHysteresis = 0.05F;
 // Learning needs a quarter of a second of frames at the glove's pace (48 a second).
 inline constexpr std::size_t kFewestLearningFrames = 12;
 // A change of posture counts only once it has held this many frames in a row.
@@ -39,7 +43,10 @@ struct Posture {
     bool operator==(const Posture&) const = default;
 };
 
-Values valuesOf(const std::optional<calibration::Ranges>& ranges, const Frame& frame);
+// Values 2 to 10 of `frame` as raw value / 255.
+Values rawValues(const Frame& frame);
+// Raw values (/ 255) on `ranges`: each calibrated one as its place in its range.
+Values onCalibration(const std::optional<calibration::Ranges>& ranges, const Values& raw);
 
 // Empty when `name` may name a posture; otherwise why not, as one sentence.
 std::string nameFault(std::string_view name);
@@ -74,8 +81,11 @@ class PostureSet {
     bool remove(std::string_view name);
 
     // The posture nearest to `values`, or nullptr when none is within the rejection
-    // distance (or none is learnt). A tie goes to the one learnt first.
-    [[nodiscard]] const Posture* recognise(const Values& values) const;
+    // distance (or none is learnt). A tie goes to the one learnt first. The posture named
+    // `held` stays the answer within kHysteresis of leaving it.
+    [[nodiscard]] const Posture* recognise(const Values& values, std::string_view held = {}) const;
+    // The same postures with their values on `ranges` (see onCalibration).
+    [[nodiscard]] PostureSet onCalibration(const std::optional<calibration::Ranges>& ranges) const;
 
   private:
     std::vector<Posture> postures_;
@@ -92,6 +102,11 @@ class Debouncer {
     [[nodiscard]] const std::string& held() const { return held_; }
     // Back to none, with nothing pending: for a new set of postures or a new glove.
     void reset() { *this = Debouncer{}; }
+    // `name` held from now, with nothing pending: for the posture held, renamed.
+    void hold(std::string name) {
+        reset();
+        held_ = std::move(name);
+    }
 
   private:
     std::string held_;

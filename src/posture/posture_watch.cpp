@@ -5,9 +5,20 @@
 namespace glove::posture {
 
 void PostureWatch::setPostures(PostureSet postures) {
+    const Posture* before = postures_.find(held());
+    const bool wasLearnt = before != nullptr;
+    const Values heldValues = wasLearnt ? before->values : Values{};
     postures_ = std::move(postures);
-    if (!debouncer_.held().empty()) ++changes_;
-    debouncer_.reset();
+    compared_ = postures_.onCalibration(comparedOn_);
+    if (held().empty() || postures_.find(held()) != nullptr) return;
+    ++changes_;
+    // Renamed: the same values under another name.
+    const auto renamed = std::ranges::find(postures_.postures(), heldValues, &Posture::values);
+    if (wasLearnt && renamed != postures_.postures().end()) {
+        debouncer_.hold(renamed->name);
+    } else {
+        debouncer_.reset();
+    }
 }
 
 void PostureWatch::startLearning(Clock::time_point now, Clock::duration time) {
@@ -32,9 +43,14 @@ std::optional<Learnt> PostureWatch::finishLearningIfDue(Clock::time_point now,
 }
 
 void PostureWatch::frameRead(std::span<const Frame> lines) noexcept {
-    const Values values = valuesOf(calibrator_.inForce(), lines.front());
-    if (learning_ && learnt_.size() < kMostLearningFrames) learnt_.push_back(values);
-    const Posture* recognised = postures_.recognise(values);
+    const Values raw = rawValues(lines.front());
+    if (learning_ && learnt_.size() < kMostLearningFrames) learnt_.push_back(raw);
+    const std::optional<calibration::Ranges>& ranges = calibrator_.inForce();
+    if (ranges != comparedOn_) {
+        comparedOn_ = ranges;
+        compared_ = postures_.onCalibration(ranges);
+    }
+    const Posture* recognised = compared_.recognise(onCalibration(ranges, raw), held());
     if (debouncer_.take(recognised == nullptr ? std::string_view{} : recognised->name)) ++changes_;
 }
 

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
-#include <string_view>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "acquisition/frame_feed.h"
@@ -19,8 +19,9 @@ inline constexpr std::chrono::seconds kDefaultLearningTime{2};
 inline constexpr std::size_t kMostLearningFrames = 48 * 60;
 
 // The postures of the device in force and the one the hand holds, from every frame the poll
-// reads whole, on the calibration in force when the frame comes. While a posture is being
-// learnt it also keeps the frames' values. Times are passed in, so that a test sets them.
+// reads whole, compared on the calibration in force when the frame comes. While a posture is
+// being learnt it also keeps the frames' raw values. Times are passed in, so that a test sets
+// them.
 class PostureWatch final : public FrameFeed {
   public:
     using Clock = std::chrono::steady_clock;
@@ -28,7 +29,9 @@ class PostureWatch final : public FrameFeed {
     explicit PostureWatch(const calibration::Calibrator& calibrator) : calibrator_(calibrator) {}
 
     [[nodiscard]] const PostureSet& postures() const { return postures_; }
-    // A new set: the hand holds none until a posture of it has held for kHoldFrames frames.
+    // A new set. The posture held stays held when the new set has it (an edit of another
+    // posture is no change to receivers), under its new name when it was renamed; otherwise
+    // the hand holds none until a posture has held for kHoldFrames frames.
     void setPostures(PostureSet postures);
 
     // The posture held, empty for none; and how many times it has changed, so that an output
@@ -50,6 +53,9 @@ class PostureWatch final : public FrameFeed {
   private:
     const calibration::Calibrator& calibrator_;
     PostureSet postures_;
+    // postures_ on the calibration they were last compared on, made again when it changes.
+    PostureSet compared_;
+    std::optional<calibration::Ranges> comparedOn_;
     Debouncer debouncer_;
     long changes_ = 0;
     bool learning_ = false;

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cerrno>
-#include <utility>
 
 #include "record/recording_format.h"
 
@@ -97,28 +96,11 @@ RecordingFile RecordingFile::create(const std::string& path, std::time_t startTi
     return file;
 }
 
-RecordingFile::RecordingFile(RecordingFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), size_(other.size_) {}
-
-RecordingFile& RecordingFile::operator=(RecordingFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = std::exchange(other.fd_, -1);
-        path_ = std::move(other.path_);
-        size_ = other.size_;
-    }
-    return *this;
-}
-
-RecordingFile::~RecordingFile() {
-    close();
-}
-
 std::error_code RecordingFile::append(std::string_view rows) noexcept {
-    if (fd_ < 0) return std::make_error_code(std::errc::bad_file_descriptor);
+    if (!isOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
     std::size_t done = 0;
     while (done < rows.size()) {
-        const ssize_t n = ::write(fd_, rows.data() + done, rows.size() - done);
+        const ssize_t n = ::write(fd_.get(), rows.data() + done, rows.size() - done);
         if (n >= 0) {
             done += static_cast<std::size_t>(n);
             continue;
@@ -130,17 +112,12 @@ std::error_code RecordingFile::append(std::string_view rows) noexcept {
         const std::size_t whole = rows.substr(0, done).rfind(kLineEnd);
         const off_t keep =
             size_ + static_cast<off_t>(whole == std::string_view::npos ? 0 : whole + 1);
-        [[maybe_unused]] const int cut = ::ftruncate(fd_, keep);
-        close();
+        [[maybe_unused]] const int cut = ::ftruncate(fd_.get(), keep);
+        fd_.reset();
         return error;
     }
     size_ += static_cast<off_t>(done);
     return {};
-}
-
-void RecordingFile::close() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
 }
 
 }  // namespace glove::record

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "common/unique_fd.h"
+
 namespace glove::record {
 
 // A new recording on disk, written to the end and never rewritten. The first failure to
@@ -20,14 +22,9 @@ class RecordingFile {
     static void check(const std::string& path);
 
     RecordingFile() = default;  // no file: writes do nothing
-    RecordingFile(RecordingFile&& other) noexcept;
-    RecordingFile& operator=(RecordingFile&& other) noexcept;
-    RecordingFile(const RecordingFile&) = delete;
-    RecordingFile& operator=(const RecordingFile&) = delete;
-    ~RecordingFile();
 
     [[nodiscard]] const std::string& path() const { return path_; }
-    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
+    [[nodiscard]] bool isOpen() const { return fd_.get() >= 0; }
 
     // Writes whole rows at the end. On failure the file is cut back to its last whole row
     // and closed, and the error returned; once closed, nothing is written.
@@ -35,9 +32,8 @@ class RecordingFile {
 
   private:
     RecordingFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    void close() noexcept;
 
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string path_;
     off_t size_ = 0;  // what has been written, all of it whole lines
 };

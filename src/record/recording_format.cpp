@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/printable_text.h"
+#include "common/unique_fd.h"
 
 namespace glove::record {
 
@@ -22,9 +23,12 @@ constexpr int kLargestValue = 255;
 constexpr std::int64_t kMicrosPerMilli = 1000;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-std::optional<int> wholeNumber(std::string_view text) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+// The number that all of `text` is, if it is one.
+template <typename Number, typename... Format>
+std::optional<Number> numberIn(std::string_view text, Format... format) {
+    Number value{};
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, format...);
     if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return {};
     return value;
 }
@@ -99,7 +103,7 @@ class Checker {
         }
         for (int i = 0; i < kFrameLength; ++i) {
             const std::string_view field = fields[2 + i];
-            const std::optional<int> value = wholeNumber(field);
+            const std::optional<int> value = numberIn<int>(field);
             if (!value || *value < 0 || *value > kLargestValue) {
                 fail('v' + std::to_string(i + 1) + " is '" + printableText(field) +
                      "', not a whole number from 0 to " + std::to_string(kLargestValue));
@@ -114,15 +118,12 @@ class Checker {
     }
 
     std::int64_t elapsedMicros(std::string_view field) const {
-        double ms = 0;
-        const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), ms,
-                                                  std::chars_format::fixed);
-        if (field.empty() || error != std::errc{} || end != field.data() + field.size() ||
-            !std::isfinite(ms) || ms < 0 || ms > kLongestElapsedMs) {
+        const std::optional<double> ms = numberIn<double>(field, std::chars_format::fixed);
+        if (!ms || !std::isfinite(*ms) || *ms < 0 || *ms > kLongestElapsedMs) {
             fail("elapsed_ms is '" + printableText(field) +
                  "', not a number of milliseconds from 0 to 1e11");
         }
-        return std::llround(ms * static_cast<double>(kMicrosPerMilli));
+        return std::llround(*ms * static_cast<double>(kMicrosPerMilli));
     }
 
     const std::string& name_;
@@ -179,26 +180,19 @@ Recording readRecording(const std::string& path) {
     const auto cannotRead = [&path] {
         return BadRecording(printableText(path) + ": cannot be read: " + std::strerror(errno));
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw cannotRead();
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) throw cannotRead();
     Checker checker(path);
     std::array<char, 65536> buffer{};
-    try {
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-            if (n == 0) break;
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throw cannotRead();
-            }
-            checker.feed({buffer.data(), static_cast<std::size_t>(n)});
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n == 0) return checker.finish();
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw cannotRead();
         }
-    } catch (...) {
-        ::close(fd);
-        throw;
+        checker.feed({buffer.data(), static_cast<std::size_t>(n)});
     }
-    ::close(fd);
-    return checker.finish();
 }
 
 }  // namespace glove::record

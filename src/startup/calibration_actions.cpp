@@ -3,62 +3,55 @@
 #include <QFile>
 #include <cstdio>
 
-#include "common/printable_text.h"
 #include "record/recording_format.h"
 #include "record/recording_ranges.h"
+#include "startup/console_line.h"
 
 namespace glove {
-
-namespace {
-
-void say(std::FILE* stream, const QString& line) {
-    std::fputs(qPrintable(QString::fromStdString(printableText(line.toStdString())) + '\n'),
-               stream);
-}
-
-}  // namespace
 
 int calibrateFromRecording(const SettingsFile& file, const CommandLine& options) {
     calibration::Ranges ranges{};
     try {
         ranges = record::rangesOfRecording(options.calibrateFrom);
     } catch (const record::BadRecording& e) {
-        say(stderr, QStringLiteral("glove-monitor: cannot calibrate from a file that is not a "
-                                   "recording: %1; the calibration kept before stays")
-                        .arg(QString::fromStdString(e.what())));
+        sayLine(stderr, QStringLiteral("glove-monitor: cannot calibrate from a file that is not a "
+                                       "recording: %1; the calibration kept before stays")
+                            .arg(QString::fromStdString(e.what())));
         return 2;
     }
     if (!calibration::calibratesAnything(ranges)) {
-        say(stderr, QStringLiteral("glove-monitor: cannot calibrate from %1: no value moved %2 "
-                                   "or more; the calibration kept before stays")
-                        .arg(QFile::decodeName(QByteArray::fromStdString(options.calibrateFrom)))
-                        .arg(calibration::kLeastSpan));
+        sayLine(stderr,
+                QStringLiteral("glove-monitor: cannot calibrate from %1: no value moved %2 "
+                               "or more; the calibration kept before stays")
+                    .arg(QFile::decodeName(QByteArray::fromStdString(options.calibrateFrom)))
+                    .arg(calibration::kLeastSpan));
         return 2;
     }
     const QString device = calibrationDevice(deviceInForce(options));
     if (const QString problem = keepCalibration(file, device, ranges); !problem.isEmpty()) {
-        say(stderr, QStringLiteral("glove-monitor: ") + problem);
+        sayLine(stderr, QStringLiteral("glove-monitor: ") + problem);
         return 1;
     }
-    say(stdout,
-        QStringLiteral("%1 for %2, from %3; kept in %4:")
-            .arg(QString::fromStdString(calibration::describe(ranges)), device,
-                 QFile::decodeName(QByteArray::fromStdString(options.calibrateFrom)), file.path()));
-    say(stdout, QString::fromStdString(calibration::formatRanges(ranges)));
+    sayLine(stdout, QStringLiteral("%1 for %2, from %3; kept in %4:")
+                        .arg(QString::fromStdString(calibration::describe(ranges)), device,
+                             QFile::decodeName(QByteArray::fromStdString(options.calibrateFrom)),
+                             file.path()));
+    sayLine(stdout, QString::fromStdString(calibration::formatRanges(ranges)));
     return 0;
 }
 
 int forgetCalibration(const SettingsFile& file, const CommandLine& options) {
     const QString device = calibrationDevice(deviceInForce(options));
     try {
-        say(stdout, (file.keepCalibration(device, {}) ? QStringLiteral("Forgot the calibration "
-                                                                       "of %1 in %2")
-                                                      : QStringLiteral("No calibration of %1 was "
-                                                                       "kept in %2"))
-                        .arg(device, file.path()));
+        sayLine(stdout,
+                (file.keepCalibration(device, {}) ? QStringLiteral("Forgot the calibration "
+                                                                   "of %1 in %2")
+                                                  : QStringLiteral("No calibration of %1 was "
+                                                                   "kept in %2"))
+                    .arg(device, file.path()));
     } catch (const SettingsError& e) {
-        say(stderr, QStringLiteral("glove-monitor: cannot forget the calibration: %1")
-                        .arg(QString::fromStdString(e.what())));
+        sayLine(stderr, QStringLiteral("glove-monitor: cannot forget the calibration: %1")
+                            .arg(QString::fromStdString(e.what())));
         return 1;
     }
     return 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "acquisition/mscomm.h"
+#include "common/printable_text.h"
 #include "common/version.h"
 #include "monitor/connect_loop.h"
 
@@ -162,6 +163,30 @@ QString midiControllersInForce(const CommandLine& c) {
     return texts.join(',');
 }
 
+// The postures kept for the device in force, by name, as --show-settings tells them.
+QString posturesInForce(const CommandLine& c) {
+    QStringList names;
+    for (const posture::Posture& p : c.postures.postures()) {
+        names << u"\"%1\""_s.arg(QString::fromStdString(p.name));
+    }
+    return names.isEmpty() ? u"none"_s : names.join(u", "_s);
+}
+
+// "NAME=FILE" of --learn-posture, split at the first '=' (no name holds one); the name is
+// checked when it is learnt, with the recording.
+std::optional<QString> takePosturesToLearn(const QStringList& values, CommandLine& c) {
+    for (const QString& value : values) {
+        const qsizetype equals = value.indexOf('=');
+        if (equals < 0 || equals + 1 == value.size()) {
+            return u"--learn-posture needs NAME=FILE, a name and a recording, not '%1'"_s.arg(
+                QString::fromStdString(printableText(value.toStdString())));
+        }
+        c.learnPostures.push_back(
+            {value.left(equals), QFile::encodeName(value.mid(equals + 1)).toStdString()});
+    }
+    return std::nullopt;
+}
+
 using Kept = Option::Kept;
 using Settings = network::NetworkSettings;
 
@@ -257,6 +282,15 @@ constexpr std::array kOptions{
                    "with --record, keep it with the settings, and exit."},
     Option{.name = "forget-calibration"_L1,
            .help = "Forget the calibration kept for the device in force (--port), and exit."},
+    Option{.name = "learn-posture"_L1,
+           .valueName = "NAME=FILE"_L1,
+           .help = "Learn the posture NAME of the device in force (--port) from a recording "
+                   "made with --record while the hand held it still; a posture of that name is "
+                   "relearnt. Keep it with the settings and exit (repeatable)."},
+    Option{.name = "forget-posture"_L1,
+           .valueName = "NAME"_L1,
+           .help = "Forget the posture NAME kept for the device in force (--port), and exit "
+                   "(repeatable)."},
     Option{
         .name = "plot"_L1,
         .help = "Open the plot window (Ctrl+P) with the monitor's window.",
@@ -265,12 +299,14 @@ constexpr std::array kOptions{
             return std::nullopt;
         },
         .inForce = [](const CommandLine& c) { return c.plot ? u"yes"_s : u"no"_s; }},
-    Option{.name = "settings"_L1,
-           .valueName = "NAME"_L1,
-           .help = "Use the set of settings called NAME, kept in "
-                   "$XDG_CONFIG_HOME/glove-monitor/NAME.conf, instead of the usual one: for a "
-                   "start, --show-settings and --save-settings alike. NAME is letters, digits, "
-                   "'.', '_' and '-', not starting with '.' or '-'; a start refuses a set never saved."},
+    Option{
+        .name = "settings"_L1,
+        .valueName = "NAME"_L1,
+        .help =
+            "Use the set of settings called NAME, kept in "
+            "$XDG_CONFIG_HOME/glove-monitor/NAME.conf, instead of the usual one: for a "
+            "start, --show-settings and --save-settings alike. NAME is letters, digits, "
+            "'.', '_' and '-', not starting with '.' or '-'; a start refuses a set never saved."},
     Option{.name = "list-ports"_L1,
            .help = "List this machine's serial devices and exit: path, stable name, and what "
                    "each says of itself."},
@@ -487,21 +523,44 @@ CommandLine parseCommandLine(const QStringList& arguments,
                 u"calibrated"_s.arg(*kept));
         }
     }
+    // The same for its postures.
+    if (const auto kept = saved.postures.constFind(device);
+        !saving && kept != saved.postures.cend()) {
+        const posture::ReadPostures read = posture::parsePostures(kept->toStdString());
+        result.posturesDamaged = !read.fault.empty();
+        if (result.posturesDamaged) {
+            result.settingsProblems
+                << settingProblem(saved.path, postureKey(device),
+                                  u"not a set of postures (%1); no posture is recognised"_s.arg(
+                                      QString::fromStdString(read.fault)));
+        }
+        for (const posture::Posture& p : read.postures) result.postures.add(p);
+    }
     const bool forgetting = parser.isSet(u"forget-calibration"_s);
     if (parser.isSet(u"calibrate-from"_s)) {
         const QString recording = parser.value(u"calibrate-from"_s);
         if (recording.isEmpty()) return refuse(u"--calibrate-from needs a path"_s);
         result.calibrateFrom = QFile::encodeName(recording).toStdString();
     }
-    if (int(forgetting) + int(!result.calibrateFrom.empty()) + int(saving) + int(showing) > 1) {
+    if (auto why = takePosturesToLearn(parser.values(u"learn-posture"_s), result)) {
+        return refuse(*why);
+    }
+    result.forgetPostures = parser.values(u"forget-posture"_s);
+    if (int(forgetting) + int(!result.calibrateFrom.empty()) + int(!result.learnPostures.empty()) +
+            int(!result.forgetPostures.isEmpty()) + int(saving) + int(showing) >
+        1) {
         return refuse(
-            u"--calibrate-from, --forget-calibration, --save-settings and --show-settings each "
-            u"go alone"_s);
+            u"--calibrate-from, --forget-calibration, --learn-posture, --forget-posture, "
+            u"--save-settings and --show-settings each go alone"_s);
     }
     if (forgetting) {
         result.action = CommandLine::Action::ForgetCalibration;
     } else if (!result.calibrateFrom.empty()) {
         result.action = CommandLine::Action::CalibrateFrom;
+    } else if (!result.learnPostures.empty()) {
+        result.action = CommandLine::Action::LearnPostures;
+    } else if (!result.forgetPostures.isEmpty()) {
+        result.action = CommandLine::Action::ForgetPostures;
     } else if (saving) {
         result.action = CommandLine::Action::SaveSettings;
     } else if (showing) {
@@ -513,6 +572,7 @@ CommandLine parseCommandLine(const QStringList& arguments,
                                           source.value(name, u"default"_s));
         }
         lines << u"calibration of %1: %2"_s.arg(device, calibrationInForce(result));
+        lines << u"postures of %1: %2"_s.arg(device, posturesInForce(result));
         result.message = lines.join('\n');
     }
     return result;

@@ -8,11 +8,13 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "calibration/calibrator.h"
 #include "exchange/exchange_file.h"
 #include "midi/midi_output.h"
 #include "network/network_output.h"
+#include "posture/posture.h"
 #include "startup/settings_file.h"
 
 namespace glove {
@@ -27,6 +29,8 @@ struct CommandLine {
         ShowSettings,
         CalibrateFrom,
         ForgetCalibration,
+        LearnPostures,
+        ForgetPostures,
         Refuse
     };
 
@@ -46,6 +50,17 @@ struct CommandLine {
     bool plot = false;          // the plot opens with the window
     // The calibration kept for the device in force, unless it is damaged.
     std::optional<calibration::Ranges> calibration;
+    // The postures kept for the device in force: none when they are damaged, and then
+    // posturesDamaged, so that they are not replaced by what is learnt or forgotten.
+    posture::PostureSet postures{posture::kDefaultRejection};
+    bool posturesDamaged = false;
+    // --learn-posture NAME=FILE, each as given, and --forget-posture NAME.
+    struct PostureToLearn {
+        QString name;
+        std::string recording;
+    };
+    std::vector<PostureToLearn> learnPostures;
+    QStringList forgetPostures;
 };
 
 // One option of glove-monitor: all that the command line, --help, --show-settings and the

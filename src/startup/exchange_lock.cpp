@@ -82,58 +82,45 @@ ExchangeLock ExchangeLock::take(const std::string& exchangePath, const std::stri
     const std::string path = pathFor(exchangePath);
     constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644));
         // Another user's file, which a sticky directory keeps us from opening to write: it
         // can still be locked.
-        if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_RDONLY | kFlags);
-        if (fd < 0) {
+        if (fd.get() < 0 && errno == EACCES) fd.reset(::open(path.c_str(), O_RDONLY | kFlags));
+        if (fd.get() < 0) {
             throw cannotLock(
                 path, errno == ELOOP ? "a symbolic link, not followed" : std::strerror(errno));
         }
         struct stat status {};
-        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-            ::close(fd);
+        if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
             throw cannotLock(path, "not a regular file");
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            if (error == EWOULDBLOCK) {
-                const ExchangeHolder holder = readHolder(fd);
-                ::close(fd);
-                throw ExchangeInUse(exchangePath, holder);
-            }
-            ::close(fd);
-            throw cannotLock(path, std::strerror(error));
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) throw ExchangeInUse(exchangePath, readHolder(fd.get()));
+            throw cannotLock(path, std::strerror(errno));
         }
         // The monitor before may have removed the file just before letting go: the lock
         // counts only on the file that is at the path.
-        if (!stillAtPath(fd, path)) {
-            ::close(fd);
-            continue;
-        }
+        if (!stillAtPath(fd.get(), path)) continue;
         const bool own = status.st_uid == ::geteuid() && status.st_nlink == 1 &&
-                         (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
-        if (!own) return {fd, {}};
+                         (::fcntl(fd.get(), F_GETFL) & O_ACCMODE) == O_RDWR;
+        if (!own) return {std::move(fd), {}};
         const std::string record =
             "pid=" + std::to_string(::getpid()) + "\ndevice=" + device + '\n';
         // Readable by others whatever the umask: a monitor of theirs names us from it. The
         // record only names the holder, so a failure to write it does not stop the start.
-        ::fchmod(fd, 0644);
-        if (::ftruncate(fd, 0) == 0) {
-            [[maybe_unused]] const ssize_t written = ::pwrite(fd, record.data(), record.size(), 0);
+        ::fchmod(fd.get(), 0644);
+        if (::ftruncate(fd.get(), 0) == 0) {
+            [[maybe_unused]] const ssize_t written =
+                ::pwrite(fd.get(), record.data(), record.size(), 0);
         }
-        return {fd, path};
+        return {std::move(fd), path};
     }
     throw cannotLock(path, "it keeps being replaced");
 }
 
-ExchangeLock::ExchangeLock(ExchangeLock&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), ownPath_(std::move(other.ownPath_)) {}
-
 ExchangeLock::~ExchangeLock() {
-    if (fd_ < 0) return;
-    if (!ownPath_.empty() && stillAtPath(fd_, ownPath_)) ::unlink(ownPath_.c_str());
-    ::close(fd_);
+    // A lock moved away holds no descriptor, which is at no path.
+    if (!ownPath_.empty() && stillAtPath(fd_.get(), ownPath_)) ::unlink(ownPath_.c_str());
 }
 
 }  // namespace glove

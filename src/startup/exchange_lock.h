@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/unique_fd.h"
+
 namespace glove {
 
 // The monitor writing an exchange file, as its lock file records it.
@@ -41,17 +43,16 @@ class ExchangeLock {
     // ExchangeInUse when another process holds it; ExchangeLockError when it cannot be taken.
     static ExchangeLock take(const std::string& exchangePath, const std::string& device);
 
-    ExchangeLock(ExchangeLock&& other) noexcept;
+    ExchangeLock(ExchangeLock&&) noexcept = default;
     ExchangeLock& operator=(ExchangeLock&&) = delete;
-    ExchangeLock(const ExchangeLock&) = delete;
-    ExchangeLock& operator=(const ExchangeLock&) = delete;
     // Removes a lock file of our own, while still holding it, then lets go.
     ~ExchangeLock();
 
   private:
-    ExchangeLock(int fd, std::string ownPath) : fd_(fd), ownPath_(std::move(ownPath)) {}
+    ExchangeLock(UniqueFd fd, std::string ownPath)
+        : fd_(std::move(fd)), ownPath_(std::move(ownPath)) {}
 
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string ownPath_;  // empty: the file is not ours to remove
 };
 

@@ -13,14 +13,17 @@
 #include "common/version.h"
 #include "midi/rtmidi_port.h"
 #include "plot/plot_window.h"
+#include "posture/posture_watch.h"
 #include "record/recorder.h"
 #include "startup/calibration_actions.h"
 #include "startup/command_line.h"
 #include "startup/exchange_lock.h"
 #include "startup/posix_signals.h"
+#include "startup/posture_actions.h"
 #include "startup/settings_file.h"
 #include "window/calibration_menu.h"
 #include "window/glove_window.h"
+#include "window/posture_menu.h"
 
 namespace {
 
@@ -105,6 +108,10 @@ int main(int argc, char** argv) {
             return glove::calibrateFromRecording(settingsFile, options);
         case glove::CommandLine::Action::ForgetCalibration:
             return glove::forgetCalibration(settingsFile, options);
+        case glove::CommandLine::Action::LearnPostures:
+            return glove::learnPostures(settingsFile, options);
+        case glove::CommandLine::Action::ForgetPostures:
+            return glove::forgetPostures(settingsFile, options);
         case glove::CommandLine::Action::Refuse:
             std::fputs(qPrintable("glove-monitor: " + options.message + '\n'), stderr);
             return 2;
@@ -188,14 +195,21 @@ int main(int argc, char** argv) {
     // it goes, however the program ends.
     std::optional<glove::record::Recorder> recorder;
     glove::FrameFanOut feeds;
-    // The calibration in force and the plot outlive the window too; both take every frame.
+    // The calibration in force, the posture watch and the plot outlive the window too; all
+    // take every frame. The watch takes it after the calibrator, whose calibration it reads,
+    // and before the network and MIDI outputs, which send the posture held.
     glove::calibration::Calibrator calibrator;
     calibrator.setInForce(options.calibration);
+    glove::posture::PostureWatch postureWatch(calibrator);
+    postureWatch.setPostures(options.postures);
     glove::plot::PlotWindow plot(calibrator);
+    plot.showPostures(postureWatch);
     feeds.add(calibrator);
+    feeds.add(postureWatch);
     feeds.add(plot);
     if (network) {
         network->useCalibration(calibrator);
+        network->usePostures(postureWatch);
         feeds.add(*network);
     }
     // The port outlives the output, which ends its notes on it when the program ends.
@@ -203,8 +217,9 @@ int main(int argc, char** argv) {
     std::optional<glove::midi::MidiOutput> midi;
     if (options.midi.enabled) {
         midiPort.emplace(options.midi.api.value_or(glove::midi::defaultApi()));
-        feeds.add(
-            midi.emplace(*midiPort, calibrator, options.midi.channel, options.midi.controllers));
+        midi.emplace(*midiPort, calibrator, options.midi.channel, options.midi.controllers);
+        midi->usePostures(postureWatch);
+        feeds.add(*midi);
     }
     if (recordingFile) {
         feeds.add(recorder.emplace(std::move(*recordingFile), programStart));
@@ -235,6 +250,18 @@ int main(int argc, char** argv) {
          .keep =
              [&settingsFile, device](const glove::calibration::Ranges& ranges) {
                  return glove::keepCalibration(settingsFile, device, ranges);
+             }},
+        window);
+
+    glove::PostureMenu postureMenu(
+        {.watch = postureWatch,
+         .keep =
+             [&settingsFile, device](const glove::posture::PostureSet& set) {
+                 return glove::keepPostures(settingsFile, device, set);
+             },
+         .kept =
+             [&settingsFile, device, &postureWatch] {
+                 return glove::keptPostures(settingsFile, device, postureWatch.postures());
              }},
         window);
 

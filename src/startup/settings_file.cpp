@@ -21,9 +21,10 @@ namespace glove {
 
 namespace {
 
-// Far more than any settings file needs: a larger file, or a device at the path, is not
-// one, and is not read into memory.
-constexpr qint64 kMaxFileSize = 64 * 1024;
+// Far more than any settings file needs (the most postures of one device, with the longest
+// names, take about 21 KiB): a larger file, or a device at the path, is not one, and is not
+// read into memory. Nothing larger is written, as it could not be read back.
+constexpr qint64 kMaxFileSize = 1024 * 1024;
 
 // The option that the file keeps under `key`, or null.
 const Option* keptOption(const QString& key) {
@@ -36,12 +37,12 @@ SettingsError cannotWrite(const QString& path, const QString& reason) {
 }
 
 constexpr QLatin1StringView kCalibrationGroup("calibration");
+constexpr QLatin1StringView kPostureGroup("postures");
 
-// The INI text of `values` and `calibrations`, as the toolkit writes it. The toolkit writes
-// settings only to a file: a scratch one beside the settings file at `path`, readable by the
-// owner only.
-QByteArray iniText(const OptionValues& values, const Calibrations& calibrations,
-                   const QString& path) {
+// The INI text of `values` and of the calibrations and postures of `kept`, as the toolkit
+// writes it. The toolkit writes settings only to a file: a scratch one beside the settings
+// file at `path`, readable by the owner only.
+QByteArray iniText(const OptionValues& values, const SavedSettings& kept, const QString& path) {
     QTemporaryFile scratch(QFileInfo(path).absolutePath() +
                            QStringLiteral("/.glove-monitor.conf.XXXXXX"));
     if (!scratch.open()) throw cannotWrite(path, scratch.errorString());
@@ -52,8 +53,11 @@ QByteArray iniText(const OptionValues& values, const Calibrations& calibrations,
             if (option == nullptr) continue;
             settings.setValue(name, option->repeatable ? QVariant(list) : QVariant(list.last()));
         }
-        for (const auto& [device, text] : calibrations.asKeyValueRange()) {
+        for (const auto& [device, text] : kept.calibrations.asKeyValueRange()) {
             settings.setValue(calibrationKey(device), text);
+        }
+        for (const auto& [device, text] : kept.postures.asKeyValueRange()) {
+            settings.setValue(postureKey(device), text);
         }
         settings.sync();
         if (settings.status() != QSettings::NoError) {
@@ -106,6 +110,10 @@ QString calibrationKey(const QString& device) {
     return kCalibrationGroup + device;
 }
 
+QString postureKey(const QString& device) {
+    return kPostureGroup + device;
+}
+
 QString SettingsFile::standardPath(const QString& name) {
     // A relative XDG_CONFIG_HOME is not valid and is ignored, as desktops do.
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -148,14 +156,21 @@ SavedSettings SettingsFile::read() const {
         return unreadable(QStringLiteral("not in INI format"));
     }
     for (const QString& key : settings.allKeys()) {
-        if (key.startsWith(kCalibrationGroup + '/')) {
+        const auto keptText = [&](QLatin1StringView group, PostureTexts& texts, const char* what) {
             const QVariant value = settings.value(key);
             if (value.typeId() == QMetaType::QString) {
-                saved.calibrations.insert(key.mid(kCalibrationGroup.size()), value.toString());
+                texts.insert(key.mid(group.size()), value.toString());
             } else {
                 saved.problems << settingProblem(path_, key,
-                                                 QStringLiteral("not a calibration; ignored"));
+                                                 QStringLiteral("not %1; ignored").arg(what));
             }
+        };
+        if (key.startsWith(kCalibrationGroup + '/')) {
+            keptText(kCalibrationGroup, saved.calibrations, "a calibration");
+            continue;
+        }
+        if (key.startsWith(kPostureGroup + '/')) {
+            keptText(kPostureGroup, saved.postures, "a set of postures");
             continue;
         }
         const Option* option = keptOption(key);
@@ -198,14 +213,19 @@ void SettingsFile::refuseLink(const char* doing) const {
 }
 
 void SettingsFile::write(const OptionValues& values) const {
-    replace(values, read().calibrations);
+    replace(values, read());
 }
 
-void SettingsFile::replace(const OptionValues& values, const Calibrations& calibrations) const {
+void SettingsFile::replace(const OptionValues& values, const SavedSettings& kept) const {
     refuseLink("written through");
     const QString dir = QFileInfo(path_).absolutePath();
     makeDirectories(dir);
-    const QByteArray text = iniText(values, calibrations, path_);
+    const QByteArray text = iniText(values, kept, path_);
+    if (text.size() > kMaxFileSize) {
+        throw cannotWrite(path_, QStringLiteral("it would be larger than %1 bytes, which is "
+                                                "more than a start reads")
+                                     .arg(kMaxFileSize));
+    }
     // The new file takes the path's place only when it is whole; the old one stays until then.
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly) ||
@@ -222,7 +242,8 @@ void SettingsFile::replace(const OptionValues& values, const Calibrations& calib
 
 bool SettingsFile::remove() const {
     refuseLink("removed");
-    if (const Calibrations kept = read().calibrations; !kept.isEmpty()) {
+    if (const SavedSettings kept = read();
+        !kept.calibrations.isEmpty() || !kept.postures.isEmpty()) {
         replace({}, kept);
         return true;
     }
@@ -233,11 +254,20 @@ bool SettingsFile::remove() const {
 }
 
 bool SettingsFile::keepCalibration(const QString& device, const QString& text) const {
+    return keep(&SavedSettings::calibrations, device, text);
+}
+
+bool SettingsFile::keepPostures(const QString& device, const QString& text) const {
+    return keep(&SavedSettings::postures, device, text);
+}
+
+bool SettingsFile::keep(PostureTexts SavedSettings::*group, const QString& device,
+                        const QString& text) const {
     SavedSettings saved = read();
     if (saved.unreadable) throw SettingsError(saved.problems.join(' ').toStdString());
-    const bool forgotten = text.isEmpty() && saved.calibrations.remove(device) > 0;
-    if (!text.isEmpty()) saved.calibrations.insert(device, text);
-    if (!text.isEmpty() || forgotten) replace(saved.values, saved.calibrations);
+    const bool forgotten = text.isEmpty() && (saved.*group).remove(device) > 0;
+    if (!text.isEmpty()) (saved.*group).insert(device, text);
+    if (!text.isEmpty() || forgotten) replace(saved.values, saved);
     return forgotten;
 }
 

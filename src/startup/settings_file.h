@@ -11,6 +11,8 @@ namespace glove {
 using OptionValues = QMap<QString, QStringList>;
 // Device path to the text of the calibration kept for that device.
 using Calibrations = QMap<QString, QString>;
+// Device path to the text of the postures kept for that device (posture::formatPostures).
+using PostureTexts = QMap<QString, QString>;
 
 // What a settings file holds: the values of the options it keeps, and one line for each
 // key it could not give (or the whole file), naming the file, the key and the reason.
@@ -20,6 +22,7 @@ struct SavedSettings {
     QStringList problems;
     bool found = false;  // something is at the path, readable or not
     Calibrations calibrations;
+    PostureTexts postures;
     bool unreadable = false;  // something is there, but not a settings file that can be read
 };
 
@@ -29,6 +32,8 @@ QString calibrationDevice(const QString& device);
 // The file's key for the calibration of `device` (as calibrationDevice gives it): the path
 // below "calibration", which the INI file writes with backslashes for slashes and reads back.
 QString calibrationKey(const QString& device);
+// The same for the postures of `device`, below "postures".
+QString postureKey(const QString& device);
 
 // One line about one key of the settings file at `path`.
 QString settingProblem(const QString& path, QStringView key, const QString& reason);
@@ -56,23 +61,28 @@ class SettingsFile {
 
     // Replaces the file with one that holds `values`, readable only by its owner; the old
     // file stays whole until the new one is complete. Creates the directories it needs. The
-    // calibrations the file keeps stay.
+    // calibrations and postures the file keeps stay.
     void write(const OptionValues& values) const;
 
-    // Forgets the options; the calibrations the file keeps stay. False when there was no file.
+    // Forgets the options; the calibrations and postures the file keeps stay. False when
+    // there was no file.
     bool remove() const;
 
     // Keeps `text` as the calibration of `device` (calibrationDevice), or forgets it when
     // `text` is empty; the options and the other devices' calibrations stay. A file that
     // cannot be read is left as it is: SettingsError. False when there was none to forget.
     bool keepCalibration(const QString& device, const QString& text) const;
+    // The same for the postures of `device`, as posture::formatPostures writes them.
+    bool keepPostures(const QString& device, const QString& text) const;
 
     // The file's text as it is now.
     [[nodiscard]] QString text() const;
 
   private:
     void refuseLink(const char* doing) const;
-    void replace(const OptionValues& values, const Calibrations& calibrations) const;
+    // The file with `values`, and the calibrations and postures of `kept`.
+    void replace(const OptionValues& values, const SavedSettings& kept) const;
+    bool keep(PostureTexts SavedSettings::*group, const QString& device, const QString& text) const;
 
     QString path_;
 };

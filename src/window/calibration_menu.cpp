@@ -6,13 +6,11 @@
 #include <QWidget>
 
 #include "plot/plot_window.h"
+#include "window/menu_dialogs.h"
 
 namespace glove {
 
 namespace {
-
-constexpr int kProgressSteps = 1000;
-constexpr std::chrono::milliseconds kTick{100};
 
 QString countdown(std::chrono::steady_clock::duration left) {
     return QStringLiteral("Open and close the hand, all fingers, until the time is up: %1 s left")
@@ -31,14 +29,10 @@ CalibrationMenu::CalibrationMenu(Options options, QWidget& window)
       plotAction_(new QAction(kPlotText, &window)) {
     calibrate_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
     plotAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
-    for (QAction* action : {calibrate_, plotAction_}) {
-        action->setShortcutContext(Qt::WindowShortcut);
-        window.addAction(action);
-    }
-    window.setContextMenuPolicy(Qt::ActionsContextMenu);
+    menu::addToWindow(window, {calibrate_, plotAction_});
     connect(calibrate_, &QAction::triggered, this, &CalibrationMenu::calibrate);
     connect(plotAction_, &QAction::triggered, this, &CalibrationMenu::showPlot);
-    ticker_.setInterval(kTick);
+    ticker_.setInterval(menu::kCountdownTick);
     connect(&ticker_, &QTimer::timeout, this, &CalibrationMenu::tick);
 }
 
@@ -51,14 +45,7 @@ void CalibrationMenu::calibrate() {
     const auto now = calibration::Calibrator::Clock::now();
     calibrator_.start(now, time_);
     if (!progress_) {
-        progress_ = new QProgressDialog(&window_);
-        progress_->setWindowTitle(kCalibrateText.chopped(1));
-        progress_->setRange(0, kProgressSteps);
-        progress_->setMinimumDuration(0);
-        progress_->setAutoClose(false);
-        progress_->setAutoReset(false);
-        // The Connect loop runs on: the dialog must not hold the window's events.
-        progress_->setWindowModality(Qt::NonModal);
+        progress_ = menu::newCountdown(window_, kCalibrateText.chopped(1));
         connect(progress_, &QProgressDialog::canceled, this, [this] {
             if (!calibrator_.running()) return;
             calibrator_.cancel();
@@ -102,19 +89,13 @@ void CalibrationMenu::tick() {
         return;
     }
     progress_->setLabelText(countdown(calibrator_.left(now)));
-    progress_->setValue(static_cast<int>(calibrator_.progress(now) * kProgressSteps));
+    progress_->setValue(static_cast<int>(calibrator_.progress(now) * menu::kCountdownSteps));
 }
 
 void CalibrationMenu::tell(const QString& text) {
     outcome_ = text;
     if (progress_) progress_->hide();
-    if (!message_) {
-        message_ = new QMessageBox(QMessageBox::Information, kCalibrateText.chopped(1), {},
-                                   QMessageBox::Ok, &window_);
-        message_->setWindowModality(Qt::NonModal);
-    }
-    message_->setText(text);
-    message_->show();
+    menu::tell(message_, window_, kCalibrateText.chopped(1), text);
 }
 
 void CalibrationMenu::showPlot() {

@@ -100,8 +100,9 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
           *this,
           {.device = options.device, .exchangePath = options.exchangePath, .feed = options.feed}),
       exitCommand_(pipeline_.files(), pipeline_.exchangePath()) {
-    setWindowTitle(title(options.device.isEmpty() ? devicePathForPort(ConnectLoop::kCommPort)
-                                                  : options.device));
+    setWindowTitle(
+        kCaption + QStringLiteral(" \u2014 ") +
+        (options.device.isEmpty() ? devicePathForPort(ConnectLoop::kCommPort) : options.device));
     setWindowIcon(QIcon(QStringLiteral(":/glove.ico")));
     setGeometry(twips::toPixels({kClientLeft, kClientTop, kClientWidth, kClientHeight}));
     setFixedSize(size());
@@ -123,10 +124,6 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     label1_->setGeometry(twips::toPixels(kLabel1));
     label1_->setAlignment(Qt::AlignCenter);
     label1_->setFocusPolicy(Qt::NoFocus);
-    for (QPushButton* button : {command1_, exit_}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
     setTabOrder(text1_, command1_);
     setTabOrder(command1_, picture1_);
     setTabOrder(picture1_, exit_);
@@ -139,10 +136,6 @@ GloveWindow::GloveWindow(Options options, QWidget* parent)
     // Why the text box says " No Device Found": the status texts stay as they are, so the
     // reason is told where a pointer or a screen reader finds it.
     connect(&pipeline_.comm(), &MSComm::problemChanged, this, &GloveWindow::showProblem);
-}
-
-QString GloveWindow::title(const QString& device) {
-    return kCaption + QStringLiteral(" \u2014 ") + device;
 }
 
 GloveWindow::~GloveWindow() = default;

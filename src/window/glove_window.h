@@ -25,8 +25,6 @@ class GloveWindow final : public QWidget, public GloveDisplay {
 
   public:
     static inline const QString kCaption = QStringLiteral("Zarquin's Wireless VR Glove");
-    // The title: the caption, then the device Connect reads.
-    static QString title(const QString& device);
 
     struct Options {
         QString device;  // empty: serial port 2's device

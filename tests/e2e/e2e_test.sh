@@ -380,7 +380,8 @@ bad_option_opens_no_window() {
     echo "keep me" >"$work/kept.csv"
     for path in "$work/kept.csv" "$work/no/such/dir/r.csv" "$work/no/such/dir/"; do
         status=0
-        "$GLOVE_MONITOR" --record "$path" 2>"$work/err" || status=$?
+        # An exchange file of its own: another monitor on this machine may hold the usual one.
+        "$GLOVE_MONITOR" --exchange-file "$exchange" --record "$path" 2>"$work/err" || status=$?
         [ "$status" = 2 ] || fail "--record $path: status $status"
         [ "$(cat "$work/err")" = "glove-monitor: cannot record: $path: File exists" ] ||
             [ "$(cat "$work/err")" = "glove-monitor: cannot record: folder $work/no/such/dir/: No such file or directory" ] ||
@@ -610,6 +611,159 @@ bad_calibration_input() {
     wait_for_text "128  1  200  150  180  100  7  8  9  10"
     [ "$(grep -c calibration "$work/stderr")" = 1 ] && grep -q "is not a calibration .*; the glove is not calibrated$" "$work/stderr" ||
         fail "stderr: $(cat "$work/stderr")"
+}
+
+# recording FILE ROWS POSE...: a recording of ROWS frames at the glove's pace, each holding
+# the next of the poses (V2,...,V10) in turn.
+recording() {
+    local file="$1" rows="$2"
+    shift 2
+    local poses=("$@")
+    printf 'time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10\n' >"$file"
+    for ((i = 0; i < rows; i++)); do
+        printf '2026-12-07T09:31:02.123+01:00,%d.000,128,%s\n' $((i * 21)) "${poses[i % ${#poses[@]}]}"
+    done >>"$file"
+}
+
+# --learn-posture from recordings: each posture that cannot be learnt is one line on stderr
+# and the others are kept, 1,000 given at once included (a device keeps 100); a start on the
+# device then sends /glove/posture with the posture held, and again while it holds.
+learn_and_forget_postures() {
+    local fist=1,200,150,180,100,7,8,9,10 open=1,20,15,18,10,70,80,90,100 status=0
+    cd "$work"
+    recording fist.csv 48 "$fist"
+    recording open.csv 48 "$open"
+    recording short.csv 11 "$open"
+    recording moving.csv 48 "$fist" "$open" 1,100,80,100,60,40,40,50,50
+    "$GLOVE_MONITOR" --port "$work/glove" --learn-posture fist=fist.csv --learn-posture =open.csv \
+        --learn-posture $'a\tb=open.csv' --learn-posture fist=open.csv --learn-posture none=open.csv \
+        --learn-posture short=short.csv --learn-posture moving=moving.csv \
+        --learn-posture passwd=/etc/passwd --learn-posture gone=gone.csv \
+        --learn-posture open=open.csv >out 2>err || status=$?
+    [ "$status" = 2 ] || fail "status $status"
+    diff err - <<'EOF' || fail "stderr above"
+glove-monitor: cannot learn the posture "": a posture needs a name
+glove-monitor: cannot learn the posture "a\x09b": a posture's name cannot hold a control character
+glove-monitor: cannot learn the posture "fist": it is given more than once; the first counts
+glove-monitor: cannot learn the posture "none": "none" means no posture and cannot name one
+glove-monitor: cannot learn the posture "short": short.csv: learning a posture needs at least 12 frames, not 11
+glove-monitor: cannot learn the posture "moving": moving.csv: the hand did not hold still: 16 of 48 frames held one posture
+glove-monitor: cannot learn the posture "passwd": /etc/passwd:1: not a recording: the first line is not time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10
+glove-monitor: cannot learn the posture "gone": gone.csv: cannot be read: No such file or directory
+EOF
+    grep -qx "2 postures of $work/glove kept in $XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf:" out &&
+        grep -qx 'fist=0.004 0.784 0.588 0.706 0.392 0.027 0.031 0.035 0.039' out ||
+        fail "stdout: $(cat out)"
+
+    # 1,000 at once: the first 98 new ones fill the device's 100, one line tells of the rest.
+    local many=()
+    for i in $(seq 1000); do many+=(--learn-posture "p$i=open.csv"); done
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" "${many[@]}" --learn-posture fist=fist.csv >out 2>err || status=$?
+    [ "$status" = 2 ] && [ "$(cat err)" = "glove-monitor: cannot learn 902 more postures (\"p99\" to \"p1000\"): at most 100 can be kept for $work/glove" ] ||
+        fail "status $status, stderr: $(cat err)"
+    grep -qx 'Relearnt "fist" from fist.csv' out &&
+        grep -q '^100 postures of' out && [ "$(grep -c '^p[0-9]*=' out)" = 98 ] ||
+        fail "stdout: $(head -n3 out)"
+
+    local forget=()
+    for i in $(seq 98); do forget+=(--forget-posture "p$i"); done
+    "$GLOVE_MONITOR" --port "$work/glove" "${forget[@]}" --forget-posture p99 >out || fail "status $?"
+    grep -qx 'No posture "p99" was kept' out && grep -q '^2 postures of' out || fail "stdout: $(cat out)"
+
+    # A damaged set is left to be mended, and a file that cannot be written keeps what it had.
+    local conf="$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf"
+    cp "$conf" kept.conf
+    sed -i 's/\\nopen=/\\nopen=x/' "$conf"
+    cp "$conf" damaged.conf
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" --forget-posture fist >out 2>err || status=$?
+    [ "$status" = 1 ] && [ "$(wc -l <err)" = 2 ] && grep -q "not a set of postures (line 2: " err &&
+        cmp -s "$conf" damaged.conf || fail "status $status, stderr: $(cat err)"
+    ln -sf "$work/kept.conf" "$conf"
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" --learn-posture open=open.csv >out 2>err || status=$?
+    [ "$status" = 1 ] && grep -q "is a symbolic link; it is not written through$" err &&
+        [ "$(wc -l <err)" = 1 ] || fail "status $status, stderr: $(cat err)"
+    rm "$conf" && mv kept.conf "$conf"
+
+    # The postures kept, at a start on the device.
+    start_x
+    local osc_port
+    osc_port="$(free_port)"
+    oscdump -L "$osc_port" >osc 2>&1 &
+    pids+=($!)
+    start_sim --hold "$fist"
+    start_monitor --osc "127.0.0.1:$osc_port"
+    click_connect
+    sleep 2.5
+    local said
+    said="$(awk '$2 == "/glove/posture" { print $4 }' osc | uniq -c | awk '{ print $2 ":" ($1 > 1) }' | tr '\n' ' ')"
+    [ "$said" = '"none":0 "fist":1 ' ] || fail "/glove/posture said: $said"
+}
+
+# Learn posture… from the window's menu three times, glove-sim holding each posture in turn;
+# then glove-sim plays its postures scenario and /glove/posture follows its log, a posture not
+# learnt and a move between two being "none".
+learn_postures_from_the_menu() {
+    start_x
+    local osc_port name dialog told from
+    osc_port="$(free_port)"
+    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
+    pids+=($!)
+    start_sim --scenario postures --posture fist
+    start_monitor --osc "127.0.0.1:$osc_port"
+    click_connect
+    for name in fist open point; do
+        if [ "$name" != fist ]; then
+            kill "$sim_pid"
+            start_sim --scenario postures --posture "$name"
+        fi
+        sleep 1
+        xdotool windowfocus --sync "$window" key ctrl+l
+        dialog="$(timeout 10 xdotool search --sync --onlyvisible --all --pid "$monitor_pid" \
+            --name '^Learn posture$' | head -n1)"
+        [ -n "$dialog" ] || fail "no dialog for the name of $name"
+        xdotool windowfocus --sync "$dialog" type "$name"
+        xdotool key Return
+        sleep 2.5
+        told="$(timeout 10 xdotool search --sync --onlyvisible --all --pid "$monitor_pid" \
+            --name '^Postures$' | head -n1)"
+        [ -n "$told" ] || fail "no word of learning $name"
+        xdotool windowfocus --sync "$told" key Return
+        "$GLOVE_MONITOR" --port "$work/glove" --show-settings | grep -q "^postures of .*\"$name\"" ||
+            fail "$name not kept: $("$GLOVE_MONITOR" --port "$work/glove" --show-settings)"
+    done
+
+    kill "$sim_pid"
+    from=$(($(wc -l <"$work/osc") + 1))
+    start_sim --scenario postures --seed 3 --for 15 --posture-log "$work/log"
+    while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.1; done
+    sleep 0.5
+    # What the simulator held, hold by hold (moves left out, a posture not learnt being none),
+    # and what the monitor said, each a run of one name.
+    local held said
+    held="$(awk '$3 != "none" { print ($3 == "fist" || $3 == "open" || $3 == "point") ? $3 : "none" }' "$work/log" | uniq | tr '\n' ' ')"
+    said="$(tail -n +"$from" "$work/osc" | awk '$2 == "/glove/posture" { gsub(/"/, "", $4); print $4 }' | uniq | tr '\n' ' ')"
+    [ "$(wc -w <<<"$held")" -ge 5 ] || fail "too few holds to tell: $held"
+    # Each hold said in turn. Between two, a move may be said as none, or not at all when the
+    # hand passes from one posture straight into the next; the monitor may first say the
+    # posture held before the simulator started again, and may not have confirmed the last
+    # hold when it stopped.
+    python3 - "$held" "$said" <<'EOF' || fail "/glove/posture said: $said; glove-sim held: $held"
+import sys
+held, said = sys.argv[1].split(), sys.argv[2].split()
+if said and said[0] == "point" and held[0] != "point":
+    said = said[1:]
+j = 0
+for name in said:
+    if j < len(held) and name == held[j]:
+        j += 1
+    elif name != "none" and not (j > 0 and name == held[j - 1]):
+        sys.exit(1)
+sys.exit(0 if j >= len(held) - 1 else 1)
+EOF
+    echo "glove-sim held: $held; /glove/posture said: $said"
 }
 
 "${1:?which case}"

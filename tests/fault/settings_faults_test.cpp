@@ -37,11 +37,18 @@ const char* const kHostileValues[] = {
     "256",
     "/glove/",
     "/dev/null",
+    "a=0 0 0 0 0 0 0 0 0\\na=1 1 1 1 1 1 1 1 1",
+    "\"a=0 0 0 0 0 0 0 0 0\\n\\nb=0 0 0 0 0 0 0 0 0\"",
+    "none=0 0 0 0 0 0 0 0 0",
+    "a=0 0 0 0 0 0 0 0 nan",
+    "a=1e0 0 0 0 0 0 0 0 0",
 };
 
 QByteArray randomIni(std::mt19937& random) {
-    const char* const keys[] = {"port",      "exchange-file", "osc-prefix", "osc",     "udp",
-                                "[General]", "[x]",           "%70ort",     "port%0A", "record"};
+    // dev\ttyS1 is the device read by default, in the groups of calibrations and postures.
+    const char* const keys[] = {"port",    "exchange-file", "osc-prefix", "osc",
+                                "udp",     "[General]",     "[x]",        "%70ort",
+                                "port%0A", "record",        "[postures]", "dev\\ttyS1"};
     std::uniform_int_distribution<int> pick(0, 99);
     QByteArray text;
     const int lines = pick(random) % 12;
@@ -60,7 +67,7 @@ QByteArray randomIni(std::mt19937& random) {
         } else if (kind < 90 && key != std::string_view("osc") && key != std::string_view("udp")) {
             for (int n = pick(random) * 3; n > 0; --n) text += static_cast<char>(random() & 0xff);
         } else if (kind < 95) {
-            text += QByteArray(70'000, 'x');  // past the largest file read
+            text += QByteArray(1'100'000, 'x');  // past the largest file read
         } else {
             text += "/dev/ttyUSB0";
         }
@@ -104,6 +111,7 @@ TEST(SettingsFaults, NoFileContentStopsOrBreaksAStart) {
         EXPECT_TRUE(!keys.contains("exchange-file") || c.exchangePath == "/tmp/InputFile");
         EXPECT_TRUE(!keys.contains("osc-prefix") || c.network.oscPrefix == "/glove");
         EXPECT_TRUE(!keys.contains("osc") || c.network.osc.empty());
+        EXPECT_TRUE(!keys.contains("postures/dev/ttyS1") || c.postures.postures().empty());
         QFile::remove(roundPath);
     }
 }

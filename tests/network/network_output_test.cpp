@@ -219,6 +219,60 @@ TEST(Streaming, FlexFollowsEachFrameOnlyWithACalibrationInForce) {
     EXPECT_EQ(udp.receive(), "128,1,40,60,80,100,120,140,160,250\r\n") << "UDP stays raw";
 }
 
+// The strings of the messages to `address` among those waiting at `listener`.
+std::vector<std::string> stringsTo(const Listener& listener, const std::string& address) {
+    std::vector<std::string> strings;
+    const std::string head = oscBytes(address, "s", "");
+    while (const auto message = listener.receive(50ms)) {
+        if (message->starts_with(head)) strings.emplace_back(message->c_str() + head.size());
+    }
+    return strings;
+}
+
+TEST(Streaming, PostureGoesOutWhenItChangesAndOnceASecondWhileItHolds) {
+    Listener osc;
+    std::vector<Receiver> oscReceivers;
+    oscReceivers.push_back(receiverTo(osc));
+    NetworkOutput output("/hand", std::move(oscReceivers), {});
+    calibration::Calibrator calibrator;
+    posture::PostureWatch watch(calibrator);
+    output.usePostures(watch);
+    const auto play = [&](int raw, int frames) {
+        const Frame frame{128, raw, raw, raw, raw, raw, raw, raw, raw, raw};
+        for (int i = 0; i < frames; ++i) {
+            watch.frameRead(std::span(&frame, 1));
+            output.frameRead(std::span(&frame, 1));
+        }
+    };
+    play(51, 5);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{})
+        << "nothing without postures";
+
+    posture::PostureSet set;
+    posture::Values fist{};
+    fist.fill(0.2F);
+    ASSERT_EQ(set.add({"fist", fist}), "");
+    watch.setPostures(set);
+    play(128, 1);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{"none"});
+    play(51, 10);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{"fist"})
+        << "once, when it has held three frames";
+    std::this_thread::sleep_for(NetworkOutput::kPostureRepeat);
+    play(51, 2);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{"fist"});
+    play(51, 3);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{}) << "no change";
+    watch.setPostures(posture::PostureSet{});
+    play(51, 3);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{"none"})
+        << "the posture held is gone with the last one";
+    std::this_thread::sleep_for(NetworkOutput::kPostureRepeat);
+    play(51, 3);
+    EXPECT_EQ(stringsTo(osc, "/hand/posture"), std::vector<std::string>{})
+        << "nothing once none is learnt";
+}
+
 class Group : public ::testing::TestWithParam<const char*> {};
 
 // The socket options these need: without them the kernel refuses or keeps it off this host.

@@ -5,6 +5,7 @@
 
 #include "plot/plot_history.h"
 #include "plot/plot_window.h"
+#include "posture/posture_watch.h"
 
 namespace glove::plot {
 namespace {
@@ -55,6 +56,38 @@ TEST(PlotWindow, DrawsEachValueInItsOwnLane) {
         }
         EXPECT_GT(coloured, lane.height / 2) << "value " << value;
     }
+}
+
+// The line below the calibration's state: nothing until the plot is given the watch, then the
+// posture the hand holds as the watch sees it, drawn at the next repaint.
+TEST(PlotWindow, TellsThePostureTheHandHolds) {
+    calibration::Calibrator calibrator;
+    posture::PostureWatch watch(calibrator);
+    PlotWindow plot(calibrator);
+    plot.resize(640, 480);
+    EXPECT_EQ(plot.postureText(), "");
+    plot.showPostures(watch);
+    EXPECT_EQ(plot.postureText(), "No postures learnt");
+    watch.startLearning(posture::PostureWatch::Clock::now(), 2s);
+    EXPECT_EQ(plot.postureText(), "Learning a posture: hold the hand still, 2 s left");
+    watch.cancelLearning();
+
+    posture::PostureSet set;
+    posture::Values open{};
+    open.fill(0.2F);
+    ASSERT_EQ(set.add({"open", open}), "");
+    watch.setPostures(set);
+    EXPECT_EQ(plot.postureText(), "Posture: none");
+    const QRect postureLine(0, 480 - 6 - plot.fontMetrics().height(), 640,
+                            plot.fontMetrics().height());
+    const QImage none = plot.grab().toImage().copy(postureLine);
+    const Frame held{128, 51, 51, 51, 51, 51, 51, 51, 51, 51};
+    for (int i = 0; i < posture::kHoldFrames; ++i) {
+        watch.frameRead(std::span(&held, 1));
+        plot.frameRead(std::span(&held, 1));
+    }
+    EXPECT_EQ(plot.postureText(), "Posture: open");
+    EXPECT_NE(plot.grab().toImage().copy(postureLine), none);
 }
 
 }  // namespace

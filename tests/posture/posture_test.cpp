@@ -53,6 +53,35 @@ INSTANTIATE_TEST_SUITE_P(
                       RecogniseCase{"HandHalfClosed", all(0.5F), ""}),
     test::CaseName());
 
+struct HeldCase {
+    const char* name;
+    Values values;
+    const char* held;      // the posture held before this frame, "" for none
+    const char* expected;  // "" for none
+};
+
+class RecogniseWhileHeld : public ::testing::TestWithParam<HeldCase> {};
+
+TEST_P(RecogniseWhileHeld, KeepsTheHeldPostureUntilClearlyLeft) {
+    PostureSet set = threePostures();
+    ASSERT_EQ(set.add({"grip", with(all(0.9F), 2, 0.75F)}), "");  // 0.15 from "fist"
+    const Posture* found = set.recognise(GetParam().values, GetParam().held);
+    EXPECT_EQ(found == nullptr ? "" : found->name, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hands, RecogniseWhileHeld,
+    ::testing::Values(
+        HeldCase{"JustOutsideRejectionStaysHeld", with(all(0.1F), 0, 0.37F), "open hand",
+                 "open hand"},
+        HeldCase{"BeyondTheMarginIsLeft", with(all(0.1F), 0, 0.41F), "open hand", ""},
+        HeldCase{"JustOutsideRejectionIsNotEntered", with(all(0.1F), 0, 0.37F), "", ""},
+        HeldCase{"NearerAnotherByLessThanTheMarginStaysHeld", with(all(0.9F), 2, 0.81F), "fist",
+                 "fist"},
+        HeldCase{"ClearlyNearerTheOtherChanges", with(all(0.9F), 2, 0.76F), "fist", "grip"},
+        HeldCase{"AHeldNameNoLongerKeptIsNoHint", all(0.1F), "thumb", "open hand"}),
+    test::CaseName());
+
 struct DebounceCase {
     const char* name;
     const char* recognised;  // one word a frame, "-" for none
@@ -143,7 +172,13 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"NameOf41Characters", std::string(41, 'x') + kValues,
                     "line 1: a posture's name has at most 40 characters"},
         DamagedCase{"NoneIsNoName", "none" + kValues,
-                    "line 1: \"none\" means no posture and cannot name one"}),
+                    "line 1: \"none\" means no posture and cannot name one"},
+        DamagedCase{"NoneInCapitalsIsNoName", "NoNe" + kValues,
+                    "line 1: \"none\" means no posture and cannot name one"},
+        DamagedCase{"RightToLeftOverride", "fi\xE2\x80\xAEst" + kValues,
+                    "line 1: a posture's name cannot hold a control character"},
+        DamagedCase{"ArabicLetterMark", "fi\xD8\x9Cst" + kValues,
+                    "line 1: a posture's name cannot hold a control character"}),
     test::CaseName());
 
 TEST(PostureText, NamesCountCharactersNotBytes) {
@@ -186,10 +221,10 @@ TEST(Learn, TakesTheMeanOfTheFramesHeldAndLeavesTheMovingOnesOut) {
 
 TEST(PostureValues, AreCalibratedFractionsOrTheRawValueOver255) {
     const Frame frame{128, 1, 51, 120, 0, 0, 0, 0, 0, 255};
-    EXPECT_FLOAT_EQ(valuesOf(std::nullopt, frame)[1], 0.2F);
+    EXPECT_FLOAT_EQ(rawValues(frame)[1], 0.2F);
     calibration::Ranges ranges{};
     ranges[2] = {40, 200};  // value 4
-    const Values v = valuesOf(ranges, frame);
+    const Values v = onCalibration(ranges, rawValues(frame));
     EXPECT_FLOAT_EQ(v[2], 0.5F);
     EXPECT_FLOAT_EQ(v[1], 0.2F) << "an uncalibrated value is scaled raw";
     EXPECT_FLOAT_EQ(v[8], 1.0F);

@@ -49,7 +49,7 @@ TEST(PostureWatch, LearnsFromTheFramesOfItsTimeAndThenRecognisesThePosture) {
     EXPECT_EQ(watch.changes(), 2);
 }
 
-TEST(PostureWatch, ANewSetOfPosturesStartsFromNoneAndCountsAsAChange) {
+TEST(PostureWatch, ANewSetKeepsThePostureHeldOnlyWhenItHasIt) {
     const calibration::Calibrator calibrator;
     PostureWatch watch(calibrator);
     PostureSet set;
@@ -59,9 +59,41 @@ TEST(PostureWatch, ANewSetOfPosturesStartsFromNoneAndCountsAsAChange) {
     watch.setPostures(set);
     feed(watch, 51, kHoldFrames);
     ASSERT_EQ(watch.held(), "open");
+    values.fill(0.9F);
+    ASSERT_EQ(set.add({"fist", values}), "");
+    watch.setPostures(set);
+    EXPECT_EQ(watch.held(), "open");
+    EXPECT_EQ(watch.changes(), 1);
+    ASSERT_EQ(set.rename("open", "flat"), "");
+    watch.setPostures(set);
+    EXPECT_EQ(watch.held(), "flat") << "a rename is no move of the hand";
+    EXPECT_EQ(watch.changes(), 2);
+    ASSERT_TRUE(set.remove("flat"));
     watch.setPostures(set);
     EXPECT_EQ(watch.held(), "");
-    EXPECT_EQ(watch.changes(), 2);
+    EXPECT_EQ(watch.changes(), 3);
+}
+
+TEST(PostureWatch, PosturesLearntBeforeACalibrationAreRecognisedOnIt) {
+    calibration::Calibrator calibrator;
+    PostureWatch watch(calibrator);
+    const Clock::time_point start{};
+    watch.startLearning(start, 1s);
+    feed(watch, 60, 48);
+    const auto learnt = watch.finishLearningIfDue(start + 1s, "open");
+    ASSERT_TRUE(learnt && learnt->fault.empty());
+    PostureSet set;
+    ASSERT_EQ(set.add(learnt->posture), "");
+    watch.setPostures(set);
+    // A narrow calibration moves the hand's values far from their raw / 255.
+    calibration::Ranges ranges{};
+    ranges.fill({50, 90});
+    calibrator.setInForce(ranges);
+    feed(watch, 60, kHoldFrames);
+    EXPECT_EQ(watch.held(), "open");
+    // Within the rejection distance on the raw values, far beyond it on the calibration.
+    feed(watch, 80, kHoldFrames);
+    EXPECT_EQ(watch.held(), "");
 }
 
 TEST(PostureWatch, LearningWithoutFramesSaysWhy) {

@@ -102,7 +102,16 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"EightMidiControllers", {"--midi-controllers", "1,2,3,4,5,6,7,8"}},
         ArgumentCase{"OneMidiControllerTwice", {"--midi-controllers", "1,2,3,4,5,6,7,8,1"}},
         ArgumentCase{"MidiChannelModeController", {"--midi-controllers", "1,2,3,4,5,6,7,8,120"}},
-        ArgumentCase{"EmptyMidiController", {"--midi-controllers", "1,,3,4,5,6,7,8,9"}}),
+        ArgumentCase{"EmptyMidiController", {"--midi-controllers", "1,,3,4,5,6,7,8,9"}},
+        ArgumentCase{"LearnPostureWithoutFile", {"--learn-posture", "fist"}},
+        ArgumentCase{"LearnPostureWithEmptyFile", {"--learn-posture", "fist="}},
+        ArgumentCase{"LearnPostureOfAControlCharacter", {"--learn-posture", "\n"}},
+        ArgumentCase{"LearnAndForgetPostures",
+                     {"--learn-posture", "a=a.csv", "--forget-posture", "b"}},
+        ArgumentCase{"LearnPostureAndCalibrate",
+                     {"--learn-posture", "a=a.csv", "--calibrate-from", "a.csv"}},
+        ArgumentCase{"ForgetPostureAndShowSettings", {"--forget-posture", "a", "--show-settings"}},
+        ArgumentCase{"SaveAPostureToLearn", {"--save-settings", "--learn-posture", "a=a.csv"}}),
     test::CaseName());
 
 // The application object takes these out when the window opens; until then they must pass.
@@ -125,6 +134,20 @@ INSTANTIATE_TEST_SUITE_P(Arguments, ToolkitOptions,
                                                         {"--platform", "offscreen", "-stylesheet",
                                                          "a.qss"}}),
                          test::CaseName());
+
+// Split at the first '=': no posture's name holds one, a file's may.
+TEST(CommandLineOptions, PosturesToLearnAndForgetKeepTheirOrder) {
+    const CommandLine c = parse({"--learn-posture", "fist=a=b.csv", "--learn-posture", "=x.csv",
+                                 "--learn-posture", "fist=c.csv"});
+    ASSERT_EQ(c.action, Action::LearnPostures) << c.message.toStdString();
+    ASSERT_EQ(c.learnPostures.size(), 3U);
+    EXPECT_EQ(c.learnPostures[0].name, "fist");
+    EXPECT_EQ(c.learnPostures[0].recording, "a=b.csv");
+    EXPECT_EQ(c.learnPostures[1].name, "") << "an empty name is told with the others";
+    const CommandLine f = parse({"--forget-posture", "a", "--forget-posture", ""});
+    EXPECT_EQ(f.action, Action::ForgetPostures);
+    EXPECT_EQ(f.forgetPostures, (QStringList{"a", ""}));
+}
 
 QString sourceText(const char* path) {
     QFile file(QStringLiteral(GLOVE_SOURCE_DIR "/") + path);

@@ -164,7 +164,7 @@ TEST(DamagedSettings, AFileThatIsNoFileIsReportedOnceAndNeverRead) {
     ASSERT_EQ(c.settingsProblems.size(), 1);
     EXPECT_TRUE(c.settingsProblems[0].startsWith(rig.file.path() + ": cannot be read: "));
     ::unlink(QFile::encodeName(rig.file.path()).constData());
-    rig.holds(QByteArray(100 * 1024, 'x'));
+    rig.holds(QByteArray(1024 * 1024 + 1, 'x'));
     EXPECT_EQ(rig.start({}).settingsProblems.size(), 1);
 }
 
@@ -244,6 +244,52 @@ TEST(KeptCalibrations, ADamagedOneIsReportedOnceAndNotUsedAndAnUnreadableFileIsL
     EXPECT_THROW(rig.file.keepCalibration("/dev/ttyUSB0", "0-9 0-9 0-9 0-9 0-9 0-9 0-9 0-9 0-9"),
                  SettingsError);
     EXPECT_EQ(test::readAll(rig.file.path().toStdString()), unreadable);
+}
+
+// Names with the characters INI files treat specially, and more than ASCII, come back as they
+// were kept, beside the calibrations and the other devices' postures.
+TEST(KeptPostures, BelongToTheirDeviceBesideTheCalibrations) {
+    SettingsRig rig;
+    const QString byId = "/dev/serial/by-id/usb-Glove 2,x=y";
+    const std::string left =
+        "fist, \"closed\"; #1=0.000 1.000 0.500 0.250 0.125 0.000 0.000 0.000 0.001\n"
+        "pointé [x]\\=0.100 0.200 0.300 0.400 0.500 0.600 0.700 0.800 0.900";
+    const char* right = "open=1.000 1.000 1.000 1.000 1.000 1.000 1.000 1.000 1.000";
+    rig.file.keepCalibration(byId, "0-2 30-220 20-180 40-240 10-200 60-230 25-150 50-250 0-120");
+    rig.file.keepPostures(byId, QString::fromStdString(left));
+    rig.file.keepPostures("/dev/ttyUSB0", right);
+    rig.file.write({{"port", {byId}}});
+    const CommandLine c = rig.start({"--show-settings"});
+    EXPECT_TRUE(c.settingsProblems.isEmpty()) << c.settingsProblems.join('\n').toStdString();
+    EXPECT_EQ(posture::formatPostures(c.postures.postures()), left);
+    EXPECT_TRUE(c.message.endsWith("postures of " + byId +
+                                   ": \"fist, \"closed\"; #1\", "
+                                   "\"pointé [x]\\\""))
+        << c.message.toStdString();
+    EXPECT_TRUE(rig.file.remove());
+    EXPECT_TRUE(rig.file.keepPostures(byId, {}));
+    EXPECT_FALSE(rig.file.keepPostures(byId, {}));
+    const SavedSettings saved = rig.file.read();
+    EXPECT_EQ(saved.postures, (PostureTexts{{"/dev/ttyUSB0", right}}));
+    EXPECT_EQ(saved.calibrations.keys(), QStringList{byId});
+    EXPECT_TRUE(saved.values.isEmpty());
+}
+
+TEST(KeptPostures, ADamagedSetIsReportedOnceAndNotUsedAndNothingTooLargeToReadIsWritten) {
+    SettingsRig rig;
+    rig.holds("[postures]\ndev\\ttyUSB0=\"a=0 0 0 0 0 0 0 0 0\\nb=0 0 0 2 0 0 0 0 0\"\n");
+    const CommandLine c = rig.start({"--port", "/dev/ttyUSB0"});
+    EXPECT_EQ(c.action, Action::Run);
+    EXPECT_TRUE(c.postures.postures().empty());
+    EXPECT_TRUE(c.posturesDamaged);
+    ASSERT_EQ(c.settingsProblems.size(), 1);
+    EXPECT_EQ(c.settingsProblems[0],
+              rig.file.path() +
+                  ": postures/dev/ttyUSB0: not a set of postures (line 2: value 5 "
+                  "is not a number from 0 to 1); no posture is recognised");
+    const QByteArray before = test::readAll(rig.file.path().toStdString());
+    EXPECT_THROW(rig.file.keepPostures("/dev/ttyS0", QString(1024 * 1024, 'x')), SettingsError);
+    EXPECT_EQ(test::readAll(rig.file.path().toStdString()), before);
 }
 
 TEST(SaveSettingsOption, ValidatesAsAStartAndKeepsAbsolutePaths) {

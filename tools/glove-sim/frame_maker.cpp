@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace glove_sim {
@@ -160,7 +161,12 @@ Frame FrameMaker::postureFrame(std::string_view& begins) {
     };
     const auto postures = static_cast<int>(simPostures.size());
     if (framesLeft_ == 0) {
-        if (index_ == 0 || moving_) {
+        if (settings_.posture) {
+            // One hold that never ends.
+            posture_ = target_ = *settings_.posture;
+            framesLeft_ = std::numeric_limits<std::uint64_t>::max();
+            begins = simPostures[posture_].name;
+        } else if (index_ == 0 || moving_) {
             posture_ =
                 index_ == 0 ? static_cast<std::size_t>(pick(rng_, {0, postures - 1})) : target_;
             moving_ = false;

@@ -131,6 +131,9 @@ struct StreamSettings {
     // This byte of the stream (1 = the first sent) is lost on the line: it is left out, and
     // the line stays idle for its time.
     std::optional<std::uint64_t> dropByte = std::nullopt;
+    // Postures scenario: this one of simPostures held in every frame, with the scenario's
+    // noise, instead of holds and moves (--posture): the hand a posture is learnt from.
+    std::optional<std::size_t> posture = std::nullopt;
 };
 
 // Produces the stream for one scenario; the same settings always give the same chunks.

@@ -1,6 +1,7 @@
 #include "sim_options.h"
 
 #include <QCommandLineParser>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -167,8 +168,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         "Postures scenario: write a line \"SECONDS FRAME NAME\" to this file (stderr without "
         "it) as each hold or move (NAME none) begins.",
         "file");
+    QString postureList;
+    for (const SimPosture& p : simPostures)
+        postureList += (postureList.isEmpty() ? "" : ", ") + qtext(p.name);
+    const QCommandLineOption posture(
+        "posture",
+        "Postures scenario: hold this posture in every frame, with the scenario's noise (" +
+            postureList + ").",
+        "name");
     parser.addOptions({scenario, device, link, baud, burst, seed, frames, runFor, offset, count,
-                       hold, rate, dropByte, postureLog});
+                       hold, rate, dropByte, postureLog, posture});
     const QCommandLineOption replay(
         "replay", "Play this recording of the monitor's instead of a scenario, frame by frame.",
         "file");
@@ -232,6 +241,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         throw UsageError("--posture-log needs --scenario postures");
     if (parser.isSet(postureLog) && options.postureLogPath.empty())
         throw UsageError("--posture-log needs a file name");
+    if (parser.isSet(posture)) {
+        if (options.stream.scenario != Scenario::Postures)
+            throw UsageError("--posture needs --scenario postures");
+        const std::string name = text(parser.value(posture));
+        const auto* found =
+            std::ranges::find(simPostures, std::string_view(name), &SimPosture::name);
+        if (found == simPostures.end())
+            throw UsageError("unknown posture '" + name + "' (choose " + text(postureList) + ")");
+        options.stream.posture = static_cast<std::size_t>(found - simPostures.begin());
+    }
     if (parser.isSet(replay)) {
         // A recording brings its own frames and timing.
         for (const QCommandLineOption* other :

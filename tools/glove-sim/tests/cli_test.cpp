@@ -378,7 +378,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadOptionCase{"SpeedWithoutReplay", {"--speed", "2"}},
         BadOptionCase{"LoopWithoutReplay", {"--loop"}},
         BadOptionCase{"MissingRecording", {"--replay", "/nonexistent/r.csv"}},
-        BadOptionCase{"PostureLogWithoutPostures", {"--posture-log", "/tmp/p.log"}}),
+        BadOptionCase{"PostureLogWithoutPostures", {"--posture-log", "/tmp/p.log"}},
+        BadOptionCase{"PostureWithoutPostures", {"--posture", "fist"}},
+        BadOptionCase{"UnknownPosture", {"--scenario", "postures", "--posture", "wave"}}),
     glove::test::CaseName());
 
 }  // namespace

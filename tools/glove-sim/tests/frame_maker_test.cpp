@@ -220,6 +220,28 @@ TEST(Postures, HoldEachPostureForARandomTimeAndMoveBetweenThemAsTheLogSays) {
     EXPECT_EQ(held.size(), simPostures.size() + 1) << "every posture, and the end";
 }
 
+TEST(Postures, OnePostureNamedIsHeldInEveryFrameWithNoiseAndLoggedOnce) {
+    constexpr std::size_t pinch = 3;
+    const auto chunks =
+        chunksOf({.scenario = Scenario::Postures, .posture = pinch}, 4 * postureLongestHold);
+    EXPECT_EQ(chunks.front().begins, simPostures[pinch].name);
+    std::set<int> readings;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        if (i > 0) {
+            EXPECT_EQ(chunks[i].begins, "") << "frame " << i;
+        }
+        const Frame frame = asFrame(chunks[i]);
+        for (std::size_t v = 0; v < handRanges.size(); ++v) {
+            const HandRange r = handRanges[v];
+            const double reading = r.low + simPostures[pinch].levels[v] * (r.high - r.low);
+            EXPECT_NEAR(frame[valuePos(static_cast<int>(v) + 3)], reading, postureNoise + 0.5)
+                << "frame " << i << ", value " << v + 3;
+        }
+        readings.insert(frame[valuePos(3)]);
+    }
+    EXPECT_GT(readings.size(), 1U) << "noise on the readings";
+}
+
 TEST(Noise, OtherSeedGivesOtherBytes) {
     const auto one = chunksOf({.scenario = Scenario::Noise, .seed = 1}, 50);
     const auto two = chunksOf({.scenario = Scenario::Noise, .seed = 2}, 50);

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "posture/posture_watch.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QWidget;
+
+namespace glove {
+
+// The window's context menu for postures: "Learn posture…" asks for a name and counts down
+// while the wearer holds the hand still, and "Postures…" lists those learnt, to rename,
+// relearn or remove. Every dialog is modeless and returns at once, so the Connect loop goes on
+// handling frames while one is open. A changed set is put in force only once it is kept.
+class PostureMenu final : public QObject {
+    Q_OBJECT
+
+  public:
+    static inline const QString kLearnText = QStringLiteral("Learn posture\u2026");
+    static inline const QString kPosturesText = QStringLiteral("Postures\u2026");
+    static inline const QString kRenameText = QStringLiteral("Rename\u2026");
+    static inline const QString kRelearnText = QStringLiteral("Relearn");
+    static inline const QString kRemoveText = QStringLiteral("Remove");
+
+    struct Options {
+        posture::PostureWatch& watch;
+        std::chrono::milliseconds time = posture::kDefaultLearningTime;
+        // Required: keeps a changed set of postures; empty when kept, else what went wrong.
+        std::function<QString(const posture::PostureSet&)> keep;
+        // The postures kept now, which a change starts from, so that one kept meanwhile by
+        // another start is not lost; without it, a change starts from those in force.
+        std::function<posture::PostureSet()> kept;
+    };
+
+    PostureMenu(Options options, QWidget& window);
+    ~PostureMenu() override;
+
+    // Ctrl+L and Ctrl+Shift+L, on the window and in its context menu.
+    [[nodiscard]] QAction* learnAction() const { return learnAction_; }
+    [[nodiscard]] QAction* posturesAction() const { return posturesAction_; }
+
+    void learn();
+    void showPostures();
+
+    // The dialogs, once opened (null before): the name asked for, a yes-or-no question, the
+    // learning's countdown and the list of postures.
+    [[nodiscard]] QDialog* nameDialog() const { return nameDialog_; }
+    [[nodiscard]] QMessageBox* question() const { return question_; }
+    [[nodiscard]] QProgressDialog* countdown() const { return progress_; }
+    [[nodiscard]] QDialog* posturesDialog() const { return postures_; }
+    // The last outcome told to the user.
+    [[nodiscard]] QString outcome() const { return outcome_; }
+
+  private:
+    using Edit = std::function<std::string(posture::PostureSet&)>;
+
+    void askLearning(const QString& name);
+    void askName(const QString& title, const QString& name,
+                 std::function<QString(const QString&)> check,
+                 std::function<void(const QString&)> accepted);
+    void ask(const QString& text, std::function<void()> yes, std::function<void()> no);
+    bool showRunningLearning();
+    void startLearning(const QString& name, bool again);
+    void tick();
+    bool change(const QString& refused, const Edit& edit);
+    [[nodiscard]] QString selected() const;
+    void listPostures(const QString& select);
+    void tell(const QString& text);
+
+    posture::PostureWatch& watch_;
+    std::chrono::milliseconds time_;
+    std::function<QString(const posture::PostureSet&)> keep_;
+    std::function<posture::PostureSet()> kept_;
+    QWidget& window_;
+    QAction* learnAction_ = nullptr;
+    QAction* posturesAction_ = nullptr;
+    QTimer ticker_;
+    QString learning_;  // the name of the posture being learnt
+    bool relearning_ = false;
+
+    QPointer<QDialog> nameDialog_;
+    QLineEdit* nameEdit_ = nullptr;
+    QLabel* nameFault_ = nullptr;
+    std::function<QString(const QString&)> checkName_;
+    std::function<void(const QString&)> nameAccepted_;
+
+    QPointer<QMessageBox> question_;
+    std::function<void()> yes_;
+    std::function<void()> no_;
+
+    QPointer<QProgressDialog> progress_;
+
+    QPointer<QDialog> postures_;
+    QListWidget* list_ = nullptr;
+    QPushButton* rename_ = nullptr;
+    QPushButton* relearn_ = nullptr;
+    QPushButton* remove_ = nullptr;
+
+    QPointer<QMessageBox> message_;
+    QString outcome_;
+};
+
+}  // namespace glove
