@@ -81,10 +81,7 @@ Values onCalibration(const std::optional<calibration::Ranges>& ranges, const Val
     Values values = raw;
     for (int i = 0; i < kValueCount; ++i) {
         const calibration::Range range = (*ranges)[i];
-        if (!range.calibrated()) continue;
-        const float place = (raw[i] * 255.0F - static_cast<float>(range.low)) /
-                            static_cast<float>(range.high - range.low);
-        values[i] = std::clamp(place, 0.0F, 1.0F);
+        if (range.calibrated()) values[i] = calibration::fraction(range, raw[i] * 255.0F);
     }
     return values;
 }
