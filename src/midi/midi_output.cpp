@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 #include "monitor/status_text.h"
 
@@ -14,6 +15,10 @@ namespace {
 constexpr std::uint8_t kControlChange = 0xB0;
 constexpr std::uint8_t kNoteOn = 0x90;
 constexpr std::uint8_t kNoteOff = 0x80;
+constexpr int kHighestValue = 127;
+// How far a controller's place moves from the value sent before it is sent anew: half a step
+// past the rounding boundary.
+constexpr float kControllerStep = 1.0F;
 // A start waits this long at most for the port, so that a port that cannot open is said at
 // once, with or without a glove.
 constexpr auto kOpenWait = std::chrono::seconds(2);
@@ -38,10 +43,20 @@ Message noteOff(int channel, int note) {
     return message(kNoteOff, channel, note, 0);
 }
 
-std::optional<int> controllerValue(calibration::Range range, int reading) {
+std::optional<float> controllerPlace(calibration::Range range, int reading) {
     const float f = calibration::fraction(range, reading);
     if (f < 0.0F) return std::nullopt;
-    return static_cast<int>(std::lround(f * 127.0F));
+    return f * static_cast<float>(kHighestValue);
+}
+
+std::optional<int> controllerChange(float place, std::optional<int> sent) {
+    const auto value = static_cast<int>(std::lround(place));
+    if (value == sent) return std::nullopt;
+    const bool end = value == 0 || value == kHighestValue;
+    if (sent && !end && std::abs(place - static_cast<float>(*sent)) < kControllerStep) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::optional<int> postureNote(std::size_t index) {
@@ -81,13 +96,13 @@ void MidiOutput::frameRead(const Frame& frame, Clock::time_point now) noexcept {
     if (!portReady(now)) return;
     const std::optional<calibration::Ranges>& ranges = calibrator_.inForce();
     for (int i = 0; i < calibration::kValueCount; ++i) {
-        const auto value =
-            ranges ? controllerValue((*ranges)[i], frame[i + calibration::kFirstValue - 1])
+        const auto place =
+            ranges ? controllerPlace((*ranges)[i], frame[i + calibration::kFirstValue - 1])
                    : std::nullopt;
         // Forgotten while not calibrated: sent again as soon as it is.
-        if (!value) sent_[i].reset();
-        if (!value || value == sent_[i]) continue;
-        if (send(controlChange(channel_, controllers_[i], *value))) sent_[i] = value;
+        if (!place) sent_[i].reset();
+        const auto value = place ? controllerChange(*place, sent_[i]) : std::nullopt;
+        if (value && send(controlChange(channel_, controllers_[i], *value))) sent_[i] = value;
     }
 
     wanted_.reset();
@@ -117,14 +132,15 @@ bool MidiOutput::portReady(Clock::time_point now) {
         // A new port: its receivers have heard no controller yet.
         if (!open_) sent_ = {};
         open_ = true;
+        downSaid_ = false;
         return true;
     }
     // The notes went with the port: its receivers lost it.
     open_ = false;
     sounding_.clear();
     if (status.state == MidiPort::State::Failed) {
-        reportOnce("glove-monitor: MIDI: " + status.fault +
-                   "; the port is opened again once it can be");
+        report(downSaid_,
+               "glove-monitor: MIDI: " + status.fault + "; the port is opened again once it can be");
     }
     if (status.state != MidiPort::State::Opening && (!lastTry_ || now - *lastTry_ >= kRetryTime)) {
         lastTry_ = now;
@@ -134,12 +150,15 @@ bool MidiOutput::portReady(Clock::time_point now) {
 }
 
 bool MidiOutput::send(const Message& message) {
-    if (port_.send(message)) return true;
+    if (port_.send(message)) {
+        refusalSaid_ = false;
+        return true;
+    }
     ++dropped_;
     if (port_.status().state == MidiPort::State::Open) {
-        reportOnce(
-            "glove-monitor: MIDI: the port's receiver is not taking events in; events are "
-            "dropped until it does");
+        report(refusalSaid_,
+               "glove-monitor: MIDI: the port's receiver is not taking events in; events are "
+               "dropped until it does");
     }
     return false;
 }
@@ -149,8 +168,8 @@ void MidiOutput::endNotes() {
                   [this](int note) { return note != wanted_ && send(noteOff(channel_, note)); });
 }
 
-void MidiOutput::reportOnce(const std::string& line) {
-    if (!reported_.insert(line).second) return;
+void MidiOutput::report(bool& said, const std::string& line) {
+    if (std::exchange(said, true)) return;
     qWarning().noquote() << QString::fromStdString(line);
 }
 

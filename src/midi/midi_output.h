@@ -47,9 +47,13 @@ Message controlChange(int channel, int controller, int value);
 Message noteOn(int channel, int note);
 Message noteOff(int channel, int note);
 
-// A reading's place in its calibrated range as a controller value, 0 to 127; none for a
-// value that is not calibrated.
-std::optional<int> controllerValue(calibration::Range range, int reading);
+// A reading's place in its calibrated range on the controller's scale, 0 to 127 unrounded;
+// none for a value that is not calibrated.
+std::optional<float> controllerPlace(calibration::Range range, int reading);
+// The controller value to send for `place`, given the value sent last: none while the place
+// stays within a step of it, so that a sensor's noise around a rounding boundary sends
+// nothing. The ends, 0 and 127, are always reached.
+std::optional<int> controllerChange(float place, std::optional<int> sent);
 
 // The note of the posture learnt `index`th (from 0); none past the highest note.
 std::optional<int> postureNote(std::size_t index);
@@ -57,7 +61,8 @@ std::optional<int> postureNote(std::size_t index);
 // Plays the glove on a MIDI port: each calibrated value 2 to 10 as a control change when it
 // changes, and the posture held as a note that sounds while it is held. A note that was
 // started is ended whatever happens: the posture ends, the glove is unplugged, the port goes
-// away, or the program ends. A port that fails is said once on stderr and tried again.
+// away, or the program ends. A port that fails is said on stderr, once each time, and tried
+// again.
 class MidiOutput final : public FrameFeed {
   public:
     using Clock = std::chrono::steady_clock;
@@ -88,7 +93,8 @@ class MidiOutput final : public FrameFeed {
     // Ends each note sounding but the one wanted; a note off that is refused stays sounding,
     // to be tried again.
     void endNotes();
-    void reportOnce(const std::string& line);
+    // The first fault of each time the port is down, or of each time a receiver refuses.
+    void report(bool& said, const std::string& line);
 
     MidiPort& port_;
     const calibration::Calibrator& calibrator_;
@@ -100,7 +106,8 @@ class MidiOutput final : public FrameFeed {
     std::set<int> sounding_;     // notes whose note on went out with no note off since
     bool open_ = false;
     std::optional<Clock::time_point> lastTry_;
-    std::set<std::string> reported_;
+    bool downSaid_ = false;
+    bool refusalSaid_ = false;
     long dropped_ = 0;
 };
 

@@ -18,24 +18,32 @@ struct ControllerCase {
     const char* name;
     calibration::Range range;
     int reading;
-    std::optional<int> value;
+    std::optional<int> sent;   // the value sent last
+    std::optional<int> value;  // the value to send now
 };
 
 class ControllerValue : public ::testing::TestWithParam<ControllerCase> {};
 
-TEST_P(ControllerValue, IsTheReadingsPlaceInItsRange) {
+TEST_P(ControllerValue, IsTheReadingsPlaceInItsRangeOnceItMovesAStep) {
     const ControllerCase& c = GetParam();
-    EXPECT_EQ(controllerValue(c.range, c.reading), c.value);
+    const std::optional<float> place = controllerPlace(c.range, c.reading);
+    EXPECT_EQ(place ? controllerChange(*place, c.sent) : std::nullopt, c.value);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Readings, ControllerValue,
-    ::testing::Values(ControllerCase{"LowEndIs0", {30, 220}, 30, 0},
-                      ControllerCase{"HighEndIs127", {30, 220}, 220, 127},
-                      ControllerCase{"HalfwayRoundsUp", {0, 254}, 127, 64},
-                      ControllerCase{"JustUnderHalfwayRoundsDown", {0, 254}, 126, 63},
-                      ControllerCase{"AboveTheRangeIs127", {30, 220}, 255, 127},
-                      ControllerCase{"TooNarrowARangeSendsNothing", {100, 107}, 107, std::nullopt}),
+    ::testing::Values(
+        ControllerCase{"LowEndIs0", {30, 220}, 30, {}, 0},
+        ControllerCase{"HighEndIs127", {30, 220}, 220, {}, 127},
+        ControllerCase{"HalfwayRoundsUp", {0, 254}, 127, {}, 64},
+        ControllerCase{"JustUnderHalfwayRoundsDown", {0, 254}, 126, {}, 63},
+        ControllerCase{"AboveTheRangeIs127", {30, 220}, 255, {}, 127},
+        ControllerCase{"TooNarrowARangeSendsNothing", {100, 107}, 107, {}, std::nullopt},
+        ControllerCase{"TheValueSentIsNotSentAgain", {0, 254}, 127, 64, std::nullopt},
+        ControllerCase{"UnderAStepFromTheValueSentSendsNothing", {0, 150}, 58, 50, std::nullopt},
+        ControllerCase{"MoreThanAStepFromTheValueSentIsSent", {0, 150}, 57, 50, 48},
+        ControllerCase{"TheLowEndIsReachedFromUnderAStep", {0, 255}, 1, 1, 0},
+        ControllerCase{"TheHighEndIsReachedFromUnderAStep", {0, 255}, 254, 126, 127}),
     test::CaseName());
 
 TEST(MidiMessages, CarryTheChannelInTheStatusByte) {
@@ -104,10 +112,10 @@ TEST_F(MidiControllers, GoOutOnlyWhenTheirValueChanges) {
     output.frameRead(frame, Clock::now());
     EXPECT_EQ(port.taken(), std::vector<Message>{});
     frame[5] = 254;  // value 6
-    frame[6] = 126;  // value 7: 63.0 rounds to 63, off the value sent
+    frame[7] = 124;  // value 8: 62, two steps from the 64 sent
     output.frameRead(frame, Clock::now());
     EXPECT_EQ(port.taken(),
-              (std::vector<Message>{controlChange(3, 104, 127), controlChange(3, 105, 63)}));
+              (std::vector<Message>{controlChange(3, 104, 127), controlChange(3, 106, 62)}));
 }
 
 TEST_F(MidiControllers, AreSentAgainOnANewPortAndOnceCalibratedAgain) {
@@ -213,12 +221,12 @@ TEST_F(MidiNotes, ThatAReceiverRefusedAreSentOnceItTakesThemIn) {
     port.refusing = false;
     hold(output, kFist);
     EXPECT_EQ(port.taken(), std::vector<Message>{noteOn(1, 61)});
-    EXPECT_EQ(log.count("not taking events in"), 1);
+    EXPECT_EQ(log.count("not taking events in"), 2) << "once each time it stops taking them";
     EXPECT_GT(output.dropped(), 0);
 }
 
 // The port's notes went with it; the posture held sounds again on the new port, and the port
-// is tried again only every so often, its fault said once.
+// is tried again only every so often, each outage said once.
 TEST_F(MidiNotes, SoundAgainOnAPortOpenedAgain) {
     const test::MessageLog log;
     MidiOutput output(port, calibrator);
@@ -231,14 +239,21 @@ TEST_F(MidiNotes, SoundAgainOnAPortOpenedAgain) {
     const int opens = port.opens;
     const Frame frame = frameOf(kOpen);
     const auto start = Clock::now() + kRetryTime;
-    for (auto t = start; t < start + kRetryTime * 2; t += 20ms) output.frameRead(frame, t);
+    for (auto t = start; t < start + kRetryTime; t += 20ms) output.frameRead(frame, t);
+    port.fault = "no JACK server is running";  // the same outage, told once
+    for (auto t = start + kRetryTime; t < start + kRetryTime * 2; t += 20ms) {
+        output.frameRead(frame, t);
+    }
     EXPECT_EQ(port.opens - opens, 2);
-    EXPECT_EQ(log.count("MIDI: the JACK server stopped; the port is opened again"), 1)
-        << log.text().toStdString();
+    EXPECT_EQ(log.count("MIDI:"), 1) << log.text().toStdString();
+    EXPECT_EQ(log.count("MIDI: the JACK server stopped; the port is opened again"), 1);
     port.available = true;
     output.frameRead(frame, start + kRetryTime * 3);
     output.frameRead(frame, start + kRetryTime * 3);
     EXPECT_EQ(port.taken(), std::vector<Message>{noteOn(1, 60)});
+    port.state = State::Failed;
+    output.frameRead(frame, start + kRetryTime * 3);
+    EXPECT_EQ(log.count("MIDI:"), 2) << "each outage is told";
 }
 
 }  // namespace
