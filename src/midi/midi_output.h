@@ -19,9 +19,6 @@ inline constexpr int kChannels = 16;
 // Controllers 120 and up are the channel mode messages (all notes off and the like).
 inline constexpr int kHighestController = 119;
 inline constexpr int kFirstController = 20;
-// The first posture learnt plays middle C, the next the note above, and so on.
-inline constexpr int kFirstNote = 60;
-inline constexpr int kHighestNote = 127;
 inline constexpr int kVelocity = 100;
 // How often a port that failed is tried again.
 inline constexpr std::chrono::seconds kRetryTime{2};
@@ -51,11 +48,8 @@ Message noteOff(int channel, int note);
 // value that is not calibrated.
 std::optional<int> controllerValue(calibration::Range range, int reading);
 
-// The note of the posture learnt `index`th (from 0); none past the highest note.
-std::optional<int> postureNote(std::size_t index);
-
 // Plays the glove on a MIDI port: each calibrated value 2 to 10 as a control change when it
-// changes, and the posture held as a note that sounds while it is held. A note that was
+// changes, and the posture held as its own note, sounding while it is held. A note that was
 // started is ended whatever happens: the posture ends, the glove is unplugged, the port goes
 // away, or the program ends. A port that fails is said once on stderr and tried again.
 class MidiOutput final : public FrameFeed {
