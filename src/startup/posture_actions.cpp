@@ -83,8 +83,7 @@ GivenNotes givenNotes(const CommandLine& options) {
     for (const CommandLine::PostureNote& n : options.postureNotes) {
         if (given.of(n.name)) {
             refuseNote(n.name, n.note,
-                       QStringLiteral("its note is given more than once; the "
-                                      "first counts"));
+                       QStringLiteral("its note is given more than once; the first counts"));
             given.bad = true;
             continue;
         }

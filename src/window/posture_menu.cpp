@@ -128,6 +128,7 @@ void PostureMenu::askName(const QString& title, const QString& name, Asked asked
         nameLayout->addWidget(nameEdit_);
         noteRow_ = new QWidget(nameDialog_);
         noteChoice_ = new QComboBox(noteRow_);
+        noteChoice_->setSizeAdjustPolicy(QComboBox::AdjustToContents);  // a posture's long name
         auto* noteLayout = new QHBoxLayout(noteRow_);
         noteLayout->setContentsMargins({});
         noteLayout->addWidget(new QLabel(QStringLiteral("MIDI note:"), noteRow_));
