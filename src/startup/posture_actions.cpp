@@ -48,6 +48,21 @@ void sayKept(const posture::PostureSet& set, const QString& device, const QStrin
     }
 }
 
+// Keeps `set` when it `changed`, then says `lines` and the postures kept. False, with the
+// reason on stderr and nothing on stdout, when they cannot be kept.
+bool keepAndSay(const SettingsFile& file, const QString& device, const posture::PostureSet& set,
+                bool changed, const QStringList& lines) {
+    if (changed) {
+        if (const QString problem = keepPostures(file, device, set); !problem.isEmpty()) {
+            sayLine(stderr, QStringLiteral("glove-monitor: ") + problem);
+            return false;
+        }
+    }
+    for (const QString& line : lines) sayLine(stdout, line);
+    sayKept(set, device, file.path());
+    return true;
+}
+
 // A damaged set is left for its owner to mend: replacing it would lose every posture in it.
 bool refusedAsDamaged(const CommandLine& options, const QString& device, const QString& path) {
     if (!options.posturesDamaged) return false;
@@ -203,13 +218,8 @@ int learnPostures(const SettingsFile& file, const CommandLine& options) {
                     .arg(device));
         bad = true;
     }
-    if (!learnt.isEmpty() || notesChanged) {
-        if (const QString problem = keepPostures(file, device, set); !problem.isEmpty()) {
-            sayLine(stderr, QStringLiteral("glove-monitor: ") + problem);
-            return 1;
-        }
-        for (const QString& line : learnt) sayLine(stdout, line);
-        sayKept(set, device, file.path());
+    if ((!learnt.isEmpty() || notesChanged) && !keepAndSay(file, device, set, true, learnt)) {
+        return 1;
     }
     return bad ? 2 : 0;
 }
@@ -227,15 +237,7 @@ int forgetPostures(const SettingsFile& file, const CommandLine& options) {
                        : QStringLiteral("No posture %1 was kept"))
                      .arg(quoted(name));
     }
-    if (forgotten) {
-        if (const QString problem = keepPostures(file, device, set); !problem.isEmpty()) {
-            sayLine(stderr, QStringLiteral("glove-monitor: ") + problem);
-            return 1;
-        }
-    }
-    for (const QString& line : lines) sayLine(stdout, line);
-    sayKept(set, device, file.path());
-    return 0;
+    return keepAndSay(file, device, set, forgotten, lines) ? 0 : 1;
 }
 
 int setPostureNotes(const SettingsFile& file, const CommandLine& options) {
@@ -245,14 +247,8 @@ int setPostureNotes(const SettingsFile& file, const CommandLine& options) {
     const GivenNotes notes = givenNotes(options);
     bool bad = notes.bad;
     QStringList lines;
-    if (giveNotes(set, notes, {}, lines, bad)) {
-        if (const QString problem = keepPostures(file, device, set); !problem.isEmpty()) {
-            sayLine(stderr, QStringLiteral("glove-monitor: ") + problem);
-            return 1;
-        }
-    }
-    for (const QString& line : lines) sayLine(stdout, line);
-    sayKept(set, device, file.path());
+    const bool changed = giveNotes(set, notes, {}, lines, bad);
+    if (!keepAndSay(file, device, set, changed, lines)) return 1;
     return bad ? 2 : 0;
 }
 
