@@ -1,7 +1,6 @@
 #include "midi/midi_output.h"
 
 #include <QtDebug>
-#include <algorithm>
 #include <cmath>
 #include <thread>
 #include <utility>
@@ -59,11 +58,6 @@ std::optional<int> controllerChange(float place, std::optional<int> sent) {
     return value;
 }
 
-std::optional<int> postureNote(std::size_t index) {
-    if (index > static_cast<std::size_t>(kHighestNote - kFirstNote)) return std::nullopt;
-    return kFirstNote + static_cast<int>(index);
-}
-
 MidiOutput::MidiOutput(MidiPort& port, const calibration::Calibrator& calibrator, int channel,
                        const Controllers& controllers)
     : port_(port), calibrator_(calibrator), channel_(channel), controllers_(controllers) {
@@ -106,10 +100,10 @@ void MidiOutput::frameRead(const Frame& frame, Clock::time_point now) noexcept {
     }
 
     wanted_.reset();
+    // A posture's note may change while it is held: the old one ends, the new one starts.
     if (postures_ != nullptr && !postures_->held().empty()) {
-        const auto& learnt = postures_->postures().postures();
-        const auto held = std::ranges::find(learnt, postures_->held(), &posture::Posture::name);
-        if (held != learnt.end()) wanted_ = postureNote(held - learnt.begin());
+        const posture::Posture* held = postures_->postures().find(postures_->held());
+        if (held != nullptr) wanted_ = held->note;
     }
     endNotes();
     // A note on that is refused is tried again at the next frame, while the posture holds.

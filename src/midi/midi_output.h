@@ -19,9 +19,6 @@ inline constexpr int kChannels = 16;
 // Controllers 120 and up are the channel mode messages (all notes off and the like).
 inline constexpr int kHighestController = 119;
 inline constexpr int kFirstController = 20;
-// The first posture learnt plays middle C, the next the note above, and so on.
-inline constexpr int kFirstNote = 60;
-inline constexpr int kHighestNote = 127;
 inline constexpr int kVelocity = 100;
 // How often a port that failed is tried again.
 inline constexpr std::chrono::seconds kRetryTime{2};
@@ -55,11 +52,8 @@ std::optional<float> controllerPlace(calibration::Range range, int reading);
 // nothing. The ends, 0 and 127, are always reached.
 std::optional<int> controllerChange(float place, std::optional<int> sent);
 
-// The note of the posture learnt `index`th (from 0); none past the highest note.
-std::optional<int> postureNote(std::size_t index);
-
 // Plays the glove on a MIDI port: each calibrated value 2 to 10 as a control change when it
-// changes, and the posture held as a note that sounds while it is held. A note that was
+// changes, and the posture held as its own note, sounding while it is held. A note that was
 // started is ended whatever happens: the posture ends, the glove is unplugged, the port goes
 // away, or the program ends. A port that fails is said on stderr, once each time, and tried
 // again.

@@ -163,11 +163,11 @@ QString midiControllersInForce(const CommandLine& c) {
     return texts.join(',');
 }
 
-// The postures kept for the device in force, by name, as --show-settings tells them.
+// The postures kept for the device in force, by name and note, as --show-settings tells them.
 QString posturesInForce(const CommandLine& c) {
     QStringList names;
     for (const posture::Posture& p : c.postures.postures()) {
-        names << u"\"%1\""_s.arg(QString::fromStdString(p.name));
+        names << u"\"%1\" (note %2)"_s.arg(QString::fromStdString(p.name)).arg(*p.note);
     }
     return names.isEmpty() ? u"none"_s : names.join(u", "_s);
 }
@@ -183,6 +183,24 @@ std::optional<QString> takePosturesToLearn(const QStringList& values, CommandLin
         }
         c.learnPostures.push_back(
             {value.left(equals), QFile::encodeName(value.mid(equals + 1)).toStdString()});
+    }
+    return std::nullopt;
+}
+
+// "NAME=NOTE" of --posture-note, split at the first '=' like --learn-posture's.
+std::optional<QString> takePostureNotes(const QStringList& values, CommandLine& c) {
+    static const QRegularExpression number(u"\\A[0-9]{1,3}\\z"_s);
+    for (const QString& value : values) {
+        const qsizetype equals = value.indexOf('=');
+        const QString note = equals < 0 ? QString() : value.mid(equals + 1);
+        const int n = number.match(note).hasMatch() ? note.toInt() : -1;
+        if (n < posture::kLowestNote || n > posture::kHighestNote) {
+            return u"--posture-note needs NAME=NOTE, a name and a note from %1 to %2, not '%3'"_s
+                .arg(posture::kLowestNote)
+                .arg(posture::kHighestNote)
+                .arg(QString::fromStdString(printableText(value.toStdString())));
+        }
+        c.postureNotes.push_back({value.left(equals), n});
     }
     return std::nullopt;
 }
@@ -287,6 +305,12 @@ constexpr std::array kOptions{
            .help = "Learn the posture NAME of the device in force (--port) from a recording "
                    "made with --record while the hand held it still; a posture of that name is "
                    "relearnt. Keep it with the settings and exit (repeatable)."},
+    Option{.name = "posture-note"_L1,
+           .valueName = "NAME=NOTE"_L1,
+           .help = "The posture NAME plays MIDI note NOTE (0 to 127): one learnt with "
+                   "--learn-posture in the same command, or one kept for the device in force; "
+                   "keep it and exit (repeatable). A posture learnt without one plays the "
+                   "lowest note from 60 up that no other plays."},
     Option{.name = "forget-posture"_L1,
            .valueName = "NAME"_L1,
            .help = "Forget the posture NAME kept for the device in force (--port), and exit "
@@ -545,13 +569,17 @@ CommandLine parseCommandLine(const QStringList& arguments,
     if (auto why = takePosturesToLearn(parser.values(u"learn-posture"_s), result)) {
         return refuse(*why);
     }
+    if (auto why = takePostureNotes(parser.values(u"posture-note"_s), result)) {
+        return refuse(*why);
+    }
     result.forgetPostures = parser.values(u"forget-posture"_s);
-    if (int(forgetting) + int(!result.calibrateFrom.empty()) + int(!result.learnPostures.empty()) +
+    const bool learning = !result.learnPostures.empty() || !result.postureNotes.empty();
+    if (int(forgetting) + int(!result.calibrateFrom.empty()) + int(learning) +
             int(!result.forgetPostures.isEmpty()) + int(saving) + int(showing) >
         1) {
         return refuse(
-            u"--calibrate-from, --forget-calibration, --learn-posture, --forget-posture, "
-            u"--save-settings and --show-settings each go alone"_s);
+            u"--calibrate-from, --forget-calibration, --learn-posture (with --posture-note), "
+            u"--forget-posture, --save-settings and --show-settings each go alone"_s);
     }
     if (forgetting) {
         result.action = CommandLine::Action::ForgetCalibration;
@@ -559,6 +587,8 @@ CommandLine parseCommandLine(const QStringList& arguments,
         result.action = CommandLine::Action::CalibrateFrom;
     } else if (!result.learnPostures.empty()) {
         result.action = CommandLine::Action::LearnPostures;
+    } else if (!result.postureNotes.empty()) {
+        result.action = CommandLine::Action::SetPostureNotes;
     } else if (!result.forgetPostures.isEmpty()) {
         result.action = CommandLine::Action::ForgetPostures;
     } else if (saving) {

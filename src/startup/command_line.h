@@ -31,6 +31,7 @@ struct CommandLine {
         ForgetCalibration,
         LearnPostures,
         ForgetPostures,
+        SetPostureNotes,
         Refuse
     };
 
@@ -61,6 +62,13 @@ struct CommandLine {
     };
     std::vector<PostureToLearn> learnPostures;
     QStringList forgetPostures;
+    // --posture-note NAME=NOTE, each as given: the note is one a posture can play, the name is
+    // checked with the postures.
+    struct PostureNote {
+        QString name;
+        int note = posture::kFirstNote;
+    };
+    std::vector<PostureNote> postureNotes;
 };
 
 // One option of glove-monitor: all that the command line, --help, --show-settings and the

@@ -112,6 +112,8 @@ int main(int argc, char** argv) {
             return glove::learnPostures(settingsFile, options);
         case glove::CommandLine::Action::ForgetPostures:
             return glove::forgetPostures(settingsFile, options);
+        case glove::CommandLine::Action::SetPostureNotes:
+            return glove::setPostureNotes(settingsFile, options);
         case glove::CommandLine::Action::Refuse:
             std::fputs(qPrintable("glove-monitor: " + options.message + '\n'), stderr);
             return 2;

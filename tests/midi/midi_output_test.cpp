@@ -51,9 +51,6 @@ TEST(MidiMessages, CarryTheChannelInTheStatusByte) {
     EXPECT_EQ(controlChange(16, 28, 0), (Message{0xBF, 28, 0}));
     EXPECT_EQ(noteOn(10, 61), (Message{0x99, 61, 100}));
     EXPECT_EQ(noteOff(10, 61), (Message{0x89, 61, 0}));
-    EXPECT_EQ(postureNote(0), 60);
-    EXPECT_EQ(postureNote(67), 127);
-    EXPECT_EQ(postureNote(68), std::nullopt);
 }
 
 // A port that keeps what it is sent, and that the test opens, refuses and fails at will: the
@@ -179,6 +176,22 @@ TEST_F(MidiNotes, StartAndEndWithThePostureInTheOrderLearnt) {
     EXPECT_EQ(port.taken(), std::vector<Message>{noteOff(2, 61)});
     hold(output, kFist);
     EXPECT_EQ(port.taken(), std::vector<Message>{noteOn(2, 61)});
+}
+
+// A synthesiser's patch is mapped to the notes: removing an earlier posture moves none, and a
+// note changed while its posture is held ends and the new one sounds.
+TEST_F(MidiNotes, AreEachPosturesOwnAndFollowAChangeWhileHeld) {
+    MidiOutput output(port, calibrator);
+    output.usePostures(watch);
+    posture::PostureSet set = watch.postures();
+    ASSERT_TRUE(set.remove("open"));
+    watch.setPostures(set);
+    hold(output, kFist);
+    EXPECT_EQ(port.taken(), std::vector<Message>{noteOn(1, 61)});
+    ASSERT_EQ(set.setNote("fist", 36), "");
+    watch.setPostures(set);
+    hold(output, kFist);
+    EXPECT_EQ(port.taken(), (std::vector<Message>{noteOff(1, 61), noteOn(1, 36)}));
 }
 
 TEST_F(MidiNotes, EndAtExit) {
