@@ -3,11 +3,15 @@
 #include <RtMidi.h>
 #include <fcntl.h>
 #include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace glove::midi {
 
@@ -42,74 +46,110 @@ Api defaultApi() {
     return access(kSequencer, F_OK) == 0 ? Api::Alsa : Api::Jack;
 }
 
-// A JACK client of no ports that learns when the server goes: RtMidi does not say.
-class JackWatch {
+// A JACK client with one MIDI output port, fed through a queue of its own that never waits:
+// RtMidi's JACK output spins until its queue has room, and a server that stalls, or stops
+// running the client after a missed cycle, never makes any. Also learns when the server goes.
+class JackOut {
   public:
-    // Null, with `fault` set, when no server can be reached.
-    static std::unique_ptr<JackWatch> open(const std::string& name, std::string& fault) {
+    // Null, with `fault` set, when no server can be reached or the port cannot be made.
+    static std::unique_ptr<JackOut> open(const std::string& name, std::string& fault) {
         quietJack();
         jack_status_t status{};
-        jack_client_t* client =
-            jack_client_open((name + " watch").c_str(), JackNoStartServer, &status);
+        jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
         if (client == nullptr) {
             fault = (status & JackServerFailed) != 0 ? "no JACK server is running"
                                                      : "the JACK server refused a client (status " +
                                                            std::to_string(status) + ")";
             return nullptr;
         }
-        auto watch = std::unique_ptr<JackWatch>(new JackWatch(client));
+        auto out = std::unique_ptr<JackOut>(new JackOut(client));
+        out->port_ =
+            jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        if (out->port_ == nullptr || out->queue_ == nullptr) {
+            fault = "the JACK server did not make the port";
+            return nullptr;
+        }
         jack_on_shutdown(
-            client, [](void* self) { static_cast<JackWatch*>(self)->gone_ = true; }, watch.get());
-        jack_set_process_callback(
-            client,
-            [](jack_nframes_t, void* self) {
-                static_cast<JackWatch*>(self)->cycles_.fetch_add(1, std::memory_order_relaxed);
-                return 0;
-            },
-            watch.get());
+            client, [](void* self) { static_cast<JackOut*>(self)->gone_ = true; }, out.get());
+        jack_set_process_callback(client, &JackOut::process, out.get());
         if (jack_activate(client) != 0) {
             fault = "the JACK server did not take a client in";
             return nullptr;
         }
-        return watch;
+        out->active_ = true;
+        return out;
     }
-    JackWatch(const JackWatch&) = delete;
-    JackWatch& operator=(const JackWatch&) = delete;
-    ~JackWatch() { jack_client_close(client_); }
+    JackOut(const JackOut&) = delete;
+    JackOut& operator=(const JackOut&) = delete;
+    // The messages sent last go out before the port goes, unless the server stalls: the
+    // queue empties, and the cycle that took the last of them in ends.
+    ~JackOut() {
+        const auto until = std::chrono::steady_clock::now() + kDrainTime;
+        const auto waiting = [&] {
+            return active_ && !gone_ && std::chrono::steady_clock::now() < until;
+        };
+        while (waiting() && jack_ringbuffer_read_space(queue_) > 0) {
+            std::this_thread::sleep_for(kDrainPoll);
+        }
+        const unsigned long emptied = cycles_;
+        while (waiting() && cycles_ < emptied + 2) std::this_thread::sleep_for(kDrainPoll);
+        jack_client_close(client_);
+        if (queue_ != nullptr) jack_ringbuffer_free(queue_);
+    }
 
     [[nodiscard]] bool gone() const { return gone_; }
 
-    // RtMidi waits, spinning, for room in its queue, which only the server's cycles empty: a
-    // message is let through only while what was queued since the last cycle leaves room.
-    bool roomFor(std::size_t size) {
-        const unsigned long cycle = cycles_.load(std::memory_order_relaxed);
-        if (cycle != lastCycle_) {
-            lastCycle_ = cycle;
-            queued_ = 0;
-        }
-        // RtMidi queues each message behind its size.
-        const std::size_t bytes = sizeof(int) + size;
-        if (queued_ + bytes > kQueueShare) return false;
-        queued_ += bytes;
+    // Queues a message for the next cycle; false when the queue is full, as the server has
+    // not been taking them in.
+    bool send(std::span<const std::uint8_t> message) {
+        if (message.empty() || message.size() > kLongestMessage) return false;
+        const auto size = static_cast<std::uint8_t>(message.size());
+        if (jack_ringbuffer_write_space(queue_) < sizeof(size) + size) return false;
+        jack_ringbuffer_write(queue_, reinterpret_cast<const char*>(&size), sizeof(size));
+        jack_ringbuffer_write(queue_, reinterpret_cast<const char*>(message.data()), size);
         return true;
     }
 
   private:
-    explicit JackWatch(jack_client_t* client) : client_(client) {}
+    explicit JackOut(jack_client_t* client)
+        : client_(client), queue_(jack_ringbuffer_create(kQueueSize)) {}
 
-    // A quarter of the 16 KiB RtMidi queues for JACK: hundreds of messages a cycle.
-    static constexpr std::size_t kQueueShare = 4096;
+    // On the server's cycle: the queued messages into the port, as many as its buffer takes.
+    static int process(jack_nframes_t frames, void* self) {
+        auto& out = *static_cast<JackOut*>(self);
+        void* buffer = jack_port_get_buffer(out.port_, frames);
+        jack_midi_clear_buffer(buffer);
+        std::uint8_t size = 0;
+        while (jack_ringbuffer_peek(out.queue_, reinterpret_cast<char*>(&size), sizeof(size)) ==
+                   sizeof(size) &&
+               jack_ringbuffer_read_space(out.queue_) >= sizeof(size) + size) {
+            jack_midi_data_t* data = jack_midi_event_reserve(buffer, 0, size);
+            if (data == nullptr) break;  // the rest waits for the next cycle
+            jack_ringbuffer_read_advance(out.queue_, sizeof(size));
+            jack_ringbuffer_read(out.queue_, reinterpret_cast<char*>(data), size);
+        }
+        out.cycles_.fetch_add(1);
+        return 0;
+    }
+
+    // About a second of the glove's controllers: a server that took none in for that long is
+    // not taking events in, and the ones that come after would play too late.
+    static constexpr std::size_t kQueueSize = 2048;
+    static constexpr std::size_t kLongestMessage = 3;
+    static constexpr auto kDrainTime = std::chrono::seconds(1);
+    static constexpr auto kDrainPoll = std::chrono::milliseconds(1);
 
     jack_client_t* client_;
+    jack_port_t* port_ = nullptr;
+    jack_ringbuffer_t* queue_;
+    bool active_ = false;
     std::atomic<bool> gone_ = false;
     std::atomic<unsigned long> cycles_ = 0;
-    unsigned long lastCycle_ = 0;
-    std::size_t queued_ = 0;
 };
 
 struct RtMidiPort::Opened {
     std::unique_ptr<RtMidiOut> out;
-    std::unique_ptr<JackWatch> watch;
+    std::unique_ptr<JackOut> jack;
     std::string fault;
 };
 
@@ -121,7 +161,8 @@ RtMidiPort::RtMidiPort(Api api, std::string name)
 RtMidiPort::~RtMidiPort() {
     thread_.request_stop();
     thread_.join();
-    // RtMidi waits for the notes sent last to go out before it closes a JACK port.
+    // The JACK port waits for the notes sent last to go out before it closes.
+    jack_.reset();
     out_.reset();
 }
 
@@ -135,7 +176,7 @@ void RtMidiPort::open() noexcept {
 
 MidiPort::Status RtMidiPort::status() noexcept {
     const std::scoped_lock lock(mutex_);
-    if (state_ == State::Open && watch_ && watch_->gone()) {
+    if (state_ == State::Open && jack_ && jack_->gone()) {
         state_ = State::Failed;
         fault_ = "the JACK server stopped";
     }
@@ -145,7 +186,7 @@ MidiPort::Status RtMidiPort::status() noexcept {
 bool RtMidiPort::send(std::span<const std::uint8_t> message) noexcept {
     const std::scoped_lock lock(mutex_);
     if (state_ != State::Open) return false;
-    if (watch_ && (watch_->gone() || !watch_->roomFor(message.size()))) return false;
+    if (jack_) return !jack_->gone() && jack_->send(message);
     refused_ = false;
     try {
         out_->sendMessage(message.data(), message.size());
@@ -160,20 +201,18 @@ void RtMidiPort::run(const std::stop_token& stop) {
     while (wake_.wait(lock, stop, [this] { return openWanted_; })) {
         openWanted_ = false;
         // A port whose system went away first; its close can wait for that system.
-        Opened opened{std::move(out_), std::move(watch_), {}};
+        Opened opened{std::move(out_), std::move(jack_), {}};
         lock.unlock();
         opened = {};
-        if (api_ == Api::Alsa && access(kSequencer, R_OK | W_OK) != 0) {
+        if (api_ == Api::Jack) {
+            opened.jack = JackOut::open(name_, opened.fault);
+        } else if (access(kSequencer, R_OK | W_OK) != 0) {
             opened.fault = std::string(errno == ENOENT ? "no ALSA sequencer on this machine"
                                                        : "cannot use the ALSA sequencer") +
                            " (" + kSequencer + ": " + std::strerror(errno) + ")";
-        } else if (api_ == Api::Jack) {
-            opened.watch = JackWatch::open(name_, opened.fault);
-        }
-        if (opened.fault.empty()) {
+        } else {
             try {
-                opened.out = std::make_unique<RtMidiOut>(
-                    api_ == Api::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK, name_);
+                opened.out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, name_);
                 // Once set, RtMidi reports through the callback instead of throwing.
                 opened.out->setErrorCallback(
                     [](RtMidiError::Type, const std::string& text, void* fault) {
@@ -195,7 +234,7 @@ void RtMidiPort::run(const std::stop_token& stop) {
         }
         lock.lock();
         out_ = std::move(opened.out);
-        watch_ = std::move(opened.watch);
+        jack_ = std::move(opened.jack);
         fault_ = opened.fault;
         state_ = fault_.empty() ? State::Open : State::Failed;
     }

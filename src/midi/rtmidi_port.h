@@ -12,10 +12,11 @@ class RtMidiOut;
 
 namespace glove::midi {
 
-class JackWatch;
+class JackOut;
 
-// A virtual output port on RtMidi. Its own thread opens it, and closes a port whose MIDI
-// system went away, as either can take a second; the caller's thread only sends.
+// A virtual output port: on the ALSA sequencer through RtMidi, on JACK as a client of its own.
+// Its own thread opens it, and closes a port whose MIDI system went away, as either can take a
+// second; the caller's thread only sends.
 class RtMidiPort final : public MidiPort {
   public:
     explicit RtMidiPort(Api api, std::string name = std::string(kPortName));
@@ -40,7 +41,7 @@ class RtMidiPort final : public MidiPort {
     State state_ = State::Closed;
     std::string fault_;
     std::unique_ptr<RtMidiOut> out_;
-    std::unique_ptr<JackWatch> watch_;
+    std::unique_ptr<JackOut> jack_;
     bool refused_ = false;  // set by RtMidi's error callback during a send
     std::jthread thread_;   // last: it stops and joins before the members it uses go
 };

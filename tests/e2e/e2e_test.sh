@@ -295,19 +295,6 @@ readme_examples_run_as_written() {
     desktop-file-validate "$work/glove-monitor-left.desktop" || fail "the .desktop file"
 }
 
-# record_for SECONDS FILE SIM_ARGS...: a monitor records FILE while the simulator runs.
-record_for() {
-    local seconds="$1" file="$2"
-    shift 2
-    start_sim --for "$seconds" "$@"
-    start_monitor --record "$file"
-    click_connect
-    while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.1; done
-    click_exit
-    wait_clean_exit
-    ! grep -q "record" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
-}
-
 # 10 s of counted frames whose readings sit on 128, recorded, then replayed into a second
 # monitor that records them again: once it is in step, the second recording's frames are the
 # first's, one for one, to the end.

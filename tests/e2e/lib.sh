@@ -94,6 +94,19 @@ wait_clean_exit() {
     [ "$exit_status" = 0 ] || fail "exit status $exit_status"
 }
 
+# record_for SECONDS FILE SIM_ARGS...: a monitor records FILE while the simulator runs.
+record_for() {
+    local seconds="$1" file="$2"
+    shift 2
+    start_sim --for "$seconds" "$@"
+    start_monitor --record "$file"
+    click_connect
+    while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.1; done
+    click_exit
+    wait_clean_exit
+    ! grep -q "record" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
+}
+
 # Exit clicked: the monitor ends cleanly and takes the exchange file with it.
 exit_removes_the_exchange_file() {
     click_exit
