@@ -124,7 +124,10 @@ bool MidiOutput::portReady(Clock::time_point now) {
     const MidiPort::Status status = port_.status();
     if (status.state == MidiPort::State::Open) {
         // A new port: its receivers have heard no controller yet.
-        if (!open_) sent_ = {};
+        if (!open_) {
+            sent_ = {};
+            refusalSaid_ = false;
+        }
         open_ = true;
         downSaid_ = false;
         return true;
@@ -133,8 +136,8 @@ bool MidiOutput::portReady(Clock::time_point now) {
     open_ = false;
     sounding_.clear();
     if (status.state == MidiPort::State::Failed) {
-        report(downSaid_,
-               "glove-monitor: MIDI: " + status.fault + "; the port is opened again once it can be");
+        report(downSaid_, "glove-monitor: MIDI: " + status.fault +
+                              "; the port is opened again once it can be");
     }
     if (status.state != MidiPort::State::Opening && (!lastTry_ || now - *lastTry_ >= kRetryTime)) {
         lastTry_ = now;
@@ -144,10 +147,7 @@ bool MidiOutput::portReady(Clock::time_point now) {
 }
 
 bool MidiOutput::send(const Message& message) {
-    if (port_.send(message)) {
-        refusalSaid_ = false;
-        return true;
-    }
+    if (port_.send(message)) return true;
     ++dropped_;
     if (port_.status().state == MidiPort::State::Open) {
         report(refusalSaid_,

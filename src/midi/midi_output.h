@@ -87,7 +87,7 @@ class MidiOutput final : public FrameFeed {
     // Ends each note sounding but the one wanted; a note off that is refused stays sounding,
     // to be tried again.
     void endNotes();
-    // The first fault of each time the port is down, or of each time a receiver refuses.
+    // The first fault of each time the port is down, and the first refusal of each port opened.
     void report(bool& said, const std::string& line);
 
     MidiPort& port_;

@@ -10,7 +10,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 namespace glove::midi {
@@ -147,97 +149,124 @@ class JackOut {
     std::atomic<unsigned long> cycles_ = 0;
 };
 
-struct RtMidiPort::Opened {
-    std::unique_ptr<RtMidiOut> out;
-    std::unique_ptr<JackOut> jack;
+struct RtMidiPort::Shared {
+    struct Opened {
+        std::unique_ptr<RtMidiOut> out;
+        std::unique_ptr<JackOut> jack;
+        std::string fault;
+    };
+
+    const Api api;
+    const std::string name;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool openWanted = false;
+    bool closeWanted = false;
+    bool closed = false;
+    State state = State::Closed;
     std::string fault;
+    Opened port;
+    bool refused = false;  // set by RtMidi's error callback during a send
 };
 
 RtMidiPort::RtMidiPort(Api api, std::string name)
-    : api_(api),
-      name_(std::move(name)),
-      thread_([this](const std::stop_token& stop) { run(stop); }) {}
+    : shared_(std::make_shared<Shared>(api, std::move(name))),
+      thread_([shared = shared_] { run(*shared); }) {}
 
 RtMidiPort::~RtMidiPort() {
-    thread_.request_stop();
-    thread_.join();
-    // The JACK port waits for the notes sent last to go out before it closes.
-    jack_.reset();
-    out_.reset();
+    std::unique_lock lock(shared_->mutex);
+    shared_->closeWanted = true;
+    shared_->wake.notify_all();
+    if (shared_->wake.wait_for(lock, kCloseTime, [this] { return shared_->closed; })) {
+        lock.unlock();
+        thread_.join();
+    } else {
+        // The thread waits on the MIDI system still, and ends with the program.
+        thread_.detach();
+    }
 }
 
 void RtMidiPort::open() noexcept {
-    const std::scoped_lock lock(mutex_);
-    if (state_ == State::Opening || state_ == State::Open) return;
-    state_ = State::Opening;
-    openWanted_ = true;
-    wake_.notify_one();
+    const std::scoped_lock lock(shared_->mutex);
+    if (shared_->state == State::Opening || shared_->state == State::Open) return;
+    shared_->state = State::Opening;
+    shared_->openWanted = true;
+    shared_->wake.notify_all();
 }
 
 MidiPort::Status RtMidiPort::status() noexcept {
-    const std::scoped_lock lock(mutex_);
-    if (state_ == State::Open && jack_ && jack_->gone()) {
-        state_ = State::Failed;
-        fault_ = "the JACK server stopped";
+    Shared& s = *shared_;
+    const std::scoped_lock lock(s.mutex);
+    if (s.state == State::Open && s.port.jack && s.port.jack->gone()) {
+        s.state = State::Failed;
+        s.fault = "the JACK server stopped";
     }
-    return {state_, fault_};
+    return {s.state, s.fault};
 }
 
 bool RtMidiPort::send(std::span<const std::uint8_t> message) noexcept {
-    const std::scoped_lock lock(mutex_);
-    if (state_ != State::Open) return false;
-    if (jack_) return !jack_->gone() && jack_->send(message);
-    refused_ = false;
+    Shared& s = *shared_;
+    const std::scoped_lock lock(s.mutex);
+    if (s.state != State::Open) return false;
+    if (s.port.jack) return !s.port.jack->gone() && s.port.jack->send(message);
+    s.refused = false;
     try {
-        out_->sendMessage(message.data(), message.size());
+        s.port.out->sendMessage(message.data(), message.size());
     } catch (const RtMidiError&) {
         return false;
     }
-    return !refused_;
+    return !s.refused;
 }
 
-void RtMidiPort::run(const std::stop_token& stop) {
-    std::unique_lock lock(mutex_);
-    while (wake_.wait(lock, stop, [this] { return openWanted_; })) {
-        openWanted_ = false;
-        // A port whose system went away first; its close can wait for that system.
-        Opened opened{std::move(out_), std::move(jack_), {}};
+void RtMidiPort::run(Shared& s) {
+    std::unique_lock lock(s.mutex);
+    while (true) {
+        s.wake.wait(lock, [&s] { return s.openWanted || s.closeWanted; });
+        // A port whose system went away first, or the port at the end; its close can wait for
+        // that system. The JACK port waits for the messages sent last to go out.
+        Shared::Opened opened = std::move(s.port);
+        s.port = {};
         lock.unlock();
         opened = {};
-        if (api_ == Api::Jack) {
-            opened.jack = JackOut::open(name_, opened.fault);
+        lock.lock();
+        if (s.closeWanted) break;
+        s.openWanted = false;
+        lock.unlock();
+        if (s.api == Api::Jack) {
+            opened.jack = JackOut::open(s.name, opened.fault);
         } else if (access(kSequencer, R_OK | W_OK) != 0) {
             opened.fault = std::string(errno == ENOENT ? "no ALSA sequencer on this machine"
                                                        : "cannot use the ALSA sequencer") +
                            " (" + kSequencer + ": " + std::strerror(errno) + ")";
         } else {
             try {
-                opened.out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, name_);
+                opened.out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, s.name);
                 // Once set, RtMidi reports through the callback instead of throwing.
                 opened.out->setErrorCallback(
                     [](RtMidiError::Type, const std::string& text, void* fault) {
                         *static_cast<std::string*>(fault) = text;
                     },
                     &opened.fault);
-                opened.out->openVirtualPort(name_);
+                opened.out->openVirtualPort(s.name);
                 // From now on called on the sending thread, inside sendMessage, with the mutex
                 // held.
                 opened.out->setErrorCallback(
-                    [](RtMidiError::Type, const std::string&, void* self) {
-                        static_cast<RtMidiPort*>(self)->refused_ = true;
+                    [](RtMidiError::Type, const std::string&, void* shared) {
+                        static_cast<Shared*>(shared)->refused = true;
                     },
-                    this);
+                    &s);
             } catch (const RtMidiError& e) {
                 opened.fault = e.getMessage();
             }
             if (!opened.fault.empty()) opened = {{}, {}, opened.fault};
         }
         lock.lock();
-        out_ = std::move(opened.out);
-        jack_ = std::move(opened.jack);
-        fault_ = opened.fault;
-        state_ = fault_.empty() ? State::Open : State::Failed;
+        s.fault = std::move(opened.fault);
+        s.state = s.fault.empty() ? State::Open : State::Failed;
+        s.port = std::move(opened);
     }
+    s.closed = true;
+    s.wake.notify_all();
 }
 
 }  // namespace glove::midi
