@@ -324,6 +324,21 @@ a_note_ends_with_the_glove() {
     stop_jack
 }
 
+# Exit while the JACK server is stalled: the program ends all the same, within seconds.
+exit_with_the_server_stalled() {
+    start_x
+    start_jack
+    start_sim --scenario hand
+    calibrate_for_the_hand
+    start_monitor --midi --midi-api jack
+    click_connect
+    sleep 1
+    kill -STOP "$jack_pid"
+    exit_removes_the_exchange_file
+    kill -CONT "$jack_pid"
+    stop_jack
+}
+
 # Where the machine has no ALSA sequencer, --midi-api alsa is one line on stderr and the
 # monitor runs as without --midi.
 no_sequencer_is_one_line() {
