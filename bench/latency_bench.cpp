@@ -2,7 +2,8 @@
 // window, beside latency_bridge (a minimal serial-to-UDP bridge), each on a pseudo-terminal of
 // its own, both fed the same counted frames at the same moments. Receivers time the monitor's
 // UDP and OSC datagrams, the bridge's datagrams and each rewrite of the exchange file; given a
-// JACK server, a JACK client of the benchmark's own also times the monitor's MIDI events.
+// JACK server, JACK clients of the benchmark's own also time the monitor's MIDI events and the
+// bridge's.
 //
 //     latency_bench --monitor PATH --bridge PATH [--seconds S] [--work DIR] [--jack-server NAME]
 //
@@ -50,8 +51,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// MIDI twice: timed by the receiving client's process callback, and by the start of the JACK
-// cycle the event came in.
+// The monitor's MIDI twice: timed by the receiving client's process callback, and by the start
+// of the JACK cycle the event came in.
 enum Source {
     MonitorUdp,
     MonitorOsc,
@@ -59,10 +60,11 @@ enum Source {
     BridgeUdp,
     MonitorMidi,
     MidiCycle,
+    BridgeMidi,
     kSourceCount
 };
-constexpr std::array<const char*, kSourceCount> kSourceNames{"udp",    "osc",  "file",
-                                                             "bridge", "midi", "midi_cycle"};
+constexpr std::array<const char*, kSourceCount> kSourceNames{
+    "udp", "osc", "file", "bridge", "midi", "midi_cycle", "bridge_midi"};
 constexpr int kMonitorLine = 0;
 constexpr int kBridgeLine = 1;
 
@@ -185,23 +187,22 @@ class Receivers {
     std::thread thread_;
 };
 
-// The monitor's MIDI port as a JACK client of the benchmark's own sees it. With the calibration
-// the benchmark keeps (values 7 to 10 over 0 to 127), the counter's four values come as
-// controllers 25 to 28 unchanged, the last, its low seven bits, in every frame and last of the
-// frame's events: its arrival is the frame's. The process callback notes each control change
-// with two times on the benchmark's clock: the callback's own, and the start of the JACK cycle
-// the event came in, JACK's frame time moved onto the steady clock by the two clocks' offset
+// A MIDI port, the monitor's or the bridge's, as a JACK client of the benchmark's own sees it.
+// With the calibration the benchmark keeps (values 7 to 10 over 0 to 127), the counter's four
+// values come as controllers 25 to 28 unchanged, the last, its low seven bits, in every frame and
+// last of the frame's events: its arrival is the frame's. The process callback notes each control
+// change with two times on the benchmark's clock: the callback's own, and the start of the JACK
+// cycle the event came in, JACK's frame time moved onto the steady clock by the two clocks' offset
 // read in that callback. JACK 2 keeps time on CLOCK_MONOTONIC_RAW, which drifts from the steady
 // clock's CLOCK_MONOTONIC by the clock's adjustments (145 ms after ten hours on one machine).
 class MidiReceiver {
   public:
-    static constexpr const char* kMonitorPort = "Glove Monitor:Glove Monitor";
     // The monitor's default controllers: value n as controller 18 + n.
     static constexpr int kCounterController = 18 + glove_sim::counterFirstValue;
 
-    explicit MidiReceiver(const std::string& server) {
+    MidiReceiver(const std::string& server, const std::string& name) {
         jack_status_t status{};
-        client_ = jack_client_open("latency_bench",
+        client_ = jack_client_open(name.c_str(),
                                    static_cast<jack_options_t>(JackNoStartServer | JackServerName),
                                    &status, server.c_str());
         if (client_ == nullptr) fail("no JACK server called " + server);
@@ -215,15 +216,15 @@ class MidiReceiver {
     MidiReceiver& operator=(const MidiReceiver&) = delete;
     ~MidiReceiver() { jack_client_close(client_); }
 
-    // Connects the monitor's port, once it is there, to this client.
-    void connectMonitor() {
+    // Connects `port`, once it is there, to this client.
+    void connect(const std::string& port) {
         for (const auto until = Clock::now() + 20s; Clock::now() < until;
              std::this_thread::sleep_for(50ms)) {
-            if (jack_port_by_name(client_, kMonitorPort) == nullptr) continue;
-            if (jack_connect(client_, kMonitorPort, jack_port_name(input_)) != 0) break;
+            if (jack_port_by_name(client_, port.c_str()) == nullptr) continue;
+            if (jack_connect(client_, port.c_str(), jack_port_name(input_)) != 0) break;
             return;
         }
-        fail(std::string("cannot connect ") + kMonitorPort);
+        fail("cannot connect " + port);
     }
     [[nodiscard]] jack_nframes_t period() const { return jack_get_buffer_size(client_); }
     [[nodiscard]] jack_nframes_t rate() const { return jack_get_sample_rate(client_); }
@@ -418,9 +419,19 @@ int measure(int argc, char** argv) {
 
     Feeder feeder;
     Receivers receivers(work);
-    const pid_t bridgePid = bench::spawn(
-        {bridge, feeder.lines[kBridgeLine].path, std::to_string(receivers.port(BridgeUdp))},
-        work / "bridge.stderr");
+    std::vector<std::string> bridgeArgs{bridge, feeder.lines[kBridgeLine].path,
+                                        std::to_string(receivers.port(BridgeUdp))};
+    // The monitor's MIDI and the bridge's.
+    std::optional<MidiReceiver> midi;
+    std::optional<MidiReceiver> bridgeMidi;
+    if (!jackServer.empty()) {
+        ::setenv("JACK_DEFAULT_SERVER", jackServer.c_str(), 1);
+        bridgeArgs.push_back(jackServer);
+        midi.emplace(jackServer, "latency_bench");
+        bridgeMidi.emplace(jackServer, "latency_bench bridge");
+        std::printf("jack period=%u rate=%u\n", midi->period(), midi->rate());
+    }
+    const pid_t bridgePid = bench::spawn(bridgeArgs, work / "bridge.stderr");
     std::vector<std::string> monitorArgs{monitor,
                                          "--port",
                                          feeder.lines[kMonitorLine].path,
@@ -430,16 +441,15 @@ int measure(int argc, char** argv) {
                                          "127.0.0.1:" + std::to_string(receivers.port(MonitorUdp)),
                                          "--osc",
                                          "127.0.0.1:" + std::to_string(receivers.port(MonitorOsc))};
-    std::optional<MidiReceiver> midi;
-    if (!jackServer.empty()) {
+    if (midi) {
         calibrateForCounter(monitor, feeder.lines[kMonitorLine].path, work);
-        ::setenv("JACK_DEFAULT_SERVER", jackServer.c_str(), 1);
         monitorArgs.insert(monitorArgs.end(), {"--midi", "--midi-api", "jack"});
-        midi.emplace(jackServer);
-        std::printf("jack period=%u rate=%u\n", midi->period(), midi->rate());
     }
     const pid_t monitorPid = bench::spawn(monitorArgs, work / "monitor.stderr");
-    if (midi) midi->connectMonitor();
+    if (midi) {
+        midi->connect("Glove Monitor:Glove Monitor");
+        bridgeMidi->connect("latency_bridge:out");
+    }
     bench::pressConnect(monitorPid, feeder.lines[kMonitorLine].path);
     std::this_thread::sleep_for(1s);
 
@@ -472,11 +482,14 @@ int measure(int argc, char** argv) {
         const double bridgeWakes = static_cast<double>(voluntarySwitches(bridgePid) - bridgeBefore);
         std::this_thread::sleep_for(500ms);
         for (int s = 0; s < kSourceCount; ++s) {
-            const bool isMidi = s == MonitorMidi || s == MidiCycle;
+            const bool isMidi = s == MonitorMidi || s == MidiCycle || s == BridgeMidi;
             if (isMidi && !midi) continue;
-            const int line = s == BridgeUdp ? kBridgeLine : kMonitorLine;
+            const MidiReceiver* receiver = !isMidi           ? nullptr
+                                           : s == BridgeMidi ? &*bridgeMidi
+                                                             : &*midi;
+            const int line = s == BridgeUdp || s == BridgeMidi ? kBridgeLine : kMonitorLine;
             std::vector<double> ms;
-            for (const auto& [c, at] : isMidi ? midi->arrivals(s == MidiCycle)
+            for (const auto& [c, at] : isMidi ? receiver->arrivals(s == MidiCycle)
                                               : receivers.arrivals(static_cast<Source>(s))) {
                 if (c < first || c >= counter) continue;
                 ms.push_back(
@@ -488,7 +501,7 @@ int measure(int argc, char** argv) {
                 "load=%s source=%s sent=%u received=%zu twice=%ld p50=%.3f p90=%.3f p99=%.3f "
                 "max=%.3f\n",
                 load.name, kSourceNames[s], frames, ms.size(),
-                isMidi ? midi->repeats(first, counter)
+                isMidi ? receiver->repeats(first, counter)
                        : receivers.repeats(static_cast<Source>(s), first, counter),
                 f.p50, f.p90, f.p99, f.max);
         }
@@ -497,7 +510,8 @@ int measure(int argc, char** argv) {
         std::fflush(stdout);
         std::this_thread::sleep_for(500ms);
     }
-    if (midi && midi->overflowed() > 0) fail("more MIDI events than the receiver can hold");
+    if (midi && midi->overflowed() + bridgeMidi->overflowed() > 0)
+        fail("more MIDI events than the receiver can hold");
     ::kill(monitorPid, SIGTERM);
     ::kill(bridgePid, SIGTERM);
     ::waitpid(monitorPid, nullptr, 0);

@@ -40,8 +40,10 @@ start_x_for_bench latency_bench.sh "$monitor" "$bench" "$bridge"
 export JACK_DEFAULT_SERVER=glove-latency-bench
 midi=()
 if command -v jackd >/dev/null && command -v jack_lsp >/dev/null; then
-    ! timeout 2 jack_lsp >/dev/null 2>&1 ||
-        { echo "latency_bench.sh: a JACK server called $JACK_DEFAULT_SERVER runs already" >&2; exit 1; }
+    if timeout 2 jack_lsp >/dev/null 2>&1; then
+        echo "latency_bench.sh: a JACK server called $JACK_DEFAULT_SERVER runs already" >&2
+        exit 1
+    fi
     jackd --no-realtime --timeout 2000 -d dummy -r 48000 -p "$period" >"$work/jackd" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do timeout 2 jack_lsp >/dev/null 2>&1 && break; sleep 0.05; done
@@ -114,11 +116,13 @@ awk -v runs="$runs" -v seconds="$seconds" -v midi="${#midi[@]}" '
         names["paused"] = "a glove that pauses (a frame every 100 ms, byte-paced)"
         names["whole"] = "whole frames written at once (48/s)"
         split("paced paused whole", loads, " ")
-        receivers = split("udp osc file bridge" (midi ? " midi midi_cycle" : ""), sources, " ")
+        receivers = split("udp osc file bridge" (midi ? " midi midi_cycle bridge_midi" : ""),
+                          sources, " ")
         receiver["udp"] = "monitor UDP"; receiver["osc"] = "monitor OSC"
         receiver["file"] = "monitor exchange file"; receiver["bridge"] = "bridge UDP"
         receiver["midi"] = "monitor MIDI, at the receiving client'"'"'s callback"
         receiver["midi_cycle"] = "monitor MIDI, at its JACK cycle'"'"'s start"
+        receiver["bridge_midi"] = "bridge MIDI, at the receiving client'"'"'s callback"
         printf "| load | receiver | p50 | p90 | p99 | max | frames lost | twice |\n"
         printf "|---|---|---|---|---|---|---|---|\n"
         for (a = 1; a <= 3; ++a) for (b = 1; b <= receivers; ++b) {
@@ -133,8 +137,13 @@ awk -v runs="$runs" -v seconds="$seconds" -v midi="${#midi[@]}" '
             printf "| %s | %.2f | %.2f |\n", names[loads[a]], m[loads[a] ".monitor.wakes"],
                 m[loads[a] ".bridge.wakes"]
         if (!midi) exit
-        printf "\n| load | UDP p50 | MIDI p50 | UDP p99 | MIDI p99 |\n|---|---|---|---|---|\n"
-        for (a = 1; a <= 3; ++a)
-            printf "| %s | %.2f | %.2f | %.2f | %.2f |\n", names[loads[a]], m[loads[a] ".udp.p50"],
-                m[loads[a] ".midi.p50"], m[loads[a] ".udp.p99"], m[loads[a] ".midi.p99"]
+        printf "\n| load | monitor UDP p50 / p99 | monitor MIDI p50 / p99 | bridge UDP p50 / p99 |"
+        printf " bridge MIDI p50 / p99 |\n|---|---|---|---|---|\n"
+        for (a = 1; a <= 3; ++a) {
+            printf "| %s", names[loads[a]]
+            split("udp midi bridge bridge_midi", side, " ")
+            for (b = 1; b <= 4; ++b)
+                printf " | %.2f / %.2f", m[loads[a] "." side[b] ".p50"], m[loads[a] "." side[b] ".p99"]
+            printf " |\n"
+        }
     }' "$work/medians"
