@@ -130,7 +130,7 @@ awk -v runs="$runs" -v seconds="$seconds" -v midi="${#midi[@]}" '
             printf "| %s | %s | %.2f | %.2f | %.2f | %.2f | %d of %d | %s |\n", names[loads[a]],
                 receiver[sources[b]], m[k ".p50"], m[k ".p90"], m[k ".p99"], m[k ".max"],
                 m[k ".sent"] - m[k ".received"], m[k ".sent"],
-                sources[b] == "file" ? "–" : m[k ".twice"] + 0
+                sources[b] == "file" || !((k ".twice") in m) ? "–" : m[k ".twice"] + 0
         }
         printf "\n| load | monitor window thread wake-ups a frame | bridge wake-ups a frame |\n|---|---|---|\n"
         for (a = 1; a <= 3; ++a)
