@@ -68,8 +68,13 @@ constexpr std::array<const char*, kSourceCount> kSourceNames{
 constexpr int kMonitorLine = 0;
 constexpr int kBridgeLine = 1;
 
+// The processes started here, ended by fail() too: left running, they would hold the pipe
+// that the script reads this benchmark's output from.
+std::vector<pid_t> started;
+
 [[noreturn]] void fail(const std::string& why) {
     std::fprintf(stderr, "latency_bench: %s\n", why.c_str());
+    for (const pid_t pid : started) ::kill(pid, SIGTERM);
     std::exit(1);
 }
 
@@ -433,6 +438,7 @@ int measure(int argc, char** argv) {
         std::printf("jack period=%u rate=%u\n", midi->period(), midi->rate());
     }
     const pid_t bridgePid = bench::spawn(bridgeArgs, work / "bridge.stderr");
+    started.push_back(bridgePid);
     std::vector<std::string> monitorArgs{monitor,
                                          "--port",
                                          feeder.lines[kMonitorLine].path,
@@ -447,6 +453,7 @@ int measure(int argc, char** argv) {
         monitorArgs.insert(monitorArgs.end(), {"--midi", "--midi-api", "jack"});
     }
     const pid_t monitorPid = bench::spawn(monitorArgs, work / "monitor.stderr");
+    started.push_back(monitorPid);
     if (midi) {
         midi->connect("Glove Monitor:Glove Monitor");
         bridgeMidi->connect("latency_bridge:out");

@@ -35,20 +35,34 @@ bridge="$build/bench/latency_bridge"
 source scripts/lib/xserver.sh
 start_x_for_bench latency_bench.sh "$monitor" "$bench" "$bridge"
 
-# A JACK server of the benchmark's own, on the dummy driver (no sound hardware), under a name of
-# its own so that the person's own server stays out of it; none where JACK is not installed.
+# A JACK server of the benchmark's own for each run, on the dummy driver (no sound hardware),
+# under a name of its own so that the person's own server stays out of it; none where JACK is
+# not installed. A fresh one each run: one that a run's clients left wedged takes no others.
 export JACK_DEFAULT_SERVER=glove-latency-bench
 midi=()
-if command -v jackd >/dev/null && command -v jack_lsp >/dev/null; then
+jack_pid=""
+start_jack() {
     if timeout 2 jack_lsp >/dev/null 2>&1; then
         echo "latency_bench.sh: a JACK server called $JACK_DEFAULT_SERVER runs already" >&2
         exit 1
     fi
-    jackd --no-realtime --timeout 2000 -d dummy -r 48000 -p "$period" >"$work/jackd" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 100); do timeout 2 jack_lsp >/dev/null 2>&1 && break; sleep 0.05; done
-    timeout 2 jack_lsp >/dev/null 2>&1 ||
-        { echo "latency_bench.sh: jackd did not start: $(cat "$work/jackd")" >&2; exit 1; }
+    jackd --no-realtime --timeout 2000 -d dummy -r 48000 -p "$period" >>"$work/jackd" 2>&1 &
+    jack_pid=$!
+    for _ in $(seq 100); do timeout 2 jack_lsp >/dev/null 2>&1 && return 0; sleep 0.05; done
+    echo "latency_bench.sh: jackd did not start: $(cat "$work/jackd")" >&2
+    exit 1
+}
+# The server ended; killed if it has not ended within 5 s.
+stop_jack() {
+    [ -n "$jack_pid" ] || return 0
+    kill "$jack_pid" 2>/dev/null || true
+    for _ in $(seq 100); do kill -0 "$jack_pid" 2>/dev/null || break; sleep 0.05; done
+    kill -KILL "$jack_pid" 2>/dev/null || true
+    wait "$jack_pid" 2>/dev/null || true
+    jack_pid=""
+}
+trap 'stop_jack; cleanup' EXIT
+if command -v jackd >/dev/null && command -v jack_lsp >/dev/null; then
     midi=(--jack-server "$JACK_DEFAULT_SERVER")
 else
     echo "latency_bench.sh: MIDI skipped: jackd is not installed (Debian package jackd2)" >&2
@@ -59,11 +73,12 @@ echo "Command: bench/latency_bench.sh --seconds $seconds --runs $runs --jack-per
     "monitor: $monitor"
 echo "Load average before: $(load_average)"
 : >"$work/results"
-late_before=$(grep -c XRun "$work/jackd" 2>/dev/null || true)
 for run in $(seq "$runs"); do
     echo "run $run of $runs (load average $(load_average))" >&2
+    [ ${#midi[@]} -eq 0 ] || start_jack
     "$bench" --monitor "$monitor" --bridge "$bridge" --seconds "$seconds" --work "$work/run$run" \
         "${midi[@]}" | sed "s/^/run=$run /" | tee -a "$work/results" >&2
+    stop_jack
     # What the monitor said of its MIDI port (events it dropped, a server that went away).
     grep MIDI "$work/run$run/monitor.stderr" | sed "s/^/run $run: /" >&2 || true
 done
@@ -71,7 +86,7 @@ echo "Load average after: $(load_average)"
 if [ ${#midi[@]} -gt 0 ]; then
     echo "JACK: dummy driver, $period frames a cycle at 48000 Hz" \
         "($(awk -v p="$period" 'BEGIN { printf "%.2f", p / 48 }') ms), --no-realtime; cycles" \
-        "late (xruns) during the runs: $(($(grep -c XRun "$work/jackd" || true) - late_before))"
+        "late (xruns) during the runs: $(grep -c XRun "$work/jackd" || true)"
 fi
 echo
 # A receiver that got nothing measured nothing: the run failed.
