@@ -9,9 +9,9 @@
 //
 // Needs an X server (DISPLAY) and xdotool. Prints, for each load, one line a receiver:
 //     load=paced source=udp sent=1440 received=1440 twice=0 p50=0.21 p90=0.30 p99=0.80 max=2.10
-// (milliseconds; twice: datagrams received again, not said of MIDI), and one line of wake-ups
-// a frame: the monitor's window thread's voluntary context switches, and the bridge's, divided
-// by the frames sent. With a JACK server, first one line of its cycle:
+// (milliseconds; twice: datagrams, or MIDI frames, received again), and one line of wake-ups a
+// frame: the monitor's window thread's voluntary context switches, and the bridge's, divided by
+// the frames sent. With a JACK server, first one line of its cycle:
 //     jack period=128 rate=48000
 #include <fcntl.h>
 #include <jack/jack.h>
@@ -236,13 +236,23 @@ class MidiReceiver {
     // Events that found the record full.
     [[nodiscard]] long overflowed() const { return overflowed_; }
 
-    // The arrival of each counter, by the callback's time or the cycle's.
+    // The first arrival of each counter, by the callback's time or the cycle's, and the
+    // counters that came again between two counters.
     [[nodiscard]] std::map<std::uint32_t, Clock::time_point> arrivals(bool byCycle) const {
         std::map<std::uint32_t, Clock::time_point> at;
         decode([&](std::uint32_t counter, const Event& e) {
             at.emplace(counter, byCycle ? e.cycleAt : e.at);
         });
         return at;
+    }
+    [[nodiscard]] long repeats(std::uint32_t first, std::uint32_t end) const {
+        std::map<std::uint32_t, int> seen;
+        decode([&](std::uint32_t counter, const Event&) { ++seen[counter]; });
+        long twice = 0;
+        for (const auto& [counter, times] : seen) {
+            if (counter >= first && counter < end) twice += times - 1;
+        }
+        return twice;
     }
 
   private:
@@ -256,12 +266,13 @@ class MidiReceiver {
     static constexpr std::size_t kCapacity = 1 << 20;
 
     // The counter of each frame's last event. The whole counter is read from the first frame,
-    // which sends every value; after it only the low seven bits are followed, as the next
-    // counter that ends in them: a missed cycle takes the high values' events with it, and
-    // those would make every frame up to their next change look 128 frames older.
+    // which sends every value; after it only the low seven bits are followed, as the counter
+    // nearest the last one that ends in them: a missed cycle takes the high values' events with
+    // it, which would make every frame up to their next change look 128 frames older, and a
+    // sender that misses a cycle leaves its port holding the cycle before's events, read again.
     template <typename Take>
     void decode(Take take) const {
-        constexpr std::uint32_t kLowMask = (1U << glove_sim::counterBitsPerValue) - 1;
+        constexpr int kLow = 1 << glove_sim::counterBitsPerValue;
         glove_sim::CounterValues latest{};
         std::optional<std::uint32_t> last;
         const std::span<const Event> events(events_.data(), count_.load(std::memory_order_acquire));
@@ -270,13 +281,16 @@ class MidiReceiver {
             if (digit < 0 || digit >= static_cast<int>(latest.size())) continue;
             latest[digit] = e.value;
             if (digit + 1 != static_cast<int>(latest.size())) continue;
-            if (last) {
-                const std::uint32_t step = (e.value - *last) & kLowMask;
-                last = *last + (step == 0 ? kLowMask + 1 : step);
-            } else {
+            if (!last) {
                 last = glove_sim::decodeCounter(latest);
+                take(*last, e);
+                continue;
             }
-            take(*last, e);
+            // Up to half the low values forward, or back: a frame met again.
+            const int ahead = (e.value - static_cast<int>(*last % kLow) + kLow) % kLow;
+            const int step = ahead <= kLow / 2 ? ahead : ahead - kLow;
+            take(*last + step, e);
+            if (step > 0) *last += step;
         }
     }
 
@@ -505,17 +519,13 @@ int measure(int argc, char** argv) {
                         .count());
             }
             const Figures f = figures(ms);
-            // MIDI events are followed by counter, which cannot come twice.
-            const std::string twice =
-                isMidi
-                    ? ""
-                    : " twice=" +
-                          std::to_string(receivers.repeats(static_cast<Source>(s), first, counter));
             std::printf(
-                "load=%s source=%s sent=%u received=%zu%s p50=%.3f p90=%.3f p99=%.3f "
+                "load=%s source=%s sent=%u received=%zu twice=%ld p50=%.3f p90=%.3f p99=%.3f "
                 "max=%.3f\n",
-                load.name, kSourceNames[s], frames, ms.size(), twice.c_str(), f.p50, f.p90, f.p99,
-                f.max);
+                load.name, kSourceNames[s], frames, ms.size(),
+                isMidi ? receiver->repeats(first, counter)
+                       : receivers.repeats(static_cast<Source>(s), first, counter),
+                f.p50, f.p90, f.p99, f.max);
         }
         std::printf("load=%s wakeups monitor=%.3f bridge=%.3f\n", load.name, monitorWakes / frames,
                     bridgeWakes / frames);

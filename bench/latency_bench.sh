@@ -125,7 +125,7 @@ awk -v runs="$runs" -v seconds="$seconds" -v midi="${#midi[@]}" '
     { m[$1] = $2 }
     END {
         printf "Each figure the median of %d runs of %d s a load (milliseconds from the write of a\n", runs, seconds
-        printf "frame'"'"'s last byte to its arrival); frames lost, and datagrams received twice,\n"
+        printf "frame'"'"'s last byte to its arrival); frames lost, and frames received twice,\n"
         printf "summed over the runs.\n\n"
         names["paced"] = "byte-paced, back to back (48/s)"
         names["paused"] = "a glove that pauses (a frame every 100 ms, byte-paced)"
@@ -145,7 +145,7 @@ awk -v runs="$runs" -v seconds="$seconds" -v midi="${#midi[@]}" '
             printf "| %s | %s | %.2f | %.2f | %.2f | %.2f | %d of %d | %s |\n", names[loads[a]],
                 receiver[sources[b]], m[k ".p50"], m[k ".p90"], m[k ".p99"], m[k ".max"],
                 m[k ".sent"] - m[k ".received"], m[k ".sent"],
-                sources[b] == "file" || !((k ".twice") in m) ? "–" : m[k ".twice"] + 0
+                sources[b] == "file" ? "–" : m[k ".twice"] + 0
         }
         printf "\n| load | monitor window thread wake-ups a frame | bridge wake-ups a frame |\n|---|---|---|\n"
         for (a = 1; a <= 3; ++a)
