@@ -268,8 +268,8 @@ class MidiReceiver {
     // The counter of each frame's last event. The whole counter is read from the first frame,
     // which sends every value; after it only the low seven bits are followed, as the counter
     // nearest the last one that ends in them: a missed cycle takes the high values' events with
-    // it, which would make every frame up to their next change look 128 frames older, and a
-    // sender that misses a cycle leaves its port holding the cycle before's events, read again.
+    // it, which would make every frame up to their next change look 128 frames older, and where
+    // cycles are missed a frame's events may come again.
     template <typename Take>
     void decode(Take take) const {
         constexpr int kLow = 1 << glove_sim::counterBitsPerValue;
