@@ -464,9 +464,7 @@ check_flex() {
 calibrate_from_the_menu() {
     start_x
     local osc_port
-    osc_port="$(free_port)"
-    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
-    pids+=($!)
+    start_oscdump
     start_sim --scenario hand
     start_monitor --osc "127.0.0.1:$osc_port" --calibration-time 3
     click_connect
@@ -726,9 +724,7 @@ EOF
 learn_postures_from_the_menu() {
     start_x
     local osc_port name dialog told from
-    osc_port="$(free_port)"
-    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
-    pids+=($!)
+    start_oscdump
     start_sim --scenario postures --posture fist
     start_monitor --osc "127.0.0.1:$osc_port"
     click_connect

@@ -120,6 +120,13 @@ free_port() {
 s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])'
 }
 
+# start_oscdump: an OSC receiver on a free port, $osc_port, writing each message to $work/osc.
+start_oscdump() {
+    osc_port="$(free_port)"
+    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
+    pids+=($!)
+}
+
 # start_receivers OSC_PORT UDP_PORT: liblo's oscdump into $work/osc, and a plain UDP
 # receiver that writes each datagram as one line of hex into $work/udp.
 start_receivers() {

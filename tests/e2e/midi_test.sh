@@ -121,9 +121,7 @@ controllers_follow_the_hand() {
     start_x
     start_jack
     local osc_port
-    osc_port="$(free_port)"
-    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
-    pids+=($!)
+    start_oscdump
     start_sim --scenario hand
     calibrate_for_the_hand
     start_monitor --midi --midi-api jack --osc "127.0.0.1:$osc_port"
