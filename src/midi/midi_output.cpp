@@ -14,10 +14,12 @@ namespace {
 constexpr std::uint8_t kControlChange = 0xB0;
 constexpr std::uint8_t kNoteOn = 0x90;
 constexpr std::uint8_t kNoteOff = 0x80;
-constexpr int kHighestValue = 127;
+constexpr float kHighestValue = 127.0F;
 // How far a controller's place moves from the value sent before it is sent anew: half a step
 // past the rounding boundary.
 constexpr float kControllerStep = 1.0F;
+// And more than one reading from it: a sensor that flickers by a reading sends nothing.
+constexpr float kReadingsMargin = 1.5F;
 // A start waits this long at most for the port, so that a port that cannot open is said at
 // once, with or without a glove.
 constexpr auto kOpenWait = std::chrono::seconds(2);
@@ -42,19 +44,17 @@ Message noteOff(int channel, int note) {
     return message(kNoteOff, channel, note, 0);
 }
 
-std::optional<float> controllerPlace(calibration::Range range, int reading) {
-    const float f = calibration::fraction(range, reading);
-    if (f < 0.0F) return std::nullopt;
-    return f * static_cast<float>(kHighestValue);
-}
-
-std::optional<int> controllerChange(float place, std::optional<int> sent) {
+std::optional<int> controllerChange(calibration::Range range, int reading,
+                                    std::optional<int> sent) {
+    if (!range.calibrated()) return std::nullopt;
+    const float place = calibration::fraction(range, reading) * kHighestValue;
     const auto value = static_cast<int>(std::lround(place));
     if (value == sent) return std::nullopt;
-    const bool end = value == 0 || value == kHighestValue;
-    if (sent && !end && std::abs(place - static_cast<float>(*sent)) < kControllerStep) {
-        return std::nullopt;
-    }
+    const bool end = value == 0 || value == static_cast<int>(kHighestValue);
+    // On a range under 127 readings a reading is more than a step.
+    const float stepsAReading = kHighestValue / static_cast<float>(range.high - range.low);
+    const float margin = std::max(kControllerStep, kReadingsMargin * stepsAReading);
+    if (sent && !end && std::abs(place - static_cast<float>(*sent)) < margin) return std::nullopt;
     return value;
 }
 
@@ -90,12 +90,13 @@ void MidiOutput::frameRead(const Frame& frame, Clock::time_point now) noexcept {
     if (!portReady(now)) return;
     const std::optional<calibration::Ranges>& ranges = calibrator_.inForce();
     for (int i = 0; i < calibration::kValueCount; ++i) {
-        const auto place =
-            ranges ? controllerPlace((*ranges)[i], frame[i + calibration::kFirstValue - 1])
-                   : std::nullopt;
         // Forgotten while not calibrated: sent again as soon as it is.
-        if (!place) sent_[i].reset();
-        const auto value = place ? controllerChange(*place, sent_[i]) : std::nullopt;
+        if (!ranges || !(*ranges)[i].calibrated()) {
+            sent_[i].reset();
+            continue;
+        }
+        const auto value =
+            controllerChange((*ranges)[i], frame[i + calibration::kFirstValue - 1], sent_[i]);
         if (value && send(controlChange(channel_, controllers_[i], *value))) sent_[i] = value;
     }
 

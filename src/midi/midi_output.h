@@ -44,13 +44,12 @@ Message controlChange(int channel, int controller, int value);
 Message noteOn(int channel, int note);
 Message noteOff(int channel, int note);
 
-// A reading's place in its calibrated range on the controller's scale, 0 to 127 unrounded;
-// none for a value that is not calibrated.
-std::optional<float> controllerPlace(calibration::Range range, int reading);
-// The controller value to send for `place`, given the value sent last: none while the place
-// stays within a step of it, so that a sensor's noise around a rounding boundary sends
-// nothing. The ends, 0 and 127, are always reached.
-std::optional<int> controllerChange(float place, std::optional<int> sent);
+// The controller value to send for `reading`, 0 to 127 from its place in its range, given the
+// value sent last: none for a range that is not calibrated, none while the place stays within a
+// step of that value, or within one and a half readings of it on a range so narrow that a reading
+// is more than a step, so that a sensor flickering by a reading sends nothing. The ends, 0 and 127,
+// are always reached.
+std::optional<int> controllerChange(calibration::Range range, int reading, std::optional<int> sent);
 
 // Plays the glove on a MIDI port: each calibrated value 2 to 10 as a control change when it
 // changes, and the posture held as its own note, sounding while it is held. A note that was

@@ -87,7 +87,9 @@ controllers_follow_frames() {
             seen[c] = v
             # Sent once a step from the value sent, or at an end: the events to expect.
             d = p - sent[c]
-            if (!(c in sent) || v != sent[c] && (v == 0 || v == 127 || d >= 1 || d <= -1)) {
+            m = 1.5 * 127 / (high[i - 2] - low[i - 2])
+            m = m < 1 ? 1 : m
+            if (!(c in sent) || v != sent[c] && (v == 0 || v == 127 || d >= m || d <= -m)) {
                 total++; sent[c] = v
             }
         }

@@ -26,8 +26,7 @@ class ControllerValue : public ::testing::TestWithParam<ControllerCase> {};
 
 TEST_P(ControllerValue, IsTheReadingsPlaceInItsRangeOnceItMovesAStep) {
     const ControllerCase& c = GetParam();
-    const std::optional<float> place = controllerPlace(c.range, c.reading);
-    EXPECT_EQ(place ? controllerChange(*place, c.sent) : std::nullopt, c.value);
+    EXPECT_EQ(controllerChange(c.range, c.reading, c.sent), c.value);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -38,10 +37,13 @@ INSTANTIATE_TEST_SUITE_P(
         ControllerCase{"HalfwayRoundsUp", {0, 254}, 127, {}, 64},
         ControllerCase{"JustUnderHalfwayRoundsDown", {0, 254}, 126, {}, 63},
         ControllerCase{"AboveTheRangeIs127", {30, 220}, 255, {}, 127},
-        ControllerCase{"TooNarrowARangeSendsNothing", {100, 107}, 107, {}, std::nullopt},
         ControllerCase{"TheValueSentIsNotSentAgain", {0, 254}, 127, 64, std::nullopt},
         ControllerCase{"UnderAStepFromTheValueSentSendsNothing", {0, 150}, 58, 50, std::nullopt},
         ControllerCase{"MoreThanAStepFromTheValueSentIsSent", {0, 150}, 57, 50, 48},
+        ControllerCase{"TooNarrowARangeSendsNothing", {100, 107}, 107, {}, std::nullopt},
+        ControllerCase{"AReadingOnARangeOf127IsNoChange", {0, 127}, 61, 60, std::nullopt},
+        ControllerCase{"AReadingOnANarrowRangeIsNoChange", {20, 30}, 26, 64, std::nullopt},
+        ControllerCase{"TwoReadingsOnANarrowRangeAreAChange", {20, 30}, 27, 64, 89},
         ControllerCase{"TheLowEndIsReachedFromUnderAStep", {0, 255}, 1, 1, 0},
         ControllerCase{"TheHighEndIsReachedFromUnderAStep", {0, 255}, 254, 126, 127}),
     test::CaseName());
