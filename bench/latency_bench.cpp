@@ -1,16 +1,21 @@
 // From the glove's last byte to each output: the real glove-monitor, Connect pressed on its
 // window, beside latency_bridge (a minimal serial-to-UDP bridge), each on a pseudo-terminal of
 // its own, both fed the same counted frames at the same moments. Receivers time the monitor's
-// UDP and OSC datagrams, the bridge's datagrams and each rewrite of the exchange file.
+// UDP and OSC datagrams, the bridge's datagrams and each rewrite of the exchange file; given a
+// JACK server, JACK clients of the benchmark's own also time the monitor's MIDI events and the
+// bridge's.
 //
-//     latency_bench --monitor PATH --bridge PATH [--seconds S] [--work DIR]
+//     latency_bench --monitor PATH --bridge PATH [--seconds S] [--work DIR] [--jack-server NAME]
 //
 // Needs an X server (DISPLAY) and xdotool. Prints, for each load, one line a receiver:
 //     load=paced source=udp sent=1440 received=1440 twice=0 p50=0.21 p90=0.30 p99=0.80 max=2.10
-// (milliseconds; twice: datagrams received again), and one line of wake-ups a frame: the
-// monitor's window thread's voluntary context switches, and the bridge's, divided by the frames
-// sent.
+// (milliseconds; twice: datagrams, or MIDI frames, received again), and one line of wake-ups a
+// frame: the monitor's window thread's voluntary context switches, and the bridge's, divided by
+// the frames sent. With a JACK server, first one line of its cycle:
+//     jack period=128 rate=48000
 #include <fcntl.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -21,6 +26,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +36,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,13 +51,30 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-enum Source { MonitorUdp, MonitorOsc, ExchangeFile, BridgeUdp, kSourceCount };
-constexpr std::array<const char*, kSourceCount> kSourceNames{"udp", "osc", "file", "bridge"};
+// The monitor's MIDI twice: timed by the receiving client's process callback, and by the start
+// of the JACK cycle the event came in.
+enum Source {
+    MonitorUdp,
+    MonitorOsc,
+    ExchangeFile,
+    BridgeUdp,
+    MonitorMidi,
+    MidiCycle,
+    BridgeMidi,
+    kSourceCount
+};
+constexpr std::array<const char*, kSourceCount> kSourceNames{
+    "udp", "osc", "file", "bridge", "midi", "midi_cycle", "bridge_midi"};
 constexpr int kMonitorLine = 0;
 constexpr int kBridgeLine = 1;
 
+// The processes started here, ended by fail() too: left running, they would hold the pipe
+// that the script reads this benchmark's output from.
+std::vector<pid_t> started;
+
 [[noreturn]] void fail(const std::string& why) {
     std::fprintf(stderr, "latency_bench: %s\n", why.c_str());
+    for (const pid_t pid : started) ::kill(pid, SIGTERM);
     std::exit(1);
 }
 
@@ -168,6 +192,161 @@ class Receivers {
     std::thread thread_;
 };
 
+// A MIDI port, the monitor's or the bridge's, as a JACK client of the benchmark's own sees it.
+// With the calibration the benchmark keeps (values 7 to 10 over 0 to 127), the counter's four
+// values come as controllers 25 to 28 unchanged, the last, its low seven bits, in every frame and
+// last of the frame's events: its arrival is the frame's. The process callback notes each control
+// change with two times on the benchmark's clock: the callback's own, and the start of the JACK
+// cycle the event came in, JACK's frame time moved onto the steady clock by the two clocks' offset
+// read in that callback. JACK 2 keeps time on CLOCK_MONOTONIC_RAW, which drifts from the steady
+// clock's CLOCK_MONOTONIC by the clock's adjustments (145 ms after ten hours on one machine).
+class MidiReceiver {
+  public:
+    // The monitor's default controllers: value n as controller 18 + n.
+    static constexpr int kCounterController = 18 + glove_sim::counterFirstValue;
+
+    MidiReceiver(const std::string& server, const std::string& name) {
+        jack_status_t status{};
+        client_ = jack_client_open(name.c_str(),
+                                   static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                                   &status, server.c_str());
+        if (client_ == nullptr) fail("no JACK server called " + server);
+        input_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        if (input_ == nullptr || jack_set_process_callback(client_, &process, this) != 0 ||
+            jack_activate(client_) != 0) {
+            fail("the JACK server " + server + " did not take the receiving client");
+        }
+    }
+    MidiReceiver(const MidiReceiver&) = delete;
+    MidiReceiver& operator=(const MidiReceiver&) = delete;
+    ~MidiReceiver() { jack_client_close(client_); }
+
+    // Connects `port`, once it is there, to this client.
+    void connect(const std::string& port) {
+        for (const auto until = Clock::now() + 20s; Clock::now() < until;
+             std::this_thread::sleep_for(50ms)) {
+            if (jack_port_by_name(client_, port.c_str()) == nullptr) continue;
+            if (jack_connect(client_, port.c_str(), jack_port_name(input_)) != 0) break;
+            return;
+        }
+        fail("cannot connect " + port);
+    }
+    [[nodiscard]] jack_nframes_t period() const { return jack_get_buffer_size(client_); }
+    [[nodiscard]] jack_nframes_t rate() const { return jack_get_sample_rate(client_); }
+    // Events that found the record full.
+    [[nodiscard]] long overflowed() const { return overflowed_; }
+
+    // The first arrival of each counter, by the callback's time or the cycle's, and the
+    // counters that came again between two counters.
+    [[nodiscard]] std::map<std::uint32_t, Clock::time_point> arrivals(bool byCycle) const {
+        std::map<std::uint32_t, Clock::time_point> at;
+        decode([&](std::uint32_t counter, const Event& e) {
+            at.emplace(counter, byCycle ? e.cycleAt : e.at);
+        });
+        return at;
+    }
+    [[nodiscard]] long repeats(std::uint32_t first, std::uint32_t end) const {
+        std::map<std::uint32_t, int> seen;
+        decode([&](std::uint32_t counter, const Event&) { ++seen[counter]; });
+        long twice = 0;
+        for (const auto& [counter, times] : seen) {
+            if (counter >= first && counter < end) twice += times - 1;
+        }
+        return twice;
+    }
+
+  private:
+    struct Event {
+        std::uint8_t controller;
+        std::uint8_t value;
+        Clock::time_point at;
+        Clock::time_point cycleAt;
+    };
+    // Minutes of frames of nine controllers each.
+    static constexpr std::size_t kCapacity = 1 << 20;
+
+    // The counter of each frame's last event. The whole counter is read from the first frame,
+    // which sends every value; after it only the low seven bits are followed, as the counter
+    // nearest the last one that ends in them: a missed cycle takes the high values' events with
+    // it, which would make every frame up to their next change look 128 frames older, and where
+    // cycles are missed a frame's events may come again.
+    template <typename Take>
+    void decode(Take take) const {
+        constexpr int kLow = 1 << glove_sim::counterBitsPerValue;
+        glove_sim::CounterValues latest{};
+        std::optional<std::uint32_t> last;
+        const std::span<const Event> events(events_.data(), count_.load(std::memory_order_acquire));
+        for (const Event& e : events) {
+            const int digit = e.controller - kCounterController;
+            if (digit < 0 || digit >= static_cast<int>(latest.size())) continue;
+            latest[digit] = e.value;
+            if (digit + 1 != static_cast<int>(latest.size())) continue;
+            if (!last) {
+                last = glove_sim::decodeCounter(latest);
+                take(*last, e);
+                continue;
+            }
+            // Up to half the low values forward, or back: a frame met again.
+            const int ahead = (e.value - static_cast<int>(*last % kLow) + kLow) % kLow;
+            const int step = ahead <= kLow / 2 ? ahead : ahead - kLow;
+            take(*last + step, e);
+            if (step > 0) *last += step;
+        }
+    }
+
+    static int process(jack_nframes_t frames, void* arg) {
+        auto& self = *static_cast<MidiReceiver*>(arg);
+        const Clock::time_point now = Clock::now();
+        const auto jackNow = static_cast<std::int64_t>(jack_get_time());
+        const jack_nframes_t cycleStart = jack_last_frame_time(self.client_);
+        void* buffer = jack_port_get_buffer(self.input_, frames);
+        std::size_t count = self.count_.load(std::memory_order_relaxed);
+        const jack_nframes_t events = jack_midi_get_event_count(buffer);
+        for (jack_nframes_t i = 0; i < events; ++i) {
+            jack_midi_event_t event{};
+            if (jack_midi_event_get(&event, buffer, i) != 0 || event.size != 3 ||
+                event.buffer[0] != 0xB0) {  // a control change on channel 1
+                continue;
+            }
+            if (count == kCapacity) {
+                ++self.overflowed_;
+                continue;
+            }
+            const auto eventTime = static_cast<std::int64_t>(
+                jack_frames_to_time(self.client_, cycleStart + event.time));
+            self.events_[count++] = {event.buffer[1], event.buffer[2], now,
+                                     now + std::chrono::microseconds(eventTime - jackNow)};
+        }
+        self.count_.store(count, std::memory_order_release);
+        return 0;
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* input_ = nullptr;
+    std::vector<Event> events_ = std::vector<Event>(kCapacity);
+    std::atomic<std::size_t> count_ = 0;
+    std::atomic<long> overflowed_ = 0;
+};
+
+// Keeps, for the monitor's line, the calibration that sends the counter's values unchanged as
+// controllers: a recording of two frames, values 2 to 6 over 0 to 255, 7 to 10 over 0 to 127.
+void calibrateForCounter(const std::string& monitor, const std::string& line,
+                         const std::filesystem::path& work) {
+    const std::filesystem::path recording = work / "calibration.csv";
+    std::ofstream(recording) << "time,elapsed_ms,v1,v2,v3,v4,v5,v6,v7,v8,v9,v10\n"
+                                "2026-12-08T10:00:00.000+00:00,0.000,128,0,0,0,0,0,0,0,0,0\n"
+                                "2026-12-08T10:00:00.021+00:00,20.833,128,255,255,255,255,255,"
+                                "127,127,127,127\n";
+    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = bench::spawn({monitor, "--port", line, "--calibrate-from", recording},
+                                   work / "calibration.stderr", quiet);
+    ::close(quiet);
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        fail("the monitor did not calibrate from " + recording.string());
+    }
+}
+
 long voluntarySwitches(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
                          "/status");
@@ -233,6 +412,7 @@ int measure(int argc, char** argv) {
     std::string bridge;
     double seconds = 30;
     std::filesystem::path work = std::filesystem::temp_directory_path() / "latency_bench";
+    std::string jackServer;  // none: no MIDI
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--monitor")
@@ -243,11 +423,15 @@ int measure(int argc, char** argv) {
             seconds = std::stod(argv[i + 1]);
         else if (option == "--work")
             work = argv[i + 1];
+        else if (option == "--jack-server")
+            jackServer = argv[i + 1];
         else
             fail("unknown option " + option);
     }
     if (monitor.empty() || bridge.empty()) {
-        fail("usage: latency_bench --monitor PATH --bridge PATH [--seconds S] [--work DIR]");
+        fail(
+            "usage: latency_bench --monitor PATH --bridge PATH [--seconds S] [--work DIR] "
+            "[--jack-server NAME]");
     }
     std::filesystem::create_directories(work);
     std::filesystem::remove(work / "InputFile");
@@ -255,15 +439,39 @@ int measure(int argc, char** argv) {
 
     Feeder feeder;
     Receivers receivers(work);
-    const pid_t bridgePid = bench::spawn(
-        {bridge, feeder.lines[kBridgeLine].path, std::to_string(receivers.port(BridgeUdp))},
-        work / "bridge.stderr");
-    const pid_t monitorPid =
-        bench::spawn({monitor, "--port", feeder.lines[kMonitorLine].path, "--exchange-file",
-                      (work / "InputFile").string(), "--udp",
-                      "127.0.0.1:" + std::to_string(receivers.port(MonitorUdp)), "--osc",
-                      "127.0.0.1:" + std::to_string(receivers.port(MonitorOsc))},
-                     work / "monitor.stderr");
+    std::vector<std::string> bridgeArgs{bridge, feeder.lines[kBridgeLine].path,
+                                        std::to_string(receivers.port(BridgeUdp))};
+    // The monitor's MIDI and the bridge's.
+    std::optional<MidiReceiver> midi;
+    std::optional<MidiReceiver> bridgeMidi;
+    if (!jackServer.empty()) {
+        ::setenv("JACK_DEFAULT_SERVER", jackServer.c_str(), 1);
+        bridgeArgs.push_back(jackServer);
+        midi.emplace(jackServer, "latency_bench");
+        bridgeMidi.emplace(jackServer, "latency_bench bridge");
+        std::printf("jack period=%u rate=%u\n", midi->period(), midi->rate());
+    }
+    const pid_t bridgePid = bench::spawn(bridgeArgs, work / "bridge.stderr");
+    started.push_back(bridgePid);
+    std::vector<std::string> monitorArgs{monitor,
+                                         "--port",
+                                         feeder.lines[kMonitorLine].path,
+                                         "--exchange-file",
+                                         (work / "InputFile").string(),
+                                         "--udp",
+                                         "127.0.0.1:" + std::to_string(receivers.port(MonitorUdp)),
+                                         "--osc",
+                                         "127.0.0.1:" + std::to_string(receivers.port(MonitorOsc))};
+    if (midi) {
+        calibrateForCounter(monitor, feeder.lines[kMonitorLine].path, work);
+        monitorArgs.insert(monitorArgs.end(), {"--midi", "--midi-api", "jack"});
+    }
+    const pid_t monitorPid = bench::spawn(monitorArgs, work / "monitor.stderr");
+    started.push_back(monitorPid);
+    if (midi) {
+        midi->connect("Glove Monitor:Glove Monitor");
+        bridgeMidi->connect("latency_bridge:out");
+    }
     bench::pressConnect(monitorPid, feeder.lines[kMonitorLine].path);
     std::this_thread::sleep_for(1s);
 
@@ -296,9 +504,15 @@ int measure(int argc, char** argv) {
         const double bridgeWakes = static_cast<double>(voluntarySwitches(bridgePid) - bridgeBefore);
         std::this_thread::sleep_for(500ms);
         for (int s = 0; s < kSourceCount; ++s) {
-            const int line = s == BridgeUdp ? kBridgeLine : kMonitorLine;
+            const bool isMidi = s == MonitorMidi || s == MidiCycle || s == BridgeMidi;
+            if (isMidi && !midi) continue;
+            const MidiReceiver* receiver = !isMidi           ? nullptr
+                                           : s == BridgeMidi ? &*bridgeMidi
+                                                             : &*midi;
+            const int line = s == BridgeUdp || s == BridgeMidi ? kBridgeLine : kMonitorLine;
             std::vector<double> ms;
-            for (const auto& [c, at] : receivers.arrivals(static_cast<Source>(s))) {
+            for (const auto& [c, at] : isMidi ? receiver->arrivals(s == MidiCycle)
+                                              : receivers.arrivals(static_cast<Source>(s))) {
                 if (c < first || c >= counter) continue;
                 ms.push_back(
                     std::chrono::duration<double, std::milli>(at - feeder.lastByteAt[line].at(c))
@@ -309,14 +523,17 @@ int measure(int argc, char** argv) {
                 "load=%s source=%s sent=%u received=%zu twice=%ld p50=%.3f p90=%.3f p99=%.3f "
                 "max=%.3f\n",
                 load.name, kSourceNames[s], frames, ms.size(),
-                receivers.repeats(static_cast<Source>(s), first, counter), f.p50, f.p90, f.p99,
-                f.max);
+                isMidi ? receiver->repeats(first, counter)
+                       : receivers.repeats(static_cast<Source>(s), first, counter),
+                f.p50, f.p90, f.p99, f.max);
         }
         std::printf("load=%s wakeups monitor=%.3f bridge=%.3f\n", load.name, monitorWakes / frames,
                     bridgeWakes / frames);
         std::fflush(stdout);
         std::this_thread::sleep_for(500ms);
     }
+    if (midi && midi->overflowed() + bridgeMidi->overflowed() > 0)
+        fail("more MIDI events than the receiver can hold");
     ::kill(monitorPid, SIGTERM);
     ::kill(bridgePid, SIGTERM);
     ::waitpid(monitorPid, nullptr, 0);

@@ -2,10 +2,18 @@
  * to measure the monitor's latency against: the line raw at 4800 baud, a blocking read that
  * returns once a frame's ten characters have come (VMIN 10), frames aligned on the marker, one UDP
  * datagram a frame, holding the frame as the monitor's UDP output does (one line of values).
- *     latency_bridge DEVICE PORT      (sends to 127.0.0.1:PORT; ends when the line hangs up) */
+ * Given a JACK server, also a MIDI output port "latency_bridge:out": each of values 2 to 10 that
+ * changed as controller 18 + n on channel 1, as the monitor sends them (values 7 to 10 as they
+ * are, 2 to 6 halved, for want of a calibration), handed to the process callback through a ring
+ * buffer, written at the start of the next cycle.
+ *     latency_bridge DEVICE PORT [JACK_SERVER]
+ * (sends to 127.0.0.1:PORT; ends when the line hangs up) */
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
 #include <netinet/in.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,13 +22,59 @@
 #include <termios.h>
 #include <unistd.h>
 
-enum { kFrameLength = 10, kMarker = 128 };
+enum { kFrameLength = 10, kMarker = 128, kMessage = 3 };
+
+static jack_port_t* midi_out;
+static jack_ringbuffer_t* midi_queue;
+
+static int write_midi(jack_nframes_t frames, void* unused) {
+    (void)unused;
+    void* buffer = jack_port_get_buffer(midi_out, frames);
+    jack_midi_clear_buffer(buffer);
+    unsigned char message[kMessage];
+    while (jack_ringbuffer_read_space(midi_queue) >= kMessage) {
+        jack_ringbuffer_read(midi_queue, (char*)message, kMessage);
+        jack_midi_event_write(buffer, 0, message, kMessage);
+    }
+    return 0;
+}
+
+/* The MIDI port on the named server; exits when it cannot be had. */
+static void open_midi(const char* server) {
+    jack_status_t status;
+    jack_client_t* client = jack_client_open("latency_bridge", JackNoStartServer | JackServerName,
+                                             &status, server);
+    midi_queue = jack_ringbuffer_create(1 << 14);
+    if (client == NULL || midi_queue == NULL ||
+        (midi_out = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput,
+                                       0)) == NULL ||
+        jack_set_process_callback(client, write_midi, NULL) != 0 || jack_activate(client) != 0) {
+        fprintf(stderr, "latency_bridge: no MIDI port on the JACK server %s\n", server);
+        exit(1);
+    }
+}
+
+/* Each value 2 to 10 that changed since it was last sent, as a control change; a full queue
+ * drops the message, as a late reader would miss it. */
+static void send_midi(const unsigned char* frame) {
+    static int sent[kFrameLength];
+    for (int i = 1; i < kFrameLength; ++i) {
+        const int value = i >= 6 ? frame[i] : frame[i] / 2;
+        if (sent[i] == value + 1) continue;
+        const unsigned char message[kMessage] = {0xB0, (unsigned char)(19 + i),
+                                                 (unsigned char)value};
+        if (jack_ringbuffer_write_space(midi_queue) < kMessage) continue;
+        jack_ringbuffer_write(midi_queue, (const char*)message, kMessage);
+        sent[i] = value + 1;
+    }
+}
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: latency_bridge DEVICE PORT\n");
+    if (argc != 3 && argc != 4) {
+        fprintf(stderr, "usage: latency_bridge DEVICE PORT [JACK_SERVER]\n");
         return 2;
     }
+    if (argc == 4) open_midi(argv[3]);
     const int line = open(argv[1], O_RDONLY | O_NOCTTY);
     struct termios t;
     if (line < 0 || tcgetattr(line, &t) != 0) {
@@ -65,6 +119,7 @@ int main(int argc, char** argv) {
         }
         length += snprintf(text + length, sizeof text - (size_t)length, "\r\n");
         sendto(out, text, (size_t)length, 0, (const struct sockaddr*)&to, sizeof to);
+        if (midi_queue != NULL) send_midi(held);
         have = 0;
     }
 }

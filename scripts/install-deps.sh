@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
     liblo-dev liblo-tools python3
+    librtmidi-dev libjack-jackd2-dev jackd2
     libgtest-dev
     clang libclang-rt-14-dev
     fonts-dejavu-core
@@ -23,5 +24,7 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing: ${missing[*]}"
+# jackd2 asks whether to let JACK run at realtime priority; the tests need no such thing.
+echo "jackd2 jackd/tweak_rt_limits boolean false" | $sudo debconf-set-selections
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

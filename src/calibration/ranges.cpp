@@ -5,10 +5,10 @@
 
 namespace glove::calibration {
 
-float fraction(Range range, int value) {
+float fraction(Range range, float value) {
     if (!range.calibrated()) return kNotCalibrated;
     const float f =
-        static_cast<float>(value - range.low) / static_cast<float>(range.high - range.low);
+        (value - static_cast<float>(range.low)) / static_cast<float>(range.high - range.low);
     return std::clamp(f, 0.0F, 1.0F);
 }
 

@@ -33,7 +33,11 @@ using Ranges = std::array<Range, kValueCount>;
 using Fractions = std::array<float, kValueCount>;
 
 // (value - low) / (high - low), clamped to 0..1; kNotCalibrated for a range under kLeastSpan.
-float fraction(Range range, int value);
+// A value may lie between two readings, as a mean of readings does.
+float fraction(Range range, float value);
+inline float fraction(Range range, int value) {
+    return fraction(range, static_cast<float>(value));
+}
 Fractions fractions(const Ranges& ranges, const Frame& frame);
 
 // The numbers (2 to 10) of the values whose ranges are under kLeastSpan.

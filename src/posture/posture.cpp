@@ -45,8 +45,23 @@ bool isNone(std::string_view name) {
     });
 }
 
+// Parts a posture's note from its values in the settings.
+constexpr std::string_view kNoteField = " note=";
+
 std::string quoted(std::string_view name) {
     return '"' + std::string(name) + '"';
+}
+
+// Empty when `note` may be played by the posture named `name` in `set`; otherwise why not.
+std::string noteFault(const PostureSet& set, int note, std::string_view name) {
+    if (note < kLowestNote || note > kHighestNote) {
+        return "a note is from " + std::to_string(kLowestNote) + " to " +
+               std::to_string(kHighestNote) + ", not " + std::to_string(note);
+    }
+    const Posture* other = set.playing(note);
+    if (other == nullptr || other->name == name) return {};
+    return "note " + std::to_string(note) + " is played by the posture " + quoted(other->name) +
+           " already";
 }
 
 // Within the rejection distance, tie to the first.
@@ -81,10 +96,7 @@ Values onCalibration(const std::optional<calibration::Ranges>& ranges, const Val
     Values values = raw;
     for (int i = 0; i < kValueCount; ++i) {
         const calibration::Range range = (*ranges)[i];
-        if (!range.calibrated()) continue;
-        const float place = (raw[i] * 255.0F - static_cast<float>(range.low)) /
-                            static_cast<float>(range.high - range.low);
-        values[i] = std::clamp(place, 0.0F, 1.0F);
+        if (range.calibrated()) values[i] = calibration::fraction(range, raw[i] * 255.0F);
     }
     return values;
 }
@@ -153,12 +165,39 @@ const Posture* PostureSet::find(std::string_view name) const {
     return found == postures_.end() ? nullptr : &*found;
 }
 
+const Posture* PostureSet::playing(int note) const {
+    const auto found = std::ranges::find(postures_, note, &Posture::note);
+    return found == postures_.end() ? nullptr : &*found;
+}
+
+int PostureSet::nextNote(std::span<const int> reserved) const {
+    const auto lowestFree = [](auto&& isFree) {
+        for (int note = kFirstNote; note <= kHighestNote; ++note) {
+            if (isFree(note)) return note;
+        }
+        for (int note = kLowestNote; note < kFirstNote; ++note) {
+            if (isFree(note)) return note;
+        }
+        return -1;
+    };
+    const auto unplayed = [this](int note) { return playing(note) == nullptr; };
+    const int note = lowestFree(
+        [&](int n) { return unplayed(n) && std::ranges::find(reserved, n) == reserved.end(); });
+    // A set that can take one more posture always has a note to spare.
+    return note >= 0 ? note : lowestFree(unplayed);
+}
+
 std::string PostureSet::add(Posture posture) {
     if (std::string fault = nameFault(posture.name); !fault.empty()) return fault;
     if (find(posture.name) != nullptr)
         return "a posture named " + quoted(posture.name) + " is kept already";
     if (postures_.size() >= kMostPostures) {
         return "at most " + std::to_string(kMostPostures) + " postures can be kept";
+    }
+    if (!posture.note) {
+        posture.note = nextNote();
+    } else if (std::string fault = noteFault(*this, *posture.note, posture.name); !fault.empty()) {
+        return fault;
     }
     postures_.push_back(std::move(posture));
     return {};
@@ -178,6 +217,14 @@ std::string PostureSet::rename(std::string_view from, std::string_view to) {
     if (std::string fault = nameFault(to); !fault.empty()) return fault;
     if (find(to) != nullptr) return "a posture named " + quoted(to) + " is kept already";
     found->name = to;
+    return {};
+}
+
+std::string PostureSet::setNote(std::string_view name, int note) {
+    const auto found = std::ranges::find(postures_, name, &Posture::name);
+    if (found == postures_.end()) return "no posture is named " + quoted(name);
+    if (std::string fault = noteFault(*this, note, name); !fault.empty()) return fault;
+    found->note = note;
     return {};
 }
 
@@ -233,20 +280,26 @@ std::string formatPostures(std::span<const Posture> postures) {
             text.append(digits.data(), end);
             separator = ' ';
         }
+        if (p.note) {
+            text += kNoteField;
+            text += std::to_string(*p.note);
+        }
     }
     return text;
 }
 
 ReadPostures parsePostures(std::string_view text) {
     ReadPostures read;
-    PostureSet set;
+    // Each line's posture, read whole before any is added: a line with no note gets one only
+    // once every note the text gives is known.
+    std::vector<Posture> listed;
+    std::vector<int> given;
     int lineNumber = 0;
-    std::string_view rest = text;
     const auto fail = [&](const std::string& why) {
         read.fault = "line " + std::to_string(lineNumber) + ": " + why;
         return read;
     };
-    while (!rest.empty()) {
+    for (std::string_view rest = text; !rest.empty();) {
         ++lineNumber;
         const std::size_t newline = rest.find('\n');
         const std::string_view line = rest.substr(0, newline);
@@ -254,7 +307,8 @@ ReadPostures parsePostures(std::string_view text) {
         if (line.empty()) return fail("empty where a posture should be");
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) return fail("no '=' after the posture's name");
-        Posture posture{std::string(line.substr(0, equals)), {}};
+        Posture& posture = listed.emplace_back(Posture{std::string(line.substr(0, equals)), {}});
+        if (std::string fault = nameFault(posture.name); !fault.empty()) return fail(fault);
         const char* at = line.data() + equals + 1;
         const char* const end = line.data() + line.size();
         for (int i = 0; i < kValueCount; ++i) {
@@ -271,7 +325,25 @@ ReadPostures parsePostures(std::string_view text) {
             }
             at = next;
         }
+        if (std::string_view(at, end).starts_with(kNoteField)) {
+            at += kNoteField.size();
+            int note = -1;
+            const auto [next, error] = std::from_chars(at, end, note);
+            if (error != std::errc() || next != end || note < kLowestNote || note > kHighestNote) {
+                return fail("the note is not a number from " + std::to_string(kLowestNote) +
+                            " to " + std::to_string(kHighestNote));
+            }
+            posture.note = note;
+            given.push_back(note);
+            at = next;
+        }
         if (at != end) return fail("more than " + std::to_string(kValueCount) + " values");
+    }
+    PostureSet set;
+    lineNumber = 0;
+    for (Posture& posture : listed) {
+        ++lineNumber;
+        if (!posture.note) posture.note = set.nextNote(given);
         if (std::string fault = set.add(std::move(posture)); !fault.empty()) return fail(fault);
     }
     read.postures = set.postures();

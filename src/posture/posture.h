@@ -35,10 +35,19 @@ inline constexpr float kHysteresis = 0.05F;
 inline constexpr std::size_t kFewestLearningFrames = 12;
 // A change of posture counts only once it has held this many frames in a row.
 inline constexpr int kHoldFrames = 3;
+// Each posture plays a note of its own, a MIDI note number. The first learnt plays middle C.
+inline constexpr int kLowestNote = 0;
+inline constexpr int kHighestNote = 127;
+inline constexpr int kFirstNote = 60;
+static_assert(kMostPostures <= static_cast<std::size_t>(kHighestNote - kLowestNote + 1),
+              "a posture added needs a free note");
 
 struct Posture {
     std::string name;
     Values values{};
+    // None only before it is added to a set, which gives it the set's next note; kept by a
+    // relearning and a rename, so that a synthesiser's patch stays mapped to it.
+    std::optional<int> note{};
 
     bool operator==(const Posture&) const = default;
 };
@@ -72,11 +81,18 @@ class PostureSet {
     [[nodiscard]] const std::vector<Posture>& postures() const { return postures_; }
     [[nodiscard]] float rejection() const { return rejection_; }
     [[nodiscard]] const Posture* find(std::string_view name) const;
+    // The posture that plays `note`, or null.
+    [[nodiscard]] const Posture* playing(int note) const;
+    // The note a posture added without one gets: the lowest from kFirstNote up that no posture
+    // plays, past kHighestNote the lowest free from kLowestNote. A note in `reserved` (one
+    // asked for a posture still to be added) is passed over unless no other is free.
+    [[nodiscard]] int nextNote(std::span<const int> reserved = {}) const;
 
     // Each returns empty when done, or why it was refused (the set is then unchanged).
     std::string add(Posture posture);
     std::string relearn(std::string_view name, const Values& values);
     std::string rename(std::string_view from, std::string_view to);
+    std::string setNote(std::string_view name, int note);
     // False when no posture has that name.
     bool remove(std::string_view name);
 
@@ -114,11 +130,14 @@ class Debouncer {
     int pendingFrames_ = 0;
 };
 
-// How a device's postures are kept in the settings: one line for each, "NAME=V V V V V V V V V"
-// with values 2 to 10 to three decimals, lines joined by '\n'; no postures is empty text.
+// How a device's postures are kept in the settings: one line for each,
+// "NAME=V V V V V V V V V note=N" with values 2 to 10 to three decimals, lines joined by '\n';
+// no postures is empty text.
 std::string formatPostures(std::span<const Posture> postures);
 // The postures of that text, or the first fault in it as one line (and no postures): a text
 // that is damaged anywhere gives nothing, so a half-read set never replaces a whole one.
+// Lines with no note (as kept before postures had notes) get the set's next notes in the
+// order listed, after the lines with notes have taken theirs.
 struct ReadPostures {
     std::vector<Posture> postures;
     std::string fault;

@@ -111,11 +111,63 @@ QString calibrationInForce(const CommandLine& c) {
                          : u"none"_s;
 }
 
-// The postures kept for the device in force, by name, as --show-settings tells them.
+// --midi is a switch; the settings file keeps it as "yes".
+std::optional<QString> applyMidi(const Option&, const QStringList& values, CommandLine& c) {
+    if (!values.isEmpty() && values.last() != u"yes"_s) {
+        return u"Invalid --midi: '%1' (a saved --midi is 'yes')"_s.arg(values.last());
+    }
+    c.midi.enabled = true;
+    return std::nullopt;
+}
+
+std::optional<QString> applyMidiApi(const Option&, const QStringList& values, CommandLine& c) {
+    c.midi.api = midi::parseApi(last(values).toStdString());
+    if (!c.midi.api) return u"Invalid --midi-api: '%1' (alsa or jack)"_s.arg(last(values));
+    return std::nullopt;
+}
+
+std::optional<QString> applyMidiChannel(const Option&, const QStringList& values, CommandLine& c) {
+    bool number = false;
+    const int channel = last(values).toInt(&number);
+    if (!number || channel < 1 || channel > midi::kChannels) {
+        return u"Invalid --midi-channel: '%1' (1 to %2)"_s.arg(last(values)).arg(midi::kChannels);
+    }
+    c.midi.channel = channel;
+    return std::nullopt;
+}
+
+// Nine different controllers: two values on one would fight over it.
+std::optional<QString> applyMidiControllers(const Option&, const QStringList& values,
+                                            CommandLine& c) {
+    const QStringList texts = last(values).split(',');
+    midi::Controllers controllers{};
+    bool valid = texts.size() == int(controllers.size());
+    for (int i = 0; valid && i < texts.size(); ++i) {
+        controllers[i] = texts[i].trimmed().toInt(&valid);
+        valid = valid && controllers[i] >= 0 && controllers[i] <= midi::kHighestController &&
+                std::find(controllers.begin(), controllers.begin() + i, controllers[i]) ==
+                    controllers.begin() + i;
+    }
+    if (!valid) {
+        return u"Invalid --midi-controllers: '%1' (the controllers of values 2 to 10: nine "
+               u"different numbers, 0 to %2, separated by commas)"_s.arg(last(values))
+                   .arg(midi::kHighestController);
+    }
+    c.midi.controllers = controllers;
+    return std::nullopt;
+}
+
+QString midiControllersInForce(const CommandLine& c) {
+    QStringList texts;
+    for (const int controller : c.midi.controllers) texts << QString::number(controller);
+    return texts.join(',');
+}
+
+// The postures kept for the device in force, by name and note, as --show-settings tells them.
 QString posturesInForce(const CommandLine& c) {
     QStringList names;
     for (const posture::Posture& p : c.postures.postures()) {
-        names << u"\"%1\""_s.arg(QString::fromStdString(p.name));
+        names << u"\"%1\" (note %2)"_s.arg(QString::fromStdString(p.name)).arg(*p.note);
     }
     return names.isEmpty() ? u"none"_s : names.join(u", "_s);
 }
@@ -131,6 +183,24 @@ std::optional<QString> takePosturesToLearn(const QStringList& values, CommandLin
         }
         c.learnPostures.push_back(
             {value.left(equals), QFile::encodeName(value.mid(equals + 1)).toStdString()});
+    }
+    return std::nullopt;
+}
+
+// "NAME=NOTE" of --posture-note, split at the first '=' like --learn-posture's.
+std::optional<QString> takePostureNotes(const QStringList& values, CommandLine& c) {
+    static const QRegularExpression number(u"\\A[0-9]{1,3}\\z"_s);
+    for (const QString& value : values) {
+        const qsizetype equals = value.indexOf('=');
+        const QString note = equals < 0 ? QString() : value.mid(equals + 1);
+        const int n = number.match(note).hasMatch() ? note.toInt() : -1;
+        if (n < posture::kLowestNote || n > posture::kHighestNote) {
+            return u"--posture-note needs NAME=NOTE, a name and a note from %1 to %2, not '%3'"_s
+                .arg(posture::kLowestNote)
+                .arg(posture::kHighestNote)
+                .arg(QString::fromStdString(printableText(value.toStdString())));
+        }
+        c.postureNotes.push_back({value.left(equals), n});
     }
     return std::nullopt;
 }
@@ -179,6 +249,36 @@ constexpr std::array kOptions{
            .apply = applyOscPrefix,
            .inForce =
                [](const CommandLine& c) { return QString::fromStdString(c.network.oscPrefix); }},
+    Option{.name = "midi"_L1,
+           .help = "Play the glove on a MIDI output port called \"Glove Monitor\": each calibrated "
+                   "value 2 to 10 as a controller, each learnt posture as a note while it is "
+                   "held.",
+           .kept = Kept::AsGiven,
+           .apply = applyMidi,
+           .inForce = [](const CommandLine& c) { return c.midi.enabled ? u"yes"_s : u"no"_s; }},
+    Option{.name = "midi-api"_L1,
+           .valueName = "API"_L1,
+           .help = "Open the MIDI port on alsa (the ALSA sequencer) or jack (a running JACK "
+                   "server); by default alsa where the machine has a sequencer, else jack.",
+           .kept = Kept::AsGiven,
+           .apply = applyMidiApi,
+           .inForce =
+               [](const CommandLine& c) {
+                   return QString::fromUtf8(midi::apiName(c.midi.api.value_or(midi::defaultApi())));
+               }},
+    Option{.name = "midi-channel"_L1,
+           .valueName = "N"_L1,
+           .help = "The MIDI channel, 1 to 16 (default {default}).",
+           .kept = Kept::AsGiven,
+           .apply = applyMidiChannel,
+           .inForce = [](const CommandLine& c) { return QString::number(c.midi.channel); }},
+    Option{.name = "midi-controllers"_L1,
+           .valueName = "LIST"_L1,
+           .help = "The controllers of values 2 to 10: nine different numbers, 0 to 119, "
+                   "separated by commas (default {default}).",
+           .kept = Kept::AsGiven,
+           .apply = applyMidiControllers,
+           .inForce = midiControllersInForce},
     Option{.name = "record"_L1,
            .valueName = "PATH"_L1,
            .help = "Record every frame to a new CSV file at PATH; in a directory, to a new "
@@ -205,6 +305,12 @@ constexpr std::array kOptions{
            .help = "Learn the posture NAME of the device in force (--port) from a recording "
                    "made with --record while the hand held it still; a posture of that name is "
                    "relearnt. Keep it with the settings and exit (repeatable)."},
+    Option{.name = "posture-note"_L1,
+           .valueName = "NAME=NOTE"_L1,
+           .help = "The posture NAME plays MIDI note NOTE (0 to 127): one learnt with "
+                   "--learn-posture in the same command, or one kept for the device in force; "
+                   "keep it and exit (repeatable). A posture learnt without one plays the "
+                   "lowest note from 60 up that no other plays."},
     Option{.name = "forget-posture"_L1,
            .valueName = "NAME"_L1,
            .help = "Forget the posture NAME kept for the device in force (--port), and exit "
@@ -275,6 +381,8 @@ std::optional<QString> notKeepable(const Option& option, const QStringList& valu
 // What --save-settings keeps of a valid option. A start from the desktop begins in the home
 // directory, not where this ran: paths are kept absolute.
 QStringList keptValues(const Option& option, const QStringList& values, const CommandLine& c) {
+    // A switch is kept as "yes".
+    if (option.valueName.isEmpty()) return {u"yes"_s};
     if (option.kept == Kept::AsGiven) return values;
     return {QDir::cleanPath(QFileInfo(option.inForce(c)).absoluteFilePath())};
 }
@@ -461,13 +569,17 @@ CommandLine parseCommandLine(const QStringList& arguments,
     if (auto why = takePosturesToLearn(parser.values(u"learn-posture"_s), result)) {
         return refuse(*why);
     }
+    if (auto why = takePostureNotes(parser.values(u"posture-note"_s), result)) {
+        return refuse(*why);
+    }
     result.forgetPostures = parser.values(u"forget-posture"_s);
-    if (int(forgetting) + int(!result.calibrateFrom.empty()) + int(!result.learnPostures.empty()) +
+    const bool learning = !result.learnPostures.empty() || !result.postureNotes.empty();
+    if (int(forgetting) + int(!result.calibrateFrom.empty()) + int(learning) +
             int(!result.forgetPostures.isEmpty()) + int(saving) + int(showing) >
         1) {
         return refuse(
-            u"--calibrate-from, --forget-calibration, --learn-posture, --forget-posture, "
-            u"--save-settings and --show-settings each go alone"_s);
+            u"--calibrate-from, --forget-calibration, --learn-posture (with --posture-note), "
+            u"--forget-posture, --save-settings and --show-settings each go alone"_s);
     }
     if (forgetting) {
         result.action = CommandLine::Action::ForgetCalibration;
@@ -475,6 +587,8 @@ CommandLine parseCommandLine(const QStringList& arguments,
         result.action = CommandLine::Action::CalibrateFrom;
     } else if (!result.learnPostures.empty()) {
         result.action = CommandLine::Action::LearnPostures;
+    } else if (!result.postureNotes.empty()) {
+        result.action = CommandLine::Action::SetPostureNotes;
     } else if (!result.forgetPostures.isEmpty()) {
         result.action = CommandLine::Action::ForgetPostures;
     } else if (saving) {

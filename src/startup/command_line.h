@@ -12,6 +12,7 @@
 
 #include "calibration/calibrator.h"
 #include "exchange/exchange_file.h"
+#include "midi/midi_output.h"
 #include "network/network_output.h"
 #include "posture/posture.h"
 #include "startup/settings_file.h"
@@ -30,6 +31,7 @@ struct CommandLine {
         ForgetCalibration,
         LearnPostures,
         ForgetPostures,
+        SetPostureNotes,
         Refuse
     };
 
@@ -37,6 +39,7 @@ struct CommandLine {
     QString device;                                    // empty: serial port 2's device
     std::string exchangePath{exchange::kDefaultPath};  // the exchange file's path
     network::NetworkSettings network;
+    midi::MidiSettings midi;
     QString settingsName;          // empty: the usual settings file
     std::string recordPath;        // empty: no recording
     bool savedRecord = false;      // the recording's directory comes from the settings file
@@ -59,6 +62,13 @@ struct CommandLine {
     };
     std::vector<PostureToLearn> learnPostures;
     QStringList forgetPostures;
+    // --posture-note NAME=NOTE, each as given: the note is one a posture can play, the name is
+    // checked with the postures.
+    struct PostureNote {
+        QString name;
+        int note = posture::kFirstNote;
+    };
+    std::vector<PostureNote> postureNotes;
 };
 
 // One option of glove-monitor: all that the command line, --help, --show-settings and the

@@ -11,6 +11,7 @@
 #include "acquisition/frame_fan_out.h"
 #include "acquisition/serial_ports.h"
 #include "common/version.h"
+#include "midi/rtmidi_port.h"
 #include "plot/plot_window.h"
 #include "posture/posture_watch.h"
 #include "record/recorder.h"
@@ -111,6 +112,8 @@ int main(int argc, char** argv) {
             return glove::learnPostures(settingsFile, options);
         case glove::CommandLine::Action::ForgetPostures:
             return glove::forgetPostures(settingsFile, options);
+        case glove::CommandLine::Action::SetPostureNotes:
+            return glove::setPostureNotes(settingsFile, options);
         case glove::CommandLine::Action::Refuse:
             std::fputs(qPrintable("glove-monitor: " + options.message + '\n'), stderr);
             return 2;
@@ -196,7 +199,7 @@ int main(int argc, char** argv) {
     glove::FrameFanOut feeds;
     // The calibration in force, the posture watch and the plot outlive the window too; all
     // take every frame. The watch takes it after the calibrator, whose calibration it reads,
-    // and before the network output, which sends the posture held.
+    // and before the network and MIDI outputs, which send the posture held.
     glove::calibration::Calibrator calibrator;
     calibrator.setInForce(options.calibration);
     glove::posture::PostureWatch postureWatch(calibrator);
@@ -211,6 +214,15 @@ int main(int argc, char** argv) {
         network->usePostures(postureWatch);
         feeds.add(*network);
     }
+    // The port outlives the output, which ends its notes on it when the program ends.
+    std::optional<glove::midi::RtMidiPort> midiPort;
+    std::optional<glove::midi::MidiOutput> midi;
+    if (options.midi.enabled) {
+        midiPort.emplace(options.midi.api.value_or(glove::midi::defaultApi()));
+        midi.emplace(*midiPort, calibrator, options.midi.channel, options.midi.controllers);
+        midi->usePostures(postureWatch);
+        feeds.add(*midi);
+    }
     if (recordingFile) {
         feeds.add(recorder.emplace(std::move(*recordingFile), programStart));
     } else if (!options.recordPath.empty()) {
@@ -221,8 +233,9 @@ int main(int argc, char** argv) {
                                .exchangePath = options.exchangePath,
                                .endProgram = {},
                                .feed = &feeds,
-                               .textShown = [&network](const QString& text) {
+                               .textShown = [&network, &midi](const QString& text) {
                                    if (network) network->textShown(text.toStdString());
+                                   if (midi) midi->textShown(text.toStdString());
                                }});
 
     // SIGINT, SIGTERM and SIGHUP end the program as Exit does, so the exchange file never outlives

@@ -2,7 +2,9 @@
 
 #include <QFile>
 #include <QSet>
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "record/recording_format.h"
@@ -46,6 +48,21 @@ void sayKept(const posture::PostureSet& set, const QString& device, const QStrin
     }
 }
 
+// Keeps `set` when it `changed`, then says `lines` and the postures kept. False, with the
+// reason on stderr and nothing on stdout, when they cannot be kept.
+bool keepAndSay(const SettingsFile& file, const QString& device, const posture::PostureSet& set,
+                bool changed, const QStringList& lines) {
+    if (changed) {
+        if (const QString problem = keepPostures(file, device, set); !problem.isEmpty()) {
+            sayLine(stderr, QStringLiteral("glove-monitor: ") + problem);
+            return false;
+        }
+    }
+    for (const QString& line : lines) sayLine(stdout, line);
+    sayKept(set, device, file.path());
+    return true;
+}
+
 // A damaged set is left for its owner to mend: replacing it would lose every posture in it.
 bool refusedAsDamaged(const CommandLine& options, const QString& device, const QString& path) {
     if (!options.posturesDamaged) return false;
@@ -56,6 +73,63 @@ bool refusedAsDamaged(const CommandLine& options, const QString& device, const Q
     return true;
 }
 
+// The notes of --posture-note, the first for each name (each later one is a line on stderr,
+// and `bad`), and every note given, which a posture learnt without one passes over.
+struct GivenNotes {
+    std::vector<CommandLine::PostureNote> notes;
+    std::vector<int> all;
+    bool bad = false;
+
+    [[nodiscard]] std::optional<int> of(const QString& name) const {
+        const auto found = std::ranges::find(notes, name, &CommandLine::PostureNote::name);
+        return found == notes.end() ? std::nullopt : std::optional(found->note);
+    }
+};
+
+void refuseNote(const QString& name, int note, const QString& why) {
+    sayLine(stderr, QStringLiteral("glove-monitor: cannot give the posture %1 note %2: %3")
+                        .arg(quoted(name))
+                        .arg(note)
+                        .arg(why));
+}
+
+GivenNotes givenNotes(const CommandLine& options) {
+    GivenNotes given;
+    for (const CommandLine::PostureNote& n : options.postureNotes) {
+        if (given.of(n.name)) {
+            refuseNote(n.name, n.note,
+                       QStringLiteral("its note is given more than once; the first counts"));
+            given.bad = true;
+            continue;
+        }
+        given.notes.push_back(n);
+        given.all.push_back(n.note);
+    }
+    return given;
+}
+
+// Gives each posture kept in `set` whose note is given, other than those `learning`, that
+// note, in the order given. A line for each in `done`, one on stderr for each refused. Returns
+// whether the set changed; `bad` when one was refused.
+bool giveNotes(posture::PostureSet& set, const GivenNotes& given, const QSet<QString>& learning,
+               QStringList& done, bool& bad) {
+    bool changed = false;
+    for (const auto& [name, note] : given.notes) {
+        if (learning.contains(name)) continue;
+        const std::string text = name.toStdString();
+        const posture::Posture* kept = set.find(text);
+        const bool same = kept != nullptr && kept->note == note;
+        if (const std::string fault = set.setNote(text, note); !fault.empty()) {
+            refuseNote(name, note, QString::fromStdString(fault));
+            bad = true;
+            continue;
+        }
+        changed = changed || !same;
+        done << QStringLiteral("The posture %1 plays note %2").arg(quoted(name)).arg(note);
+    }
+    return changed;
+}
+
 }  // namespace
 
 int learnPostures(const SettingsFile& file, const CommandLine& options) {
@@ -64,8 +138,14 @@ int learnPostures(const SettingsFile& file, const CommandLine& options) {
     posture::PostureSet set = options.postures;
     QStringList learnt;
     QSet<QString> given;
-    bool bad = false;
+    const GivenNotes notes = givenNotes(options);
+    bool bad = notes.bad;
     QStringList beyondTheMost;
+    // The postures kept whose notes change go first, so that a note they leave is free to
+    // those learnt.
+    QSet<QString> learning;
+    for (const auto& p : options.learnPostures) learning.insert(p.name);
+    const bool notesChanged = giveNotes(set, notes, learning, learnt, bad);
     const auto refuse = [&bad](const QString& name, const QString& why) {
         sayLine(stderr, QStringLiteral("glove-monitor: cannot learn the posture %1: %2")
                             .arg(quoted(name), why));
@@ -101,10 +181,21 @@ int learnPostures(const SettingsFile& file, const CommandLine& options) {
                                                       QString::fromStdString(l.fault)));
             continue;
         }
+        const std::optional<int> note = notes.of(name);
+        std::string fault;
         if (relearning) {
-            set.relearn(text, l.posture.values);
+            // It keeps its note unless one is given.
+            if (note) fault = set.setNote(text, *note);
+            if (fault.empty()) set.relearn(text, l.posture.values);
         } else {
-            set.add(l.posture);
+            // Without a note, the lowest free that no posture named here is given.
+            posture::Posture p = l.posture;
+            p.note = note.value_or(set.nextNote(notes.all));
+            fault = set.add(std::move(p));
+        }
+        if (!fault.empty()) {
+            refuse(name, QString::fromStdString(fault));
+            continue;
         }
         learnt << QStringLiteral("%1 %2 from %3")
                       .arg(relearning ? QStringLiteral("Relearnt") : QStringLiteral("Learnt"),
@@ -127,13 +218,8 @@ int learnPostures(const SettingsFile& file, const CommandLine& options) {
                     .arg(device));
         bad = true;
     }
-    if (!learnt.isEmpty()) {
-        if (const QString problem = keepPostures(file, device, set); !problem.isEmpty()) {
-            sayLine(stderr, QStringLiteral("glove-monitor: ") + problem);
-            return 1;
-        }
-        for (const QString& line : learnt) sayLine(stdout, line);
-        sayKept(set, device, file.path());
+    if ((!learnt.isEmpty() || notesChanged) && !keepAndSay(file, device, set, true, learnt)) {
+        return 1;
     }
     return bad ? 2 : 0;
 }
@@ -151,15 +237,19 @@ int forgetPostures(const SettingsFile& file, const CommandLine& options) {
                        : QStringLiteral("No posture %1 was kept"))
                      .arg(quoted(name));
     }
-    if (forgotten) {
-        if (const QString problem = keepPostures(file, device, set); !problem.isEmpty()) {
-            sayLine(stderr, QStringLiteral("glove-monitor: ") + problem);
-            return 1;
-        }
-    }
-    for (const QString& line : lines) sayLine(stdout, line);
-    sayKept(set, device, file.path());
-    return 0;
+    return keepAndSay(file, device, set, forgotten, lines) ? 0 : 1;
+}
+
+int setPostureNotes(const SettingsFile& file, const CommandLine& options) {
+    const QString device = calibrationDevice(deviceInForce(options));
+    if (refusedAsDamaged(options, device, file.path())) return 1;
+    posture::PostureSet set = options.postures;
+    const GivenNotes notes = givenNotes(options);
+    bool bad = notes.bad;
+    QStringList lines;
+    const bool changed = giveNotes(set, notes, {}, lines, bad);
+    if (!keepAndSay(file, device, set, changed, lines)) return 1;
+    return bad ? 2 : 0;
 }
 
 posture::PostureSet keptPostures(const SettingsFile& file, const QString& device,

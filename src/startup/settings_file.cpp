@@ -22,8 +22,8 @@ namespace glove {
 namespace {
 
 // Far more than any settings file needs (the most postures of one device, with the longest
-// names, take about 21 KiB): a larger file, or a device at the path, is not one, and is not
-// read into memory. Nothing larger is written, as it could not be read back.
+// names and their notes, take about 22 KiB): a larger file, or a device at the path, is not
+// one, and is not read into memory. Nothing larger is written, as it could not be read back.
 constexpr qint64 kMaxFileSize = 1024 * 1024;
 
 // The option that the file keeps under `key`, or null.

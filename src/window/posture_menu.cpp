@@ -1,6 +1,7 @@
 #include "window/posture_menu.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -31,6 +32,15 @@ QString sentence(const std::string& fault) {
     QString text = QString::fromStdString(fault);
     text[0] = text[0].toUpper();
     return text + '.';
+}
+
+// "64", or "64, played by "fist"" for a note another posture plays.
+QString noteText(const posture::PostureSet& set, int note) {
+    const posture::Posture* player = set.playing(note);
+    return player == nullptr ? QString::number(note)
+                             : QStringLiteral("%1, played by %2")
+                                   .arg(note)
+                                   .arg(quoted(QString::fromStdString(player->name)));
 }
 
 QString countdownText(const QString& name, Clock::duration left) {
@@ -73,70 +83,101 @@ void PostureMenu::learn() {
     askLearning({});
 }
 
-// Asks for the name of a posture to learn, `name` filled in. A name that is kept already
-// may be relearnt; any other refused name is told in the dialog, which asks again.
+// Asks for the name and the note of a posture to learn, `name` filled in. A name that is kept
+// already may be relearnt, and keeps its note; any other refused name or note is told in the
+// dialog, which asks again.
 void PostureMenu::askLearning(const QString& name) {
     if (showRunningLearning()) return;
-    const auto fault = [this](const QString& typed) {
+    const auto fault = [this](const QString& typed, Note note) {
         posture::PostureSet trial = watch_.postures();
-        return trial.add({typed.toStdString(), {}});
+        return trial.add({typed.toStdString(), {}, note});
     };
     askName(
-        kLearnText.chopped(1), name,
-        [this, fault](const QString& typed) {
-            return watch_.postures().find(typed.toStdString()) != nullptr ? QString{}
-                                                                          : sentence(fault(typed));
+        kLearnText.chopped(1), name, Asked::NameAndNote, {},
+        [this, fault](const QString& typed, Note note) {
+            return watch_.postures().find(typed.toStdString()) != nullptr
+                       ? QString{}
+                       : sentence(fault(typed, note));
         },
-        [this, fault](const QString& typed) {
-            if (watch_.postures().find(typed.toStdString()) == nullptr) {
-                startLearning(typed, false);
+        [this, fault](const QString& typed, Note note) {
+            const posture::Posture* kept = watch_.postures().find(typed.toStdString());
+            if (kept == nullptr) {
+                startLearning(typed, false, note);
                 return;
             }
             ask(
-                sentence(fault(typed)) + QStringLiteral(" Relearn it?"),
+                sentence(fault(typed, {})) +
+                    QStringLiteral(" Relearn it? It keeps its note, %1.").arg(*kept->note),
                 [this, typed] { startLearning(typed, true); },
                 [this, typed] { askLearning(typed); });
         });
 }
 
-void PostureMenu::askName(const QString& title, const QString& name,
-                          std::function<QString(const QString&)> check,
-                          std::function<void(const QString&)> accepted) {
+void PostureMenu::askName(const QString& title, const QString& name, Asked asked, Note note,
+                          Check check, Accepted accepted) {
     if (!nameDialog_) {
         nameDialog_ = new QDialog(&window_);
         nameDialog_->setWindowModality(Qt::NonModal);  // the Connect loop runs on
-        nameEdit_ = new QLineEdit(nameDialog_);
-        nameFault_ = new QLabel(nameDialog_);
-        nameFault_->setObjectName(QStringLiteral("fault"));
+        nameRow_ = new QWidget(nameDialog_);
+        nameEdit_ = new QLineEdit(nameRow_);
         nameEdit_->setMinimumWidth(nameEdit_->fontMetrics().averageCharWidth() *
                                    static_cast<int>(posture::kLongestName));
+        auto* nameLayout = new QVBoxLayout(nameRow_);
+        nameLayout->setContentsMargins({});
+        nameLayout->addWidget(new QLabel(QStringLiteral("Name of the posture:"), nameRow_));
+        nameLayout->addWidget(nameEdit_);
+        noteRow_ = new QWidget(nameDialog_);
+        noteChoice_ = new QComboBox(noteRow_);
+        noteChoice_->setSizeAdjustPolicy(QComboBox::AdjustToContents);  // a posture's long name
+        auto* noteLayout = new QHBoxLayout(noteRow_);
+        noteLayout->setContentsMargins({});
+        noteLayout->addWidget(new QLabel(QStringLiteral("MIDI note:"), noteRow_));
+        noteLayout->addWidget(noteChoice_, 1);
+        nameFault_ = new QLabel(nameDialog_);
+        nameFault_->setObjectName(QStringLiteral("fault"));
         auto* buttons =
             new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, nameDialog_);
         auto* layout = new QVBoxLayout(nameDialog_);
-        layout->addWidget(new QLabel(QStringLiteral("Name of the posture:"), nameDialog_));
-        layout->addWidget(nameEdit_);
+        layout->addWidget(nameRow_);
+        layout->addWidget(noteRow_);
         layout->addWidget(nameFault_);
         layout->addWidget(buttons);
         layout->setSizeConstraint(QLayout::SetFixedSize);  // grows to show a fault whole
-        // OK closes the dialog only for a name that is not refused.
+        // OK closes the dialog only for a name and note that are not refused.
         connect(buttons, &QDialogButtonBox::accepted, this, [this] {
             const QString typed = nameEdit_->text();
-            if (const QString fault = checkName_(typed); !fault.isEmpty()) {
+            const QVariant data = noteChoice_->currentData();
+            const Note chosen = data.isValid() ? Note(data.toInt()) : Note();
+            if (const QString fault = checkName_(typed, chosen); !fault.isEmpty()) {
                 nameFault_->setText(fault);
-                nameEdit_->setFocus();
+                (nameRow_->isVisible() ? static_cast<QWidget*>(nameEdit_) : noteChoice_)
+                    ->setFocus();
                 return;
             }
             nameDialog_->accept();
-            nameAccepted_(typed);
+            nameAccepted_(typed, chosen);
         });
         connect(buttons, &QDialogButtonBox::rejected, nameDialog_, &QDialog::reject);
     }
     checkName_ = std::move(check);
     nameAccepted_ = std::move(accepted);
     nameDialog_->setWindowTitle(title);
+    nameRow_->setVisible(asked != Asked::Note);
+    noteRow_->setVisible(asked != Asked::Name);
     nameEdit_->setText(name);
     nameEdit_->selectAll();
+    // Every note, each taken one named with its posture: a musician sees the patch's map.
+    const posture::PostureSet& set = watch_.postures();
+    noteChoice_->clear();
+    if (asked == Asked::NameAndNote) {
+        noteChoice_->addItem(QStringLiteral("Next free: %1").arg(set.nextNote()));
+    }
+    for (int n = posture::kLowestNote; n <= posture::kHighestNote; ++n) {
+        noteChoice_->addItem(noteText(set, n), n);
+    }
+    noteChoice_->setCurrentIndex(note ? noteChoice_->findData(*note) : 0);
     nameFault_->clear();
+    if (asked == Asked::Note) noteChoice_->setFocus();
     nameDialog_->show();
     nameDialog_->raise();
     nameDialog_->activateWindow();
@@ -169,10 +210,11 @@ bool PostureMenu::showRunningLearning() {
     return true;
 }
 
-void PostureMenu::startLearning(const QString& name, bool again) {
+void PostureMenu::startLearning(const QString& name, bool again, Note note) {
     if (showRunningLearning()) return;
     learning_ = name;
     relearning_ = again;
+    learningNote_ = note;
     const auto now = Clock::now();
     watch_.startLearning(now, time_);
     if (!progress_) {
@@ -212,10 +254,16 @@ void PostureMenu::tick() {
         return;
     }
     const bool again = relearning_;
+    posture::Posture p = learnt->posture;
+    p.note = learningNote_;
     const bool kept = change(refused, [&](posture::PostureSet& set) {
-        return again ? set.relearn(name, learnt->posture.values) : set.add(learnt->posture);
+        return again ? set.relearn(name, p.values) : set.add(p);
     });
-    if (kept) tell(posture + ' ' + done + '.');
+    if (!kept) return;
+    tell(again ? posture + ' ' + done + '.'
+               : QStringLiteral("%1 %2: it plays note %3.")
+                     .arg(posture, done)
+                     .arg(*watch_.postures().find(name)->note));
 }
 
 // Puts the postures `edit` makes of those in force in force, once kept. False, with the
@@ -243,10 +291,11 @@ void PostureMenu::showPostures() {
         list_ = new QListWidget(postures_);
         rename_ = new QPushButton(kRenameText, postures_);
         relearn_ = new QPushButton(kRelearnText, postures_);
+        note_ = new QPushButton(kNoteText, postures_);
         remove_ = new QPushButton(kRemoveText, postures_);
         auto* close = new QPushButton(QStringLiteral("Close"), postures_);
         auto* buttons = new QVBoxLayout;
-        for (QPushButton* button : {rename_, relearn_, remove_}) {
+        for (QPushButton* button : {rename_, relearn_, note_, remove_}) {
             button->setAutoDefault(false);
             button->setEnabled(false);  // until a posture is chosen
             buttons->addWidget(button);
@@ -257,18 +306,20 @@ void PostureMenu::showPostures() {
         layout->addWidget(list_);
         layout->addLayout(buttons);
         connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
-            for (QPushButton* button : {rename_, relearn_, remove_}) button->setEnabled(row >= 0);
+            for (QPushButton* button : {rename_, relearn_, note_, remove_}) {
+                button->setEnabled(row >= 0);
+            }
         });
         connect(close, &QPushButton::clicked, postures_, &QDialog::close);
         connect(rename_, &QPushButton::clicked, this, [this] {
             const QString from = selected();
             askName(
-                kRenameText.chopped(1) + ' ' + quoted(from), from,
-                [this, from](const QString& to) {
+                kRenameText.chopped(1) + ' ' + quoted(from), from, Asked::Name, {},
+                [this, from](const QString& to, Note) {
                     posture::PostureSet trial = watch_.postures();
                     return sentence(trial.rename(from.toStdString(), to.toStdString()));
                 },
-                [this, from](const QString& to) {
+                [this, from](const QString& to, Note) {
                     if (to == from) return;
                     if (change(QStringLiteral("Posture %1 not renamed").arg(quoted(from)),
                                [&](posture::PostureSet& set) {
@@ -279,6 +330,7 @@ void PostureMenu::showPostures() {
                 });
         });
         connect(relearn_, &QPushButton::clicked, this, [this] { startLearning(selected(), true); });
+        connect(note_, &QPushButton::clicked, this, [this] { askNote(selected()); });
         connect(remove_, &QPushButton::clicked, this, [this] {
             const QString name = selected();
             ask(QStringLiteral("Remove the posture %1?").arg(quoted(name)),
@@ -298,19 +350,42 @@ void PostureMenu::showPostures() {
     postures_->activateWindow();
 }
 
-QString PostureMenu::selected() const {
-    const QListWidgetItem* item = list_ == nullptr ? nullptr : list_->currentItem();
-    return item == nullptr ? QString{} : item->text();
+// Asks for the note the posture `name` plays; a note another plays is refused in the dialog.
+void PostureMenu::askNote(const QString& name) {
+    const posture::Posture* p = watch_.postures().find(name.toStdString());
+    if (p == nullptr) return;
+    askName(
+        kNoteText.chopped(1) + ' ' + quoted(name), name, Asked::Note, p->note,
+        [this, name](const QString&, Note note) {
+            posture::PostureSet trial = watch_.postures();
+            return sentence(trial.setNote(name.toStdString(), *note));
+        },
+        [this, name, from = p->note](const QString&, Note note) {
+            if (note == from) return;
+            change(
+                QStringLiteral("The note of posture %1 not changed").arg(quoted(name)),
+                [&](posture::PostureSet& set) { return set.setNote(name.toStdString(), *note); });
+        });
 }
 
-// Lists the postures in force, `select` chosen when it is one of them, else the first.
+QString PostureMenu::selected() const {
+    const QListWidgetItem* item = list_ == nullptr ? nullptr : list_->currentItem();
+    return item == nullptr ? QString{} : item->data(Qt::UserRole).toString();
+}
+
+// Lists the postures in force with their notes, `select` chosen when it is one of them, else
+// the first.
 void PostureMenu::listPostures(const QString& select) {
     list_->clear();
+    int row = -1;
     for (const posture::Posture& p : watch_.postures().postures()) {
-        list_->addItem(QString::fromStdString(p.name));
+        const QString name = QString::fromStdString(p.name);
+        auto* item = new QListWidgetItem(QStringLiteral("%1 (note %2)").arg(name).arg(*p.note));
+        item->setData(Qt::UserRole, name);
+        if (name == select) row = list_->count();
+        list_->addItem(item);
     }
-    const auto found = list_->findItems(select, Qt::MatchExactly);
-    list_->setCurrentRow(found.isEmpty() ? (list_->count() > 0 ? 0 : -1) : list_->row(found[0]));
+    list_->setCurrentRow(row >= 0 ? row : (list_->count() > 0 ? 0 : -1));
 }
 
 void PostureMenu::tell(const QString& text) {

@@ -9,11 +9,13 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "posture/posture_watch.h"
 
 class QAction;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -22,10 +24,11 @@ class QWidget;
 
 namespace glove {
 
-// The window's context menu for postures: "Learn posture…" asks for a name and counts down
-// while the wearer holds the hand still, and "Postures…" lists those learnt, to rename,
-// relearn or remove. Every dialog is modeless and returns at once, so the Connect loop goes on
-// handling frames while one is open. A changed set is put in force only once it is kept.
+// The window's context menu for postures: "Learn posture…" asks for a name and a note and
+// counts down while the wearer holds the hand still, and "Postures…" lists those learnt with
+// their notes, to rename, relearn, change the note of or remove. Every dialog is modeless and
+// returns at once, so the Connect loop goes on handling frames while one is open. A changed
+// set is put in force only once it is kept.
 class PostureMenu final : public QObject {
     Q_OBJECT
 
@@ -34,6 +37,7 @@ class PostureMenu final : public QObject {
     static inline const QString kPosturesText = QStringLiteral("Postures\u2026");
     static inline const QString kRenameText = QStringLiteral("Rename\u2026");
     static inline const QString kRelearnText = QStringLiteral("Relearn");
+    static inline const QString kNoteText = QStringLiteral("Note\u2026");
     static inline const QString kRemoveText = QStringLiteral("Remove");
 
     struct Options {
@@ -56,8 +60,8 @@ class PostureMenu final : public QObject {
     void learn();
     void showPostures();
 
-    // The dialogs, once opened (null before): the name asked for, a yes-or-no question, the
-    // learning's countdown and the list of postures.
+    // The dialogs, once opened (null before): the name and note asked for, a yes-or-no
+    // question, the learning's countdown and the list of postures.
     [[nodiscard]] QDialog* nameDialog() const { return nameDialog_; }
     [[nodiscard]] QMessageBox* question() const { return question_; }
     [[nodiscard]] QProgressDialog* countdown() const { return progress_; }
@@ -67,14 +71,22 @@ class PostureMenu final : public QObject {
 
   private:
     using Edit = std::function<std::string(posture::PostureSet&)>;
+    // A note chosen; none for the next free one.
+    using Note = std::optional<int>;
+    // What the name dialog asks for besides the name, or instead of it.
+    enum class Asked { Name, NameAndNote, Note };
+    using Check = std::function<QString(const QString&, Note)>;
+    using Accepted = std::function<void(const QString&, Note)>;
 
     void askLearning(const QString& name);
-    void askName(const QString& title, const QString& name,
-                 std::function<QString(const QString&)> check,
-                 std::function<void(const QString&)> accepted);
+    // `note` is the one chosen at first; asked for a name and a note, the next free one is
+    // offered first.
+    void askName(const QString& title, const QString& name, Asked asked, Note note, Check check,
+                 Accepted accepted);
+    void askNote(const QString& name);
     void ask(const QString& text, std::function<void()> yes, std::function<void()> no);
     bool showRunningLearning();
-    void startLearning(const QString& name, bool again);
+    void startLearning(const QString& name, bool again, Note note = {});
     void tick();
     bool change(const QString& refused, const Edit& edit);
     [[nodiscard]] QString selected() const;
@@ -91,12 +103,16 @@ class PostureMenu final : public QObject {
     QTimer ticker_;
     QString learning_;  // the name of the posture being learnt
     bool relearning_ = false;
+    Note learningNote_;
 
     QPointer<QDialog> nameDialog_;
+    QWidget* nameRow_ = nullptr;
     QLineEdit* nameEdit_ = nullptr;
+    QWidget* noteRow_ = nullptr;
+    QComboBox* noteChoice_ = nullptr;
     QLabel* nameFault_ = nullptr;
-    std::function<QString(const QString&)> checkName_;
-    std::function<void(const QString&)> nameAccepted_;
+    Check checkName_;
+    Accepted nameAccepted_;
 
     QPointer<QMessageBox> question_;
     std::function<void()> yes_;
@@ -108,6 +124,7 @@ class PostureMenu final : public QObject {
     QListWidget* list_ = nullptr;
     QPushButton* rename_ = nullptr;
     QPushButton* relearn_ = nullptr;
+    QPushButton* note_ = nullptr;
     QPushButton* remove_ = nullptr;
 
     QPointer<QMessageBox> message_;

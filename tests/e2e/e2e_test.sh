@@ -295,19 +295,6 @@ readme_examples_run_as_written() {
     desktop-file-validate "$work/glove-monitor-left.desktop" || fail "the .desktop file"
 }
 
-# record_for SECONDS FILE SIM_ARGS...: a monitor records FILE while the simulator runs.
-record_for() {
-    local seconds="$1" file="$2"
-    shift 2
-    start_sim --for "$seconds" "$@"
-    start_monitor --record "$file"
-    click_connect
-    while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.1; done
-    click_exit
-    wait_clean_exit
-    ! grep -q "record" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
-}
-
 # 10 s of counted frames whose readings sit on 128, recorded, then replayed into a second
 # monitor that records them again: once it is in step, the second recording's frames are the
 # first's, one for one, to the end.
@@ -477,9 +464,7 @@ check_flex() {
 calibrate_from_the_menu() {
     start_x
     local osc_port
-    osc_port="$(free_port)"
-    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
-    pids+=($!)
+    start_oscdump
     start_sim --scenario hand
     start_monitor --osc "127.0.0.1:$osc_port" --calibration-time 3
     click_connect
@@ -652,7 +637,7 @@ glove-monitor: cannot learn the posture "passwd": /etc/passwd:1: not a recording
 glove-monitor: cannot learn the posture "gone": gone.csv: cannot be read: No such file or directory
 EOF
     grep -qx "2 postures of $work/glove kept in $XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf:" out &&
-        grep -qx 'fist=0.004 0.784 0.588 0.706 0.392 0.027 0.031 0.035 0.039' out ||
+        grep -qx 'fist=0.004 0.784 0.588 0.706 0.392 0.027 0.031 0.035 0.039 note=60' out ||
         fail "stdout: $(cat out)"
 
     # 1,000 at once: the first 98 new ones fill the device's 100, one line tells of the rest.
@@ -671,8 +656,39 @@ EOF
     "$GLOVE_MONITOR" --port "$work/glove" "${forget[@]}" --forget-posture p99 >out || fail "status $?"
     grep -qx 'No posture "p99" was kept' out && grep -q '^2 postures of' out || fail "stdout: $(cat out)"
 
-    # A damaged set is left to be mended, and a file that cannot be written keeps what it had.
+    # --posture-note: a note another posture plays, a posture not kept and a name given twice
+    # are a line each and status 2, the others kept; with --learn-posture, a posture learnt
+    # without a note passes over those given.
     local conf="$XDG_CONFIG_HOME/glove-monitor/glove-monitor.conf"
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" --posture-note open=60 --posture-note thumb=70 \
+        --posture-note fist=72 --posture-note fist=73 >out 2>err || status=$?
+    [ "$status" = 2 ] || fail "status $status"
+    diff err - <<'EOF' || fail "stderr above"
+glove-monitor: cannot give the posture "fist" note 73: its note is given more than once; the first counts
+glove-monitor: cannot give the posture "open" note 60: note 60 is played by the posture "fist" already
+glove-monitor: cannot give the posture "thumb" note 70: no posture is named "thumb"
+EOF
+    grep -qx 'The posture "fist" plays note 72' out && grep -q '^fist=.* note=72$' out ||
+        fail "stdout: $(cat out)"
+    cp "$conf" before.conf
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" --posture-note open=72 >out 2>err || status=$?
+    [ "$status" = 2 ] && [ "$(wc -l <err)" = 1 ] && cmp -s "$conf" before.conf ||
+        fail "status $status, stderr: $(cat err)"
+    "$GLOVE_MONITOR" --port "$work/glove" --learn-posture point=open.csv --learn-posture flat=open.csv \
+        --posture-note flat=60 --posture-note open=62 >out || fail "status $?"
+    local notes
+    notes="$("$GLOVE_MONITOR" --port "$work/glove" --show-settings | grep '^postures of ')"
+    [ "$notes" = "postures of $work/glove: \"fist\" (note 72), \"open\" (note 62), \"point\" (note 61), \"flat\" (note 60)" ] ||
+        fail "$notes"
+    status=0
+    "$GLOVE_MONITOR" --port "$work/glove" --posture-note point=128 2>err || status=$?
+    [ "$status" = 2 ] && [ "$(cat err)" = "glove-monitor: --posture-note needs NAME=NOTE, a name and a note from 0 to 127, not 'point=128'; see --help" ] ||
+        fail "status $status, stderr: $(cat err)"
+    "$GLOVE_MONITOR" --port "$work/glove" --forget-posture point --forget-posture flat >out || fail "status $?"
+
+    # A damaged set is left to be mended, and a file that cannot be written keeps what it had.
     cp "$conf" kept.conf
     sed -i 's/\\nopen=/\\nopen=x/' "$conf"
     cp "$conf" damaged.conf
@@ -708,9 +724,7 @@ EOF
 learn_postures_from_the_menu() {
     start_x
     local osc_port name dialog told from
-    osc_port="$(free_port)"
-    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
-    pids+=($!)
+    start_oscdump
     start_sim --scenario postures --posture fist
     start_monitor --osc "127.0.0.1:$osc_port"
     click_connect

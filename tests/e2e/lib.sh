@@ -94,6 +94,19 @@ wait_clean_exit() {
     [ "$exit_status" = 0 ] || fail "exit status $exit_status"
 }
 
+# record_for SECONDS FILE SIM_ARGS...: a monitor records FILE while the simulator runs.
+record_for() {
+    local seconds="$1" file="$2"
+    shift 2
+    start_sim --for "$seconds" "$@"
+    start_monitor --record "$file"
+    click_connect
+    while kill -0 "$sim_pid" 2>/dev/null; do sleep 0.1; done
+    click_exit
+    wait_clean_exit
+    ! grep -q "record" "$work/stderr" || fail "stderr: $(cat "$work/stderr")"
+}
+
 # Exit clicked: the monitor ends cleanly and takes the exchange file with it.
 exit_removes_the_exchange_file() {
     click_exit
@@ -105,6 +118,13 @@ exit_removes_the_exchange_file() {
 free_port() {
     python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])'
+}
+
+# start_oscdump: an OSC receiver on a free port, $osc_port, writing each message to $work/osc.
+start_oscdump() {
+    osc_port="$(free_port)"
+    oscdump -L "$osc_port" >"$work/osc" 2>&1 &
+    pids+=($!)
 }
 
 # start_receivers OSC_PORT UDP_PORT: liblo's oscdump into $work/osc, and a plain UDP

@@ -3,7 +3,7 @@
 # share a rank are peers and include neither each other. A new folder must be given a rank.
 set -u
 src=${1:?usage: layering_test.sh SRC_DIR}
-ranks=(common exchange acquisition monitor calibration posture "network record" plot window startup)
+ranks=(common exchange acquisition monitor calibration posture "network record midi" plot window startup)
 
 declare -A rank
 for i in "${!ranks[@]}"; do

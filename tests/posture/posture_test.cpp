@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <sstream>
 
 #include "support/case_names.h"
@@ -120,7 +121,7 @@ TEST(PostureText, ReadsBackWhatIsWritten) {
     const PostureSet set = threePostures();
     const std::string text = formatPostures(set.postures());
     EXPECT_EQ(text.substr(0, text.find('\n')),
-              "fist=0.900 0.900 0.900 0.900 0.900 0.900 0.900 0.900 0.900");
+              "fist=0.900 0.900 0.900 0.900 0.900 0.900 0.900 0.900 0.900 note=60");
     const ReadPostures read = parsePostures(text);
     EXPECT_EQ(read.fault, "");
     EXPECT_EQ(read.postures, set.postures());
@@ -162,6 +163,17 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"NotANumber", "fist=nan 0 0 0 0 0 0 0 0",
                     "line 1: value 2 is not a number from 0 to 1"},
         DamagedCase{"Duplicate", kGood + kGood, "line 2: a posture named \"fist\" is kept already"},
+        DamagedCase{"NoteAbove127", "fist" + kValues + " note=128",
+                    "line 1: the note is not a number from 0 to 127"},
+        DamagedCase{"NoteNotANumber", "fist" + kValues + " note=C4",
+                    "line 1: the note is not a number from 0 to 127"},
+        DamagedCase{"EmptyNote",
+                    "fist" + kValues + " note=", "line 1: the note is not a number from 0 to 127"},
+        DamagedCase{"TwoNotes", "fist" + kValues + " note=1 note=2",
+                    "line 1: the note is not a number from 0 to 127"},
+        DamagedCase{"NoteOfAnother",
+                    kGood + "open" + kValues + " note=65\npoint" + kValues + " note=65",
+                    "line 3: note 65 is played by the posture \"open\" already"},
         DamagedCase{"EmptyName", kValues, "line 1: a posture needs a name"},
         DamagedCase{"ControlCharacter", "fi\tst" + kValues,
                     "line 1: a posture's name cannot hold a control character"},
@@ -179,6 +191,40 @@ INSTANTIATE_TEST_SUITE_P(
                     "line 1: a posture's name cannot hold a control character"},
         DamagedCase{"ArabicLetterMark", "fi\xD8\x9Cst" + kValues,
                     "line 1: a posture's name cannot hold a control character"}),
+    test::CaseName());
+
+// Lines kept before postures had notes get them in the order listed, after the notes given.
+struct NotesReadCase {
+    const char* name;
+    std::string text;
+    const char* notes;
+};
+
+std::string notesOf(const std::vector<Posture>& postures) {
+    std::string text;
+    for (const Posture& p : postures) {
+        text += (text.empty() ? "" : " ") + p.name + "=" +
+                (p.note ? std::to_string(*p.note) : std::string("?"));
+    }
+    return text;
+}
+
+class NotesRead : public ::testing::TestWithParam<NotesReadCase> {};
+
+TEST_P(NotesRead, AreTheLinesOwnOrTheNextFree) {
+    const ReadPostures read = parsePostures(GetParam().text);
+    EXPECT_EQ(read.fault, "");
+    EXPECT_EQ(notesOf(read.postures), GetParam().notes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, NotesRead,
+    ::testing::Values(
+        NotesReadCase{"OldLinesInTheOrderListed", "a" + kValues + "\nb" + kValues, "a=60 b=61"},
+        NotesReadCase{"NewLinesKeepTheirNotes",
+                      "a" + kValues + " note=5\nb" + kValues + " note=127", "a=5 b=127"},
+        NotesReadCase{"OldLinesPassOverTheNotesOfLaterOnes",
+                      "a" + kValues + "\nb" + kValues + " note=60\nc" + kValues, "a=61 b=60 c=62"}),
     test::CaseName());
 
 TEST(PostureText, NamesCountCharactersNotBytes) {
@@ -201,6 +247,93 @@ TEST(PostureSet, RenamesRelearnsRemovesAndRefusesWithoutChange) {
     }
     EXPECT_EQ(set.add({"one more", all(0.5F)}), "at most 100 postures can be kept");
     EXPECT_EQ(set.postures().size(), kMostPostures);
+}
+
+// Steps on a set of postures, each "+name" (added), "+name=note", "-name" (removed),
+// "~name" (relearnt), "from>to" (renamed) or "name=note" (its note set); the last may be
+// refused, and the set is then as it was.
+struct NoteCase {
+    const char* name;
+    std::vector<std::string> steps;
+    const char* notes;
+    const char* fault;
+};
+
+std::string take(PostureSet& set, std::string step) {
+    const char op = std::string_view("+-~").find(step[0]) != std::string_view::npos ? step[0] : '=';
+    if (op != '=') step.erase(0, 1);
+    const std::size_t equals = step.find('=');
+    const std::size_t arrow = step.find('>');
+    const std::string name = step.substr(0, std::min(equals, arrow));
+    if (arrow != std::string::npos) return set.rename(name, step.substr(arrow + 1));
+    const std::optional<int> note = equals == std::string::npos
+                                        ? std::nullopt
+                                        : std::optional(std::stoi(step.substr(equals + 1)));
+    switch (op) {
+        case '+':
+            return set.add({name, all(0.5F), note});
+        case '-':
+            return set.remove(name) ? "" : "not kept";
+        case '~':
+            return set.relearn(name, all(0.2F));
+        default:
+            return set.setNote(name, *note);
+    }
+}
+
+class PostureNotes : public ::testing::TestWithParam<NoteCase> {};
+
+TEST_P(PostureNotes, AreEachPosturesOwn) {
+    PostureSet set;
+    const auto& steps = GetParam().steps;
+    for (std::size_t i = 0; i + 1 < steps.size(); ++i)
+        ASSERT_EQ(take(set, steps[i]), "") << steps[i];
+    EXPECT_EQ(take(set, steps.back()), GetParam().fault);
+    EXPECT_EQ(notesOf(set.postures()), GetParam().notes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, PostureNotes,
+    ::testing::Values(
+        NoteCase{"FromMiddleCUpInTheOrderLearnt", {"+a", "+b", "+c"}, "a=60 b=61 c=62", ""},
+        NoteCase{"RemovingAnEarlierOneMovesNoNote", {"+a", "+b", "+c", "-a"}, "b=61 c=62", ""},
+        NoteCase{
+            "AFreedNoteGoesToTheNextLearnt", {"+a", "+b", "+c", "-b", "+d"}, "a=60 c=62 d=61", ""},
+        NoteCase{"AGivenNoteIsPassedOver", {"+a=61", "+b", "+c"}, "a=61 b=60 c=62", ""},
+        NoteCase{"ANoteBelowMiddleCMayBeGiven", {"+a=0", "+b"}, "a=0 b=60", ""},
+        NoteCase{"RelearnAndRenameKeepTheNote", {"+a", "+b=70", "~b", "b>x"}, "a=60 x=70", ""},
+        NoteCase{"ANoteIsChanged", {"+a", "+b", "a=64", "+c"}, "a=64 b=61 c=60", ""},
+        NoteCase{"ItsOwnNoteAgainIsNoChange", {"+a", "a=60"}, "a=60", ""},
+        NoteCase{"AddedWithAnothersNote",
+                 {"+fist", "+open", "+point=60"},
+                 "fist=60 open=61",
+                 "note 60 is played by the posture \"fist\" already"},
+        NoteCase{"ChangedToAnothersNote",
+                 {"+fist", "+open", "open=60"},
+                 "fist=60 open=61",
+                 "note 60 is played by the posture \"fist\" already"},
+        NoteCase{
+            "AddedWithNoMidiNote", {"+a", "+b=128"}, "a=60", "a note is from 0 to 127, not 128"},
+        NoteCase{"ChangedToNoMidiNote", {"+a", "a=-1"}, "a=60", "a note is from 0 to 127, not -1"},
+        NoteCase{
+            "TheNoteOfNoPosture", {"+a", "thumb=70"}, "a=60", "no posture is named \"thumb\""}),
+    test::CaseName());
+
+// Past 127 the lowest free from 0; a note asked for one still to come is passed over while
+// another is free.
+TEST(PostureNotes, WrapToTheLowestFreeAndPassOverThoseReserved) {
+    PostureSet set;
+    for (int i = 0; i <= kHighestNote - kFirstNote; ++i) {
+        ASSERT_EQ(set.add({"p" + std::to_string(i), all(0.5F)}), "");
+    }
+    EXPECT_EQ(set.postures().back().note, kHighestNote);
+    const std::vector<int> reserved{0, 1, 3};
+    EXPECT_EQ(set.nextNote(reserved), 2);
+    ASSERT_EQ(set.add({"low", all(0.5F)}), "");
+    EXPECT_EQ(set.find("low")->note, 0);
+    std::vector<int> every(kHighestNote + 1);
+    std::iota(every.begin(), every.end(), 0);
+    EXPECT_EQ(set.nextNote(every), 1) << "reserving every note leaves one for a posture added";
 }
 
 TEST(Learn, TakesTheMeanOfTheFramesHeldAndLeavesTheMovingOnesOut) {

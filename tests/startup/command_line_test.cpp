@@ -97,6 +97,12 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"OscPortZero", {"--osc", "localhost:0"}},
         ArgumentCase{"UdpToUnknownHost", {"--udp", "no-such-host.invalid:9000"}},
         ArgumentCase{"OscPrefixWithoutSlash", {"--osc-prefix", "glove"}},
+        ArgumentCase{"MidiChannel17", {"--midi-channel", "17"}},
+        ArgumentCase{"MidiApiInCapitals", {"--midi-api", "JACK"}},
+        ArgumentCase{"EightMidiControllers", {"--midi-controllers", "1,2,3,4,5,6,7,8"}},
+        ArgumentCase{"OneMidiControllerTwice", {"--midi-controllers", "1,2,3,4,5,6,7,8,1"}},
+        ArgumentCase{"MidiChannelModeController", {"--midi-controllers", "1,2,3,4,5,6,7,8,120"}},
+        ArgumentCase{"EmptyMidiController", {"--midi-controllers", "1,,3,4,5,6,7,8,9"}},
         ArgumentCase{"LearnPostureWithoutFile", {"--learn-posture", "fist"}},
         ArgumentCase{"LearnPostureWithEmptyFile", {"--learn-posture", "fist="}},
         ArgumentCase{"LearnPostureOfAControlCharacter", {"--learn-posture", "\n"}},
@@ -105,7 +111,12 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"LearnPostureAndCalibrate",
                      {"--learn-posture", "a=a.csv", "--calibrate-from", "a.csv"}},
         ArgumentCase{"ForgetPostureAndShowSettings", {"--forget-posture", "a", "--show-settings"}},
-        ArgumentCase{"SaveAPostureToLearn", {"--save-settings", "--learn-posture", "a=a.csv"}}),
+        ArgumentCase{"SaveAPostureToLearn", {"--save-settings", "--learn-posture", "a=a.csv"}},
+        ArgumentCase{"PostureNoteWithoutNote", {"--posture-note", "fist"}},
+        ArgumentCase{"PostureNoteAbove127", {"--posture-note", "fist=128"}},
+        ArgumentCase{"PostureNoteOfANoteName", {"--posture-note", "fist=C4"}},
+        ArgumentCase{"PostureNoteAndForgetPosture",
+                     {"--posture-note", "a=60", "--forget-posture", "b"}}),
     test::CaseName());
 
 // The application object takes these out when the window opens; until then they must pass.
@@ -141,6 +152,14 @@ TEST(CommandLineOptions, PosturesToLearnAndForgetKeepTheirOrder) {
     const CommandLine f = parse({"--forget-posture", "a", "--forget-posture", ""});
     EXPECT_EQ(f.action, Action::ForgetPostures);
     EXPECT_EQ(f.forgetPostures, (QStringList{"a", ""}));
+    const CommandLine n = parse({"--posture-note", "a=7", "--posture-note", "=127"});
+    EXPECT_EQ(n.action, Action::SetPostureNotes);
+    ASSERT_EQ(n.postureNotes.size(), 2U);
+    EXPECT_EQ(n.postureNotes[0].name, "a");
+    EXPECT_EQ(n.postureNotes[0].note, 7);
+    EXPECT_EQ(n.postureNotes[1].note, 127);
+    EXPECT_EQ(parse({"--posture-note", "a=0", "--learn-posture", "a=a.csv"}).action,
+              Action::LearnPostures);
 }
 
 QString sourceText(const char* path) {

@@ -150,6 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                {"osc-prefix", "prot"},
                ""},
         Damage{"PortInAnotherGroup", "[serial]\nport=/dev/ttyUSB0\n", {"serial/port"}, ""},
+        Damage{"MidiSwitchNotYes", "midi=no\n", {"midi"}, ""},
         Damage{"NoText", QByteArray("\xff\xfe\0\0port\0=\x80\x81\n[", 14), {"cannot be read"}, ""}),
     test::CaseName());
 
@@ -251,9 +252,9 @@ TEST(KeptPostures, BelongToTheirDeviceBesideTheCalibrations) {
     SettingsRig rig;
     const QString byId = "/dev/serial/by-id/usb-Glove 2,x=y";
     const std::string left =
-        "fist, \"closed\"; #1=0.000 1.000 0.500 0.250 0.125 0.000 0.000 0.000 0.001\n"
-        "pointé [x]\\=0.100 0.200 0.300 0.400 0.500 0.600 0.700 0.800 0.900";
-    const char* right = "open=1.000 1.000 1.000 1.000 1.000 1.000 1.000 1.000 1.000";
+        "fist, \"closed\"; #1=0.000 1.000 0.500 0.250 0.125 0.000 0.000 0.000 0.001 note=64\n"
+        "pointé [x]\\=0.100 0.200 0.300 0.400 0.500 0.600 0.700 0.800 0.900 note=0";
+    const char* right = "open=1.000 1.000 1.000 1.000 1.000 1.000 1.000 1.000 1.000 note=60";
     rig.file.keepCalibration(byId, "0-2 30-220 20-180 40-240 10-200 60-230 25-150 50-250 0-120");
     rig.file.keepPostures(byId, QString::fromStdString(left));
     rig.file.keepPostures("/dev/ttyUSB0", right);
@@ -262,8 +263,8 @@ TEST(KeptPostures, BelongToTheirDeviceBesideTheCalibrations) {
     EXPECT_TRUE(c.settingsProblems.isEmpty()) << c.settingsProblems.join('\n').toStdString();
     EXPECT_EQ(posture::formatPostures(c.postures.postures()), left);
     EXPECT_TRUE(c.message.endsWith("postures of " + byId +
-                                   ": \"fist, \"closed\"; #1\", "
-                                   "\"pointé [x]\\\""))
+                                   ": \"fist, \"closed\"; #1\" (note 64), "
+                                   "\"pointé [x]\\\" (note 0)"))
         << c.message.toStdString();
     EXPECT_TRUE(rig.file.remove());
     EXPECT_TRUE(rig.file.keepPostures(byId, {}));

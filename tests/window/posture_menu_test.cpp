@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,8 +70,16 @@ class PostureMenuTest : public ::testing::Test {
     QStringList listed() const {
         QStringList names;
         const auto* list = menu.posturesDialog()->findChild<QListWidget*>();
-        for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+        for (int i = 0; i < list->count(); ++i) {
+            names << list->item(i)->data(Qt::UserRole).toString();
+        }
         return names;
+    }
+    // Chooses note `note` in the open name dialog, or the next free one for none.
+    void chooseNote(std::optional<int> note) {
+        auto* notes = menu.nameDialog()->findChild<QComboBox*>();
+        ASSERT_TRUE(notes != nullptr && notes->isVisible());
+        notes->setCurrentIndex(note ? notes->findData(*note) : 0);
     }
     void learnt(const std::string& name, float value) {
         posture::Values values{};
@@ -124,7 +133,7 @@ TEST_F(PostureMenuTest, LearnsANamedPostureFromTheGlovesFramesWhileConnectRuns) 
     untilTold.start(20);
     QTest::mouseClick(window.Command1(), Qt::LeftButton);  // returns once Exit stops the loop
 
-    EXPECT_EQ(menu.outcome(), "Posture \"open\" learnt.");
+    EXPECT_EQ(menu.outcome(), "Posture \"open\" learnt: it plays note 60.");
     ASSERT_EQ(kept.size(), 1U);
     ASSERT_EQ(kept[0].postures().size(), 1U);
     EXPECT_NEAR(kept[0].postures()[0].values[4], 0.2F, 0.001F);
@@ -153,7 +162,8 @@ TEST_F(PostureMenuTest, ARefusedNameIsToldInTheDialogWhichAsksAgain) {
     // A name kept already is asked about: no asks for a name again, yes relearns it.
     enterName("fist");
     ASSERT_TRUE(menu.question() != nullptr);
-    EXPECT_EQ(menu.question()->text(), "A posture named \"fist\" is kept already. Relearn it?");
+    EXPECT_EQ(menu.question()->text(),
+              "A posture named \"fist\" is kept already. Relearn it? It keeps its note, 60.");
     answer(QMessageBox::No);
     EXPECT_TRUE(menu.nameDialog()->isVisible());
     EXPECT_EQ(menu.nameDialog()->findChild<QLineEdit*>()->text(), "fist");
@@ -256,6 +266,38 @@ TEST_F(PostureMenuTest, TheListRenamesRelearnsAndRemovesEachKeptFirst) {
     EXPECT_EQ(listed(), (QStringList{"open"}));
     EXPECT_EQ(watch.postures().postures(), kept.back().postures());
     EXPECT_EQ(kept.size(), 3U);
+}
+
+// A note another posture plays is refused with its name, when learning and in the list.
+TEST_F(PostureMenuTest, EachPosturesNoteIsChosenWhenLearntAndChangedInTheList) {
+    learnt("open", 0.2F);
+    learnt("fist", 0.9F);
+    menu.learn();
+    EXPECT_EQ(menu.nameDialog()->findChild<QComboBox*>()->currentText(), "Next free: 62");
+    chooseNote(60);
+    enterName("point");
+    EXPECT_EQ(nameFault(), "Note 60 is played by the posture \"open\" already.");
+    chooseNote(48);
+    enterName("point");
+    holdUntilLearnt(153);
+    EXPECT_EQ(menu.outcome(), "Posture \"point\" learnt: it plays note 48.");
+
+    menu.posturesAction()->trigger();
+    auto* list = menu.posturesDialog()->findChild<QListWidget*>();
+    EXPECT_EQ(list->item(2)->text(), "point (note 48)");
+    list->setCurrentRow(0);
+    button(PostureMenu::kNoteText)->click();
+    EXPECT_FALSE(menu.nameDialog()->findChild<QLineEdit*>()->isVisible()) << "no name asked";
+    EXPECT_EQ(menu.nameDialog()->findChild<QComboBox*>()->currentText(), "60, played by \"open\"");
+    chooseNote(61);
+    enterName({});
+    EXPECT_EQ(nameFault(), "Note 61 is played by the posture \"fist\" already.");
+    chooseNote(72);
+    enterName({});
+    EXPECT_FALSE(menu.nameDialog()->isVisible());
+    EXPECT_EQ(list->item(0)->text(), "open (note 72)");
+    EXPECT_EQ(kept.back().find("open")->note, 72);
+    EXPECT_EQ(watch.postures().find("open")->note, 72);
 }
 
 }  // namespace
