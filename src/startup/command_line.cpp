@@ -26,6 +26,14 @@ QString last(const QStringList& values) {
     return values.isEmpty() ? QString() : values.last();
 }
 
+// `text` as a whole number from `low` to `high`, or none.
+std::optional<int> numberIn(const QString& text, int low, int high) {
+    bool number = false;
+    const int n = text.toInt(&number);
+    if (!number || n < low || n > high) return std::nullopt;
+    return n;
+}
+
 std::optional<QString> applyPort(const Option&, const QStringList& values, CommandLine& c) {
     const QString value = last(values);
     if (value.isEmpty()) return u"--port needs a device path or a port number"_s;
@@ -39,12 +47,11 @@ std::optional<QString> applyPort(const Option&, const QStringList& values, Comma
         c.device = !value.contains('/') && device ? underDev : value;
         return std::nullopt;
     }
-    bool fits = false;
-    const int number = value.toInt(&fits);
-    if (!fits || number < 1 || number > MSComm::kHighestPort) {
+    const std::optional<int> number = numberIn(value, 1, MSComm::kHighestPort);
+    if (!number) {
         return u"Invalid port number: %1 (1 to %2)"_s.arg(value).arg(MSComm::kHighestPort);
     }
-    c.device = devicePathForPort(number);
+    c.device = devicePathForPort(*number);
     return std::nullopt;
 }
 
@@ -93,15 +100,15 @@ std::optional<QString> applyOscPrefix(const Option&, const QStringList& values, 
 
 std::optional<QString> applyCalibrationTime(const Option&, const QStringList& values,
                                             CommandLine& c) {
-    bool number = false;
-    const int seconds = last(values).toInt(&number);
-    if (!number || seconds < calibration::kShortestTime.count() ||
-        seconds > calibration::kLongestTime.count()) {
+    const std::optional<int> seconds =
+        numberIn(last(values), static_cast<int>(calibration::kShortestTime.count()),
+                 static_cast<int>(calibration::kLongestTime.count()));
+    if (!seconds) {
         return u"Invalid --calibration-time: '%1' (whole seconds, %2 to %3)"_s.arg(last(values))
             .arg(calibration::kShortestTime.count())
             .arg(calibration::kLongestTime.count());
     }
-    c.calibrationTime = std::chrono::seconds(seconds);
+    c.calibrationTime = std::chrono::seconds(*seconds);
     return std::nullopt;
 }
 
@@ -127,12 +134,11 @@ std::optional<QString> applyMidiApi(const Option&, const QStringList& values, Co
 }
 
 std::optional<QString> applyMidiChannel(const Option&, const QStringList& values, CommandLine& c) {
-    bool number = false;
-    const int channel = last(values).toInt(&number);
-    if (!number || channel < 1 || channel > midi::kChannels) {
+    const std::optional<int> channel = numberIn(last(values), 1, midi::kChannels);
+    if (!channel) {
         return u"Invalid --midi-channel: '%1' (1 to %2)"_s.arg(last(values)).arg(midi::kChannels);
     }
-    c.midi.channel = channel;
+    c.midi.channel = *channel;
     return std::nullopt;
 }
 
@@ -143,10 +149,10 @@ std::optional<QString> applyMidiControllers(const Option&, const QStringList& va
     midi::Controllers controllers{};
     bool valid = texts.size() == int(controllers.size());
     for (int i = 0; valid && i < texts.size(); ++i) {
-        controllers[i] = texts[i].trimmed().toInt(&valid);
-        valid = valid && controllers[i] >= 0 && controllers[i] <= midi::kHighestController &&
-                std::find(controllers.begin(), controllers.begin() + i, controllers[i]) ==
-                    controllers.begin() + i;
+        const auto controller = numberIn(texts[i].trimmed(), 0, midi::kHighestController);
+        valid = controller && std::find(controllers.begin(), controllers.begin() + i,
+                                        *controller) == controllers.begin() + i;
+        if (valid) controllers[i] = *controller;
     }
     if (!valid) {
         return u"Invalid --midi-controllers: '%1' (the controllers of values 2 to 10: nine "
